@@ -1,0 +1,26 @@
+// Containers and encoders offered, filtered by the module's tables.
+#pragma once
+
+#include "entries.h"
+
+struct AVOutputFormat;
+struct PluginState;
+
+constexpr const char* NO_VIDEO_TEXT = "-- NO VIDEO --";
+constexpr const char* NO_AUDIO_TEXT = "-- NO AUDIO --";
+constexpr const char* FALLBACK_CONTAINER = "mov";
+
+const AVOutputFormat* find_muxer(const char* name);
+bool is_excluded_muxer(const char* name, const char* long_name);
+void list_containers(ContainerList& containers);
+void add_encoders(int32_t codec_id, EncoderList& list, bool want_video, bool want_audio, bool is_default);
+void extension_for_container(const char* name, char (&extension)[260]);
+void select_container(PluginState& state, const char* name, bool reset);
+void select_video_encoder(PluginState& state, bool reset);
+void select_audio_encoder(PluginState& state, bool reset);
+void refresh_pixel_formats(PluginState& state, bool reset);
+void build_catalogue(PluginState& state);
+void restore_selection(PluginState& state);
+const char* selected_container(const PluginState& state);
+const char* selected_video_encoder(const PluginState& state);
+const char* selected_audio_encoder(const PluginState& state);

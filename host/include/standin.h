@@ -1,0 +1,24 @@
+// What the stand-in host libraries offer beyond the host's own contract:
+// the image record they share with the stand-in host, and switches tests use
+// to make the host answer differently.
+#pragma once
+#include <cstdint>
+
+// The stand-in's host image: 16-bit samples, rows packed one after another.
+struct _image_str {
+    int32_t width;
+    int32_t height;
+    int32_t channels;
+    int32_t host_format;
+    bool direct;       // image_is_direct answers this
+    uint16_t* pixels;  // width * height * channels samples
+};
+
+extern "C" {
+void standin_set_max_audio_channels(int channels);
+void standin_set_config_bool(int32_t key, bool value);
+void standin_set_fflink_fail(bool fail);
+int standin_fflink_loaded(void);  // binds minus unbinds so far
+int standin_icontext_copies(void);
+int standin_live_images(void);    // images from mem_alloc_image not yet deleted
+}

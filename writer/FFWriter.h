@@ -1,0 +1,104 @@
+// The writer of one output at a time: owns every FFmpeg object of the output
+// from open to close.
+#pragma once
+
+#include "WriterSettings.h"
+#include "ffmpeg_ptr.h"
+
+#include <cstdint>
+
+constexpr int WRITER_PATH_SIZE = 260;
+constexpr int CODEC_NAME_SIZE = 256;
+constexpr int AUDIO_PLANE_POINTERS = 8;
+
+class FFWriter {
+public:
+    using LogCallback = void (*)(int32_t level, const char* text);
+
+    FFWriter();
+    virtual ~FFWriter();
+    FFWriter(const FFWriter&) = delete;
+    FFWriter& operator=(const FFWriter&) = delete;
+
+    bool open(const char* fileName, WriterSettings* settings);
+    bool writeVideoFrame(const void* pixels, const MetadataPair* metadataPairs, int32_t metadataCount,
+                         bool forceKeyFrame, const char* timecode);
+    // `size` in bytes of interleaved host samples; null data drains the encoder.
+    bool writeAudio(const void* data, int64_t size);
+    bool close();
+    bool fastStartConvert(const char* inFileName, const char* outFileName);
+
+    void log(int32_t level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+    bool isOpen() const { return m_isOpen; }
+    bool hasVideo() const { return m_hasVideo; }
+    bool hasAudio() const { return m_hasAudio; }
+    bool usesTempFile() const { return m_useTempFile; }
+    const char* fileName() const { return m_fileName; }
+    const char* tempFileName() const { return m_tempFileName; }
+    int64_t videoFrameCount() const { return m_videoFrameCount; }
+    int64_t audioSampleCount() const { return m_audioSampleCount; }
+    const AVCodecContext* videoCodecContext() const { return m_videoCodecContext.get(); }
+    const AVCodecContext* audioCodecContext() const { return m_audioCodecContext.get(); }
+    int32_t outSampleRate() const { return m_outSampleRate; }
+
+    LogCallback m_logCallback;
+
+private:
+    // Steps of open.
+    bool openAudio(WriterSettings& settings);
+    bool openVideo(WriterSettings& settings);
+    void applyVideoOptions(const WriterSettings& settings, const char* codecName);
+    void applyAudioProfile(const WriterSettings& settings, const char* codecName);
+
+    // Shared packet path: sends `frame` (null drains), then rescales, clips
+    // and writes every packet the encoder gives.
+    bool encodeAndWrite(AVCodecContext* context, AVStream* stream, const AVFrame* frame, int64_t& lastDts,
+                        bool isVideo);
+    bool drainAudio();
+    void release();
+
+    char m_fileName[WRITER_PATH_SIZE];
+    char m_tempFileName[WRITER_PATH_SIZE];
+    FormatContextPtr m_formatContext;
+    const AVCodec* m_videoCodec = nullptr;
+    const AVCodec* m_audioCodec = nullptr;
+    const AVOutputFormat* m_outputFormat = nullptr;
+    AVStream* m_videoStream = nullptr;
+    AVStream* m_audioStream = nullptr;
+    CodecContextPtr m_videoCodecContext;
+    CodecContextPtr m_audioCodecContext;
+    SwsContextPtr m_swsContext;
+    SwrContextPtr m_swrContext;
+    Dictionary m_videoOptions;
+    Dictionary m_audioOptions;
+    FramePtr m_inFrame;
+    FramePtr m_outFrame;
+    int32_t m_inPixelFormat = -1;
+    int32_t m_outPixelFormat = -1;
+    int32_t m_inSampleFormat = -1;
+    int32_t m_outSampleFormat = -1;
+    int32_t m_inSampleRate = 0;
+    int32_t m_outSampleRate = 0;
+    AVChannelLayout m_inChannelLayout{};
+    AVChannelLayout m_outChannelLayout{};
+    char m_videoCodecName[CODEC_NAME_SIZE];
+    char m_audioCodecName[CODEC_NAME_SIZE];
+    BufferPtr m_pictureBuffer;
+    bool m_hasAudio = false;
+    bool m_hasVideo = false;
+    int32_t m_audioBufferSamples = 0;
+    AudioPlanesPtr m_audioBuffers;
+    AudioFifoPtr m_audioFifo;
+    int32_t m_fieldOrder = AV_FIELD_PROGRESSIVE;
+    int32_t m_width = 0;
+    int32_t m_height = 0;
+    double m_frameRate = 1.0;
+    bool m_isOpen = false;
+    bool m_useTempFile = false;
+    int64_t m_videoFrameCount = 0;
+    int64_t m_audioSampleCount = 0;
+    // Last dts handed to the muxer per stream, in the stream's time base.
+    int64_t m_videoLastDts = AV_NOPTS_VALUE;
+    int64_t m_audioLastDts = AV_NOPTS_VALUE;
+};

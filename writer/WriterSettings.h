@@ -1,0 +1,38 @@
+// Everything one output needs, filled by the frame requests for each output.
+#pragma once
+
+#include <cstdint>
+
+struct MetadataPair {
+    const char* key;
+    const char* value;
+};
+
+struct WriterSettings {
+    const MetadataPair* metadataPairs = nullptr;
+    int32_t metadataCount = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    double frameRate = 0;
+    double inSampleRate = 0;
+    double outSampleRate = 0;  // open writes back the rate chosen for the encoder
+    int32_t channels = 0;
+    int32_t audioBitRate = 0;
+    bool stereo = false;
+    int32_t inSampleFormat = -1;
+    int32_t outSampleFormat = -1;
+    int32_t videoBitRate = 0;
+    int32_t vbr = 0;
+    int32_t quality = 0;
+    int32_t keyFrameInterval = 0;
+    bool fastStart = false;
+    const char* timecode = nullptr;
+    const char* containerName = nullptr;
+    const char* videoCodecName = nullptr;
+    const char* audioCodecName = nullptr;
+    const char* videoProfile = nullptr;
+    const char* audioProfile = nullptr;
+    int32_t inPixelFormat = -1;
+    int32_t outPixelFormat = -1;
+    int32_t fieldOrder = 1;
+};

@@ -1,0 +1,3 @@
+#include "FFWriter.h"
+bool FFWriter::close() { return true; }
+void FFWriter::release() {}
