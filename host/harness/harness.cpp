@@ -1,0 +1,1 @@
+// The stand-in host (not yet built).
