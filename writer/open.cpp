@@ -16,6 +16,7 @@ extern "C" {
 #include <climits>
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -238,6 +239,11 @@ bool FFWriter::openVideo(WriterSettings& settings) {
     context->color_primaries = AVCOL_PRI_BT709;
     context->color_trc = AVCOL_TRC_BT709;
     context->field_order = AVFieldOrder(m_fieldOrder);
+    // An H.264 file says it is interlaced only in its own bitstream, and x264
+    // codes fields only when asked to.
+    const bool knownFields = m_fieldOrder == AV_FIELD_TT || m_fieldOrder == AV_FIELD_BB ||
+                             m_fieldOrder == AV_FIELD_TB || m_fieldOrder == AV_FIELD_BT;
+    if (knownFields && m_videoCodec->id == AV_CODEC_ID_H264) context->flags |= AV_CODEC_FLAG_INTERLACED_DCT;
     if (settings.keyFrameInterval != 0) {
         context->gop_size = settings.keyFrameInterval;
         context->keyint_min = 1;
@@ -245,6 +251,19 @@ bool FFWriter::openVideo(WriterSettings& settings) {
     addMetadata(&m_videoStream->metadata, settings);
     if (settings.videoBitRate != 0) applyRateControl(settings);
     applyVideoOptions(settings, m_videoCodec->name);
+    if (knownFields && (std::strcmp(m_videoCodec->name, "libx264") == 0 ||
+                        std::strcmp(m_videoCodec->name, "libx264rgb") == 0)) {
+        // x264 writes the first field into the stream from its own
+        // parameters; the frames' flag reaches it only after that.
+        const bool topFirst = m_fieldOrder == AV_FIELD_TT || m_fieldOrder == AV_FIELD_TB;
+        uint8_t* current = nullptr;
+        av_opt_get(context->priv_data, "x264-params", 0, &current);
+        std::string params = current ? reinterpret_cast<const char*>(current) : "";
+        av_free(current);
+        params += params.empty() ? "" : ":";
+        params += topFirst ? "tff=1" : "bff=1";
+        av_opt_set(context->priv_data, "x264-params", params.c_str(), 0);
+    }
     context->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
     if (m_outputFormat->flags & AVFMT_GLOBALHEADER) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (!av_dict_get(m_videoOptions.get(), "threads", nullptr, 0))
@@ -366,9 +385,10 @@ bool FFWriter::writeHeader(const char* timecode) {
         avio_closep(&m_formatContext->pb);
         return false;
     }
-    // libavformat puts its own name over the container's "encoder"; mov keeps
-    // ours when it is set again.
-    if (!kconfig_get_bool(KCONFIG_NO_METADATA))
+    // libavformat puts its own name over the container's "encoder". mov
+    // writes its tags only at the trailer, so ours can go back; muxers that
+    // rewrite their header at the trailer (asf) must keep what they wrote.
+    if (!kconfig_get_bool(KCONFIG_NO_METADATA) && std::strcmp(m_outputFormat->name, "mov") == 0)
         av_dict_set(&m_formatContext->metadata, "encoder", WRITER_ENCODER_TAG, 0);
     return true;
 }

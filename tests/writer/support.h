@@ -2,6 +2,8 @@
 // messages, and a real decoder that reads the files back.
 #pragma once
 
+#include "VelmoraServices.h"
+#include "plugin/messages.h"
 #include "writer/FFWriter.h"
 
 #include <cstdint>
