@@ -40,7 +40,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FieldCase{"libx264", AV_PIX_FMT_YUV420P, AV_FIELD_PROGRESSIVE, {"progressive", "progressive"}},
                       FieldCase{"libx264", AV_PIX_FMT_YUV420P, AV_FIELD_TB, {"tt", "tb"}},
                       FieldCase{"libx264", AV_PIX_FMT_YUV420P, AV_FIELD_BT, {"bb", "bt"}},
-                      FieldCase{"prores_ks", AV_PIX_FMT_YUV422P10LE, AV_FIELD_PROGRESSIVE, {"progressive", "progressive"}},
+                      FieldCase{
+                          "prores_ks", AV_PIX_FMT_YUV422P10LE, AV_FIELD_PROGRESSIVE, {"progressive", "progressive"}},
                       FieldCase{"prores_ks", AV_PIX_FMT_YUV422P10LE, AV_FIELD_TB, {"tt", "tb"}},
                       FieldCase{"prores_ks", AV_PIX_FMT_YUV422P10LE, AV_FIELD_BT, {"bb", "bt"}},
                       FieldCase{"mpeg2video", AV_PIX_FMT_YUV420P, AV_FIELD_TB, {"tt", "tb"}},

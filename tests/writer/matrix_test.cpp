@@ -25,9 +25,7 @@ struct Cell {
     bool streamTags;           // the container keeps the video stream's tags
 };
 
-std::ostream& operator<<(std::ostream& out, const Cell& cell) {
-    return out << cell.container << "/" << cell.codec;
-}
+std::ostream& operator<<(std::ostream& out, const Cell& cell) { return out << cell.container << "/" << cell.codec; }
 
 const Cell CELLS[] = {
     {"mov", "libx264", "mov", AV_PIX_FMT_YUV420P, 320, 240, 0, 0, false, true, "encoder", true},

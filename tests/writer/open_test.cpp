@@ -297,6 +297,7 @@ TEST(RateControl, SaturatesInsteadOfOverflowing) {
     // A frame larger than the int32 range still ends at the maximum, at once.
     EXPECT_EQ(FFWriter::cbrBufferSize({1000, 100}, INT32_MAX, 1), INT32_MAX);
     EXPECT_EQ(FFWriter::cbrBufferSize({1000, 100}, 300000000, 0), INT32_MAX);
+    EXPECT_EQ(FFWriter::cbrBufferSize({1000, 25000}, 8000000, INT32_MAX), INT32_MAX);
 }
 
 TEST_F(Open, ConstantRateReachesTheEncoder) {
@@ -309,9 +310,10 @@ TEST_F(Open, ConstantRateReachesTheEncoder) {
     EXPECT_EQ(context->rc_buffer_size, 12000300);
     EXPECT_EQ(context->rc_max_rate, 1000000);
     EXPECT_EQ(context->rc_min_rate, 1000000);
-    EXPECT_TRUE(logged("QelFFmpegWriter: WARNING: bitrate mode will be set to VBR as the specified bitrate too large "
-                       "(buffer too large)!",
-                       LOG_WARNING));
+    EXPECT_TRUE(
+        logged("QelFFmpegWriter: WARNING: bitrate mode will be set to VBR as the specified bitrate too large "
+               "(buffer too large)!",
+               LOG_WARNING));
     write_frames(5);
     writer.close();
     EXPECT_EQ(decode_file(dir + "/cbr.ts").frames.size(), 5u);
