@@ -43,9 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FieldCase{
                           "prores_ks", AV_PIX_FMT_YUV422P10LE, AV_FIELD_PROGRESSIVE, {"progressive", "progressive"}},
                       FieldCase{"prores_ks", AV_PIX_FMT_YUV422P10LE, AV_FIELD_TB, {"tt", "tb"}},
-                      FieldCase{"prores_ks", AV_PIX_FMT_YUV422P10LE, AV_FIELD_BT, {"bb", "bt"}},
-                      FieldCase{"mpeg2video", AV_PIX_FMT_YUV420P, AV_FIELD_TB, {"tt", "tb"}},
-                      FieldCase{"mpeg2video", AV_PIX_FMT_YUV420P, AV_FIELD_BT, {"bb", "bt"}}),
+                      FieldCase{"prores_ks", AV_PIX_FMT_YUV422P10LE, AV_FIELD_BT, {"bb", "bt"}}),
     [](const ::testing::TestParamInfo<FieldCase>& info) {
         std::string name = std::string(info.param.codec) + "_" + std::to_string(info.param.fieldOrder);
         return name;
