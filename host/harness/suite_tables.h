@@ -49,4 +49,10 @@ void* entry_pointer(Fn fn) {
     return reinterpret_cast<void*>(fn);
 }
 
+// Element K of a host object's operation table, as a host-side caller sees it.
+template <typename Fn>
+Fn virtual_call(void* object, int k) {
+    return reinterpret_cast<Fn>((*static_cast<void* const* const*>(object))[k]);
+}
+
 }  // namespace qelhost
