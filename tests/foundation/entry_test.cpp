@@ -4,7 +4,9 @@
 
 #include "plugin/state.h"
 
+#include <algorithm>
 #include <cstring>
+#include <dlfcn.h>
 #include <string>
 #include <vector>
 
@@ -265,4 +267,28 @@ TEST_F(Dispatch, OutputInfoWritesEveryFieldAndNothingPastThem) {
     }
 
     EXPECT_FALSE(host->action(ACTION_OUTPUT_INFO, nullptr));
+}
+
+TEST(Translation, DescriptorTakesTheTranslationsOfLoadTime) {
+    // Only a fresh load sees them; hosts unload modules, so ours must go.
+    if (void* still = dlopen(QEL_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD)) {
+        dlclose(still);
+        FAIL() << "the module stayed loaded after its last host released it";
+    }
+    const char* const texts[][2] = {{"Encoders", "Kodierer"},
+                                    {"FFmpeg Encoder", "FFmpeg-Kodierer"},
+                                    {"FFmpeg File writer", "FFmpeg-Dateischreiber"},
+                                    {"None", "Keine"}};
+    for (const auto& t : texts) standin_set_translation(nullptr, t[0], t[1]);
+    standin_set_translation(nullptr, "Qel Software", "translated vendor");
+    standin_set_translation("Faststart", "Encoders", "wrong context");
+    auto module = qelhost::Module::load(QEL_MODULE_PATH);
+    standin_clear_translations();
+
+    std::vector<std::string> seen;
+    for (const auto& field : qelhost::read_descriptor(module->descriptor_bytes()))
+        if (field.text) seen.push_back(field.text);
+    for (const auto& t : texts) EXPECT_NE(std::find(seen.begin(), seen.end(), t[1]), seen.end()) << t[1] << " in " << testing::PrintToString(seen);
+    EXPECT_EQ(std::find(seen.begin(), seen.end(), "translated vendor"), seen.end()) << "the vendor is not translated";
+    EXPECT_EQ(std::find(seen.begin(), seen.end(), "wrong context"), seen.end());
 }
