@@ -19,8 +19,8 @@ struct Translations {
     std::set<std::string> texts;
 };
 Translations& translations() {
-    static auto* all = new Translations;
-    return *all;
+    static Translations all;
+    return all;
 }
 }  // namespace
 
