@@ -88,6 +88,7 @@ public:
 
 private:
     MetadataHandle* live(void* handle, const char* entry);
+    const char* metadata_text(void* handle, int32_t index, bool key);
 
     FaultLog& m_faults;
     std::vector<AudioRead> m_reads;

@@ -124,25 +124,21 @@ int32_t NodeServices::metadata_count(void* handle) {
     return h ? int32_t(h->entries.size()) : 0;
 }
 
-const char* NodeServices::metadata_key(void* handle, int32_t index) {
-    MetadataHandle* h = live(handle, "metadata_key");
+const char* NodeServices::metadata_text(void* handle, int32_t index, bool key) {
+    const char* entry = key ? "metadata_key" : "metadata_value";
+    MetadataHandle* h = live(handle, entry);
     if (!h) return nullptr;
     if (index < 0 || size_t(index) >= h->entries.size()) {
-        m_faults.add("Node: metadata_key index " + std::to_string(index) + " out of range");
+        m_faults.add(std::string("Node: ") + entry + " index " + std::to_string(index) + " out of range");
         return nullptr;
     }
-    return h->entries[size_t(index)].first.c_str();
+    const auto& pair = h->entries[size_t(index)];
+    return (key ? pair.first : pair.second).c_str();
 }
 
-const char* NodeServices::metadata_value(void* handle, int32_t index) {
-    MetadataHandle* h = live(handle, "metadata_value");
-    if (!h) return nullptr;
-    if (index < 0 || size_t(index) >= h->entries.size()) {
-        m_faults.add("Node: metadata_value index " + std::to_string(index) + " out of range");
-        return nullptr;
-    }
-    return h->entries[size_t(index)].second.c_str();
-}
+const char* NodeServices::metadata_key(void* handle, int32_t index) { return metadata_text(handle, index, true); }
+
+const char* NodeServices::metadata_value(void* handle, int32_t index) { return metadata_text(handle, index, false); }
 
 void NodeServices::metadata_release(void* handle) {
     ++m_metadataReleases;
