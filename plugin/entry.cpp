@@ -99,7 +99,6 @@ bool init_instance(QEL_Host* host) {
     } catch (...) {
         // Nothing may cross into the host; the count must not keep a
         // phantom instance that would stop the binding from ever ending.
-        host->plugin_data = nullptr;
         release_binding();
         return false;
     }
