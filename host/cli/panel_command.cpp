@@ -1,5 +1,63 @@
+// qelhost panel: the controls the module creates in the host's panel.
 #include "commands.h"
 
-#include <CLI/CLI.hpp>
+#include "host/harness/panel_view.h"
+#include "host/harness/standin_host.h"
 
-void add_panel_command(CLI::App&) {}
+#include "standin.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace {
+
+struct PanelOptions {
+    std::string module = qelhost::default_module_path();
+    bool json = false;
+    int channels = 16;
+};
+
+void run_panel(const PanelOptions& options) {
+    standin_set_max_audio_channels(options.channels);
+    std::unique_ptr<qelhost::StandinHost> host;
+    try {
+        qelhost::HostOptions hostOptions;
+        hostOptions.echo_level = 3;  // warnings and errors
+        host = std::make_unique<qelhost::StandinHost>(qelhost::Module::load(options.module), hostOptions);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qelhost: %s\n", e.what());
+        throw CLI::RuntimeError(2);
+    }
+    // As a host opening a new project: create the instance, then restore.
+    if (!host->init()) {
+        std::fprintf(stderr, "qelhost: the module refused ACTION_INIT\n");
+        throw CLI::RuntimeError(1);
+    }
+    host->restore();
+
+    if (options.json) {
+        nlohmann::json out;
+        out["module"] = host->module().path();
+        out["controls"] = qelhost::panel_json(host->controls());
+        std::printf("%s\n", out.dump(2).c_str());
+    } else {
+        std::printf("Panel of %s: %zu controls\n\n%s", host->module().path().c_str(), host->controls().all().size(),
+                    qelhost::panel_table(host->controls()).c_str());
+    }
+    const bool clean = host->faults().empty();
+    host.reset();
+    if (!clean) throw CLI::RuntimeError(1);
+}
+
+}  // namespace
+
+void add_panel_command(CLI::App& app) {
+    auto options = std::make_shared<PanelOptions>();
+    CLI::App* panel = app.add_subcommand("panel", "Create an instance and print the controls of its panel");
+    panel->add_option("--module", options->module, "Module to load")->capture_default_str();
+    panel->add_flag("--json", options->json, "Print the controls as JSON");
+    panel->add_option("--channels", options->channels, "Audio channels the host offers")->capture_default_str();
+    panel->callback([options] { run_panel(*options); });
+}

@@ -15,6 +15,10 @@ struct _image_str {
 };
 
 extern "C" {
+// vl_pgettext answers `translation` for (context, text) from now on; a null
+// translation removes it. Context null means none.
+void standin_set_translation(const char* context, const char* text, const char* translation);
+void standin_clear_translations(void);
 void standin_set_max_audio_channels(int channels);
 void standin_set_config_bool(int32_t key, bool value);
 void standin_set_fflink_fail(bool fail);

@@ -1,16 +1,50 @@
 // Stand-in for the host's core library.
 #include "VelmoraCore.h"
+#include "standin.h"
 
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <set>
 #include <string>
+#include <utility>
 #include <sys/stat.h>
+
+namespace {
+// (context, text) -> translation. The module keeps the pointers it gets for
+// its lifetime, so a translation's text is never freed, even once removed.
+struct Translations {
+    std::map<std::pair<std::string, std::string>, const char*> table;
+    std::set<std::string> texts;
+};
+Translations& translations() {
+    static Translations all;
+    return all;
+}
+}  // namespace
 
 extern "C" {
 
-// No translations ship with the stand-in: every text is its own translation.
-const char* vl_pgettext(const char*, const char* text) { return text; }
+// Without a translation set by a test, every text is its own translation.
+const char* vl_pgettext(const char* context, const char* text) {
+    if (!text) return text;
+    const auto& table = translations().table;
+    auto it = table.find({context ? context : "", text});
+    return it == table.end() ? text : it->second;
+}
+
+void standin_set_translation(const char* context, const char* text, const char* translation) {
+    if (!text) return;
+    Translations& all = translations();
+    std::pair<std::string, std::string> key{context ? context : "", text};
+    if (translation)
+        all.table[key] = all.texts.insert(translation).first->c_str();
+    else
+        all.table.erase(key);
+}
+
+void standin_clear_translations(void) { translations().table.clear(); }
 
 FILE* vl_utf8_fopen(const char* path, const char* mode) {
     if (!path || !mode) return nullptr;

@@ -1,1 +1,0 @@
-// The stand-in host (not yet built).

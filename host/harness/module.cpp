@@ -1,0 +1,88 @@
+#include "module.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <stdexcept>
+
+namespace qelhost {
+
+std::string default_module_path() {
+    if (const char* path = std::getenv("QEL_MODULE"); path && *path) return path;
+    return QEL_DEFAULT_MODULE;
+}
+
+std::shared_ptr<Module> Module::load(const std::string& path) {
+    std::shared_ptr<Module> module(new Module);
+    module->m_path = path;
+    module->m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module->m_handle) throw std::runtime_error(std::string("cannot load module: ") + dlerror());
+    module->m_info = dlsym(module->m_handle, "QEL_Info");
+    module->m_action = reinterpret_cast<bool (*)(QEL_Host*, uint32_t, void*)>(dlsym(module->m_handle, "QEL_KorvexAction"));
+    if (!module->m_info || !module->m_action)
+        throw std::runtime_error(path + " does not export QEL_Info and QEL_KorvexAction");
+    return module;
+}
+
+Module::~Module() {
+    if (m_handle) dlclose(m_handle);
+}
+
+std::vector<DescriptorField> read_descriptor(const uint8_t* bytes) {
+    struct Layout {
+        size_t offset;
+        size_t width;
+        DescriptorField::Kind kind;
+        const char* meaning;
+    };
+    static const Layout layout[] = {
+        {0, 8, DescriptorField::Text, "category"},
+        {8, 8, DescriptorField::Text, "name"},
+        {16, 8, DescriptorField::Text, "description"},
+        {24, 8, DescriptorField::Text, "vendor"},
+        {32, 8, DescriptorField::Text, "copyright"},
+        {40, 8, DescriptorField::Text, "identifier"},
+        {48, 4, DescriptorField::Int32, "value"},
+        {52, 4, DescriptorField::Int32, "value"},
+        {56, 4, DescriptorField::Int32, "value"},
+        {60, 4, DescriptorField::Zero, "reserved"},
+        {64, 8, DescriptorField::Text, "text"},
+        {72, 4, DescriptorField::Int32, "value"},
+        {76, 4, DescriptorField::Int32, "value"},
+        {80, 8, DescriptorField::Text, "text"},
+        {88, 4, DescriptorField::Int32, "value"},
+        {92, 4, DescriptorField::Zero, "reserved"},
+        {96, 32, DescriptorField::Zero, "reserved"},
+        {128, 4, DescriptorField::Int32, "value"},
+        {132, 4, DescriptorField::Zero, "reserved"},
+        {136, 8, DescriptorField::Zero, "reserved"},
+    };
+    std::vector<DescriptorField> fields;
+    for (const Layout& l : layout) {
+        DescriptorField field{l.offset, l.width, l.kind, l.meaning, "", true};
+        switch (l.kind) {
+        case DescriptorField::Text:
+            std::memcpy(&field.text, bytes + l.offset, sizeof field.text);
+            field.valid = field.text != nullptr;
+            field.value = field.text ? field.text : "(null)";
+            break;
+        case DescriptorField::Int32:
+            std::memcpy(&field.number, bytes + l.offset, sizeof field.number);
+            field.value = std::to_string(field.number);
+            break;
+        case DescriptorField::Zero:
+            for (size_t i = 0; i < l.width; ++i) {
+                char hex[3];
+                std::snprintf(hex, sizeof hex, "%02x", bytes[l.offset + i]);
+                field.value += hex;
+                if (bytes[l.offset + i] != 0) field.valid = false;
+            }
+            break;
+        }
+        fields.push_back(std::move(field));
+    }
+    return fields;
+}
+
+}  // namespace qelhost

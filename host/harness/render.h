@@ -1,0 +1,91 @@
+// Rendering as the host does it: one ACTION_PROCESS per frame of a clip, then
+// a request with an empty path that finalises the output.
+#pragma once
+
+#include "node.h"
+#include "picture.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qelhost {
+
+class StandinHost;
+
+// "HH:MM:SS:FF" at the frame rate rounded to whole frames.
+std::string format_timecode(int64_t frame, double fps);
+
+// A clip the host renders: pictures and, optionally, sound.
+class ClipSource {
+public:
+    virtual ~ClipSource() = default;
+    virtual int32_t width() const = 0;
+    virtual int32_t height() const = 0;
+    virtual int32_t channels() const { return 4; }
+    virtual double fps() const = 0;
+    virtual int64_t frame_count() const = 0;
+    // Fills the picture (width x height x channels) with frame `frame`; false
+    // when the frame cannot be produced.
+    virtual bool draw(int64_t frame, Picture& picture) = 0;
+    virtual std::optional<AudioClip> audio() const { return std::nullopt; }
+    virtual std::string timecode(int64_t frame) const { return format_timecode(frame, fps()); }
+    virtual std::optional<std::string> reel_id() const { return std::nullopt; }
+    virtual int32_t field_order() const { return 0; }
+    // Frames where a new timeline segment begins.
+    virtual std::vector<double> cuts() const { return {}; }
+};
+
+// The moving test picture of Picture::draw_test_pattern, with optional tone.
+class TestPatternClip : public ClipSource {
+public:
+    struct Settings {
+        int32_t width = 320;
+        int32_t height = 240;
+        int32_t channels = 4;
+        double fps = 25;
+        int64_t frames = 25;
+        std::optional<AudioClip> audio;
+        std::vector<double> cuts;
+    };
+    explicit TestPatternClip(Settings settings) : m_settings(std::move(settings)) {}
+
+    int32_t width() const override { return m_settings.width; }
+    int32_t height() const override { return m_settings.height; }
+    int32_t channels() const override { return m_settings.channels; }
+    double fps() const override { return m_settings.fps; }
+    int64_t frame_count() const override { return m_settings.frames; }
+    bool draw(int64_t frame, Picture& picture) override;
+    std::optional<AudioClip> audio() const override { return m_settings.audio; }
+    std::vector<double> cuts() const override { return m_settings.cuts; }
+
+private:
+    Settings m_settings;
+};
+
+struct RenderOptions {
+    std::string path;
+    int64_t split = 0;     // a new output every `split` frames ("name_1.ext", ...); 0 = one output
+    bool direct = true;    // false: pictures the module has to copy first
+    // Called after each frame's request with its result.
+    std::function<void(int64_t frame, bool ok)> progress;
+};
+
+struct RenderResult {
+    int64_t requests = 0;  // frame requests sent
+    int64_t failed = 0;    // frame requests the module refused
+    bool finished = false; // the final empty-path request succeeded
+    std::vector<std::string> paths;
+    bool ok() const { return failed == 0 && finished; }
+};
+
+// The output path of part `index` when a render is split.
+std::string split_path(const std::string& path, int64_t index);
+
+// Sends the clip through an initialised instance. The host's node serves the
+// clip's audio and cuts for the duration; the instance stays alive.
+RenderResult render(StandinHost& host, ClipSource& clip, const RenderOptions& options);
+
+}  // namespace qelhost

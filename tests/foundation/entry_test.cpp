@@ -1,0 +1,294 @@
+// The action entry driven as a host drives it: through QEL_KorvexAction of
+// the loaded module, never through the module's code linked into the test.
+#include "host_fixture.h"
+
+#include "plugin/state.h"
+
+#include <algorithm>
+#include <cstring>
+#include <dlfcn.h>
+#include <string>
+#include <vector>
+
+using qelhost::HostOptions;
+
+namespace {
+
+const std::vector<std::string> ALL_SUITES = {"Log",   "Ctrl",     "MultiProc",   "Node", "Image",
+                                             "ImageConversion", "OpenGLv1", "SuiteDialog", "Utils"};
+
+PluginState& state_of(qelhost::StandinHost& host) { return *static_cast<PluginState*>(host.plugin_data()); }
+
+}  // namespace
+
+using Descriptor = HostTest;
+
+TEST_F(Descriptor, ReadsAsTheHostExpectsIt) {
+    const auto fields = qelhost::read_descriptor(module->descriptor_bytes());
+    auto text = [&](size_t offset) -> std::string {
+        for (const auto& f : fields)
+            if (f.offset == offset) return f.text ? f.text : "(null)";
+        return "(no field)";
+    };
+    auto number = [&](size_t offset) {
+        for (const auto& f : fields)
+            if (f.offset == offset) return f.number;
+        return -1;
+    };
+    EXPECT_EQ(text(0), "Encoders");
+    EXPECT_EQ(text(8), "FFmpeg Encoder");
+    EXPECT_EQ(text(16), "FFmpeg File writer");
+    EXPECT_FALSE(text(24).empty());
+    EXPECT_FALSE(text(32).empty());
+    EXPECT_EQ(text(40), "5C1E7A40-2B9D-4F63-A8E1-0D4B7C2F9E16");
+    EXPECT_EQ(text(64), "");
+    EXPECT_EQ(text(80), "None");
+    EXPECT_EQ(number(48), 0);
+    EXPECT_EQ(number(52), 1);
+    EXPECT_EQ(number(56), 32);
+    EXPECT_EQ(number(72), 1);
+    EXPECT_EQ(number(76), 1);
+    EXPECT_EQ(number(88), 6);
+    EXPECT_EQ(number(128), 2);
+    for (const auto& f : fields) EXPECT_TRUE(f.valid) << "field at offset " << f.offset << ": " << f.value;
+}
+
+using Lifecycle = HostTest;
+
+TEST_F(Lifecycle, FirstInstanceBindsAndLastOneUnbinds) {
+    auto first = make_host();
+    auto second = make_host();
+    auto third = make_host();
+
+    ASSERT_TRUE(first->init());
+    EXPECT_EQ(first->suite_requests(), ALL_SUITES);
+    EXPECT_EQ(bindings(), 1);
+
+    // Later instances neither ask for the suites nor bind again.
+    ASSERT_TRUE(second->init());
+    ASSERT_TRUE(third->init());
+    EXPECT_TRUE(second->suite_requests().empty());
+    EXPECT_TRUE(third->suite_requests().empty());
+    EXPECT_EQ(bindings(), 1);
+    EXPECT_NE(first->plugin_data(), second->plugin_data());
+
+    // Any order of leaving; only the last one unbinds.
+    EXPECT_TRUE(second->exit());
+    EXPECT_TRUE(first->exit());
+    EXPECT_EQ(bindings(), 1);
+    EXPECT_TRUE(third->exit());
+    EXPECT_EQ(bindings(), 0);
+    EXPECT_FALSE(third->has_instance());
+
+    // With every instance gone the next one starts from the beginning.
+    ASSERT_TRUE(first->init());
+    EXPECT_EQ(first->suite_requests().size(), 2 * ALL_SUITES.size());
+    EXPECT_EQ(bindings(), 1);
+    for (auto* host : {first.get(), second.get(), third.get()}) EXPECT_TRUE(host->faults().empty());
+}
+
+TEST_F(Lifecycle, NewInstanceStartsFromTheInitialState) {
+    auto host = make_host();
+    ASSERT_TRUE(host->init());
+    PluginState& state = state_of(*host);
+    EXPECT_NE(state.writer, nullptr);
+    EXPECT_NE(state.controls, nullptr);
+    EXPECT_FALSE(state.lists_restored);
+    EXPECT_FALSE(state.audio_on);
+    EXPECT_FALSE(state.video_on);
+    EXPECT_STREQ(state.path, "");
+    EXPECT_EQ(state.last_segment, -1);
+    EXPECT_EQ(state.channels, 0);
+}
+
+TEST_F(Lifecycle, HostWithoutNodeStillBindsAndIsAskedNothingAfterIt) {
+    HostOptions options;
+    options.missing_suites = {"Node"};
+    auto host = make_host(options);
+    ASSERT_TRUE(host->init());
+    EXPECT_EQ(host->suite_requests(), (std::vector<std::string>{"Log", "Ctrl", "MultiProc", "Node"}));
+    EXPECT_EQ(bindings(), 1);
+}
+
+TEST_F(Lifecycle, FailedBindingReportsAndTheNextInitTriesAgain) {
+    auto host = make_host();
+    standin_set_fflink_fail(true);
+    EXPECT_FALSE(host->init());
+    EXPECT_FALSE(host->has_instance());
+    EXPECT_TRUE(host->log().contains(4, "QelFFmpeg: Error loading ffmpeg libraries"));
+    EXPECT_EQ(bindings(), 0);
+
+    standin_set_fflink_fail(false);
+    host->clear_suite_requests();
+    ASSERT_TRUE(host->init());
+    EXPECT_EQ(host->suite_requests(), ALL_SUITES);  // the count stayed 0
+    EXPECT_EQ(bindings(), 1);
+}
+
+TEST_F(Lifecycle, FailedBindingWithoutLogSuiteStaysQuiet) {
+    HostOptions options;
+    options.missing_suites = {"Log"};
+    auto host = make_host(options);
+    standin_set_fflink_fail(true);
+    EXPECT_FALSE(host->init());
+    EXPECT_TRUE(host->log().lines().empty());
+}
+
+TEST_F(Lifecycle, ExitAfterFailedInitLeavesTheCountAlone) {
+    auto failed = make_host();
+    standin_set_fflink_fail(true);
+    ASSERT_FALSE(failed->init());
+    standin_set_fflink_fail(false);
+    EXPECT_FALSE(failed->exit());
+    EXPECT_FALSE(failed->exit());
+
+    // Had the count wrapped below zero, this instance would find FFmpeg
+    // "already bound" and ask for nothing.
+    auto next = make_host();
+    ASSERT_TRUE(next->init());
+    EXPECT_EQ(next->suite_requests(), ALL_SUITES);
+    EXPECT_EQ(bindings(), 1);
+    ASSERT_TRUE(next->exit());
+    EXPECT_EQ(bindings(), 0);
+}
+
+using Dispatch = HostTest;
+
+TEST_F(Dispatch, OnlyTheKnownCodesAreAccepted) {
+    auto host = make_host();
+    ASSERT_TRUE(host->init());
+    const size_t lines = host->log().lines().size();
+    for (uint32_t code = 0; code <= 120; ++code) {
+        if (code == ACTION_INIT || code == ACTION_EXIT || code == ACTION_PROCESS || code == ACTION_CONTROL ||
+            code == ACTION_RESTORE || code == ACTION_OUTPUT_INFO)
+            continue;
+        EXPECT_EQ(host->action(code), code == 34 || code == 99) << "code " << code;
+    }
+    for (uint32_t code : {1000u, 0x80000000u, 0xFFFFFFFFu}) EXPECT_FALSE(host->action(code)) << "code " << code;
+    EXPECT_EQ(host->log().lines().size(), lines) << "refused codes log nothing";
+    EXPECT_TRUE(host->has_instance());
+    EXPECT_TRUE(host->faults().empty());
+}
+
+TEST_F(Dispatch, NullHostRecordIsRefused) {
+    QEL_CtrlAction control{1};
+    QEL_OutputInfo info{};
+    for (uint32_t code : {0u, 1u, 7u, 15u, 29u, 34u, 40u, 99u}) {
+        void* params = code == ACTION_CONTROL ? static_cast<void*>(&control)
+                       : code == ACTION_OUTPUT_INFO ? static_cast<void*>(&info)
+                                                    : nullptr;
+        EXPECT_FALSE(module->action(nullptr, code, params)) << "code " << code;
+    }
+    EXPECT_EQ(bindings(), 0);
+}
+
+TEST_F(Dispatch, ActionsThatNeedAnInstanceRefuseWithoutOne) {
+    auto host = make_host();
+    QEL_OutputInfo info{};
+    qelhost::Picture picture(16, 16);
+    qelhost::FrameRequest request;
+    request.picture = &picture;
+    request.path = "never-written.mov";
+
+    EXPECT_FALSE(host->exit());
+    EXPECT_FALSE(host->control(4242u));
+    EXPECT_FALSE(host->restore());
+    EXPECT_FALSE(host->output_info(info));
+    EXPECT_FALSE(host->process(request));
+    EXPECT_TRUE(host->action(34));
+    EXPECT_TRUE(host->action(99));
+    EXPECT_EQ(bindings(), 0);
+}
+
+TEST_F(Dispatch, ControlWithoutRecordWarnsAndFails) {
+    auto host = make_host();
+    ASSERT_TRUE(host->init());
+    EXPECT_FALSE(host->control_without_record());
+    ASSERT_FALSE(host->log().lines().empty());
+    EXPECT_EQ(host->log().lines().back().level, 1);
+    EXPECT_EQ(host->log().lines().back().text, "QelFFmpeg: WARNING, pCtrlAction ptr is NULL!");
+
+    // A control the panel does not know is still a handled change.
+    EXPECT_TRUE(host->control(4242u));
+}
+
+TEST_F(Dispatch, ProcessWithoutParameterRecordIsRefused) {
+    auto host = make_host();
+    ASSERT_TRUE(host->init());
+    EXPECT_FALSE(host->action(ACTION_PROCESS, nullptr));
+    EXPECT_TRUE(host->has_instance());
+}
+
+TEST_F(Dispatch, RestoreWorksOnceAndThenChangesNothing) {
+    auto host = make_host();
+    ASSERT_TRUE(host->init());
+    ASSERT_TRUE(host->restore());
+    PluginState& state = state_of(*host);
+    EXPECT_TRUE(state.lists_restored);
+
+    const std::string extension = state.extension;
+    const size_t calls = host->controls().calls().size();
+    EXPECT_TRUE(host->restore());
+    EXPECT_EQ(host->controls().calls().size(), calls) << "the second restore asked the panel for something";
+    EXPECT_EQ(state.extension, extension);
+    EXPECT_TRUE(state.lists_restored);
+}
+
+TEST_F(Dispatch, OutputInfoWritesEveryFieldAndNothingPastThem) {
+    auto host = make_host();
+    ASSERT_TRUE(host->init());
+    PluginState& state = state_of(*host);
+
+    unsigned char record[40];
+    std::memset(record, 0xCC, sizeof record);
+    ASSERT_TRUE(host->output_info(*reinterpret_cast<QEL_OutputInfo*>(record)));
+
+    const char* extension = nullptr;
+    std::memcpy(&extension, record, sizeof extension);
+    EXPECT_EQ(extension, state.extension);
+    const unsigned char expected[] = {0, 0, 0, 0, 0, 0, 0, 0,  // 8: 64-bit 0
+                                      0, 0, 0, 0,              // 16: int32 0
+                                      32, 0, 0, 0,             // 20: int32 32
+                                      0, 0, 0, 0, 0, 0, 0, 0,  // 24: 64-bit 0
+                                      1, 0};                   // 32: 1, 33: audio_only
+    EXPECT_EQ(0, std::memcmp(record + 8, expected, sizeof expected));
+    for (size_t i = 34; i < sizeof record; ++i) EXPECT_EQ(record[i], 0xCC) << "byte " << i;
+
+    struct Case {
+        bool audio, video;
+        uint8_t audio_only;
+    };
+    for (Case c : {Case{true, false, 1}, Case{true, true, 0}, Case{false, true, 0}, Case{false, false, 0}}) {
+        state.audio_on = c.audio;
+        state.video_on = c.video;
+        QEL_OutputInfo info{};
+        ASSERT_TRUE(host->output_info(info));
+        EXPECT_EQ(info.audio_only, c.audio_only) << "audio " << c.audio << " video " << c.video;
+    }
+
+    EXPECT_FALSE(host->action(ACTION_OUTPUT_INFO, nullptr));
+}
+
+TEST(Translation, DescriptorTakesTheTranslationsOfLoadTime) {
+    // Only a fresh load sees them; hosts unload modules, so ours must go.
+    if (void* still = dlopen(QEL_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD)) {
+        dlclose(still);
+        FAIL() << "the module stayed loaded after its last host released it";
+    }
+    const char* const texts[][2] = {{"Encoders", "Kodierer"},
+                                    {"FFmpeg Encoder", "FFmpeg-Kodierer"},
+                                    {"FFmpeg File writer", "FFmpeg-Dateischreiber"},
+                                    {"None", "Keine"}};
+    for (const auto& t : texts) standin_set_translation(nullptr, t[0], t[1]);
+    standin_set_translation(nullptr, "Qel Software", "translated vendor");
+    standin_set_translation("Faststart", "Encoders", "wrong context");
+    auto module = qelhost::Module::load(QEL_MODULE_PATH);
+    standin_clear_translations();
+
+    std::vector<std::string> seen;
+    for (const auto& field : qelhost::read_descriptor(module->descriptor_bytes()))
+        if (field.text) seen.push_back(field.text);
+    for (const auto& t : texts) EXPECT_NE(std::find(seen.begin(), seen.end(), t[1]), seen.end()) << t[1] << " in " << testing::PrintToString(seen);
+    EXPECT_EQ(std::find(seen.begin(), seen.end(), "translated vendor"), seen.end()) << "the vendor is not translated";
+    EXPECT_EQ(std::find(seen.begin(), seen.end(), "wrong context"), seen.end());
+}

@@ -1,9 +1,0 @@
-#include <gtest/gtest.h>
-
-#include "writer/FFWriter.h"
-
-TEST(Writer, ConstructedAndDestroyedWithoutOpening) {
-    FFWriter writer;
-    EXPECT_FALSE(writer.isOpen());
-    EXPECT_TRUE(writer.close());
-}

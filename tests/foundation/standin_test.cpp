@@ -1,0 +1,272 @@
+// The stand-in host libraries and the stand-in host's suites: everything
+// else is tested on top of them, so they have to answer as the host would.
+#include "host_fixture.h"
+
+#include "VelmoraCore.h"
+#include "VelmoraServices.h"
+#include "fflink.h"
+#include "host/harness/panel_view.h"
+#include "host/harness/suite_tables.h"
+#include "plugin/qel_abi.h"
+
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using qelhost::AudioClip;
+
+TEST(HostLibraries, CreateDirectoryMakesTheWholeChain) {
+    const fs::path root = fs::temp_directory_path() / ("qel_dirs_" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    EXPECT_EQ(file_create_directory((root / "a/b/c").c_str(), true), 0);
+    EXPECT_TRUE(fs::is_directory(root / "a/b/c"));
+    // Host paths may use backslashes.
+    EXPECT_EQ(file_create_directory((root.string() + "\\d\\e").c_str(), true), 0);
+    EXPECT_TRUE(fs::is_directory(root / "d/e"));
+    EXPECT_EQ(file_create_directory((root / "a/b/c").c_str(), true), 0) << "an existing folder is fine";
+    fs::remove_all(root);
+}
+
+TEST(HostLibraries, IstrstrIgnoresCase) {
+    const char* mime = "Video/MP4";
+    EXPECT_EQ(istrstr(mime, "video"), mime);
+    EXPECT_EQ(istrstr(mime, "mp4"), mime + 6);
+    EXPECT_EQ(istrstr("audio/aac", "video"), nullptr);
+}
+
+TEST(HostLibraries, FflinkChecksTheListAndCanBeMadeToFail) {
+    const int before = standin_fflink_loaded();
+    const int32_t good[] = {0, 1, 2, 3, 4, 8};
+    const int32_t unknown[] = {0, 9, 8};
+    EXPECT_FALSE(fflink_load(nullptr, nullptr));
+    EXPECT_FALSE(fflink_load(unknown, nullptr));
+    EXPECT_EQ(standin_fflink_loaded(), before);
+
+    ASSERT_TRUE(fflink_load(good, nullptr));
+    EXPECT_EQ(standin_fflink_loaded(), before + 1);
+    fflink_unload();
+    EXPECT_EQ(standin_fflink_loaded(), before);
+
+    standin_set_fflink_fail(true);
+    EXPECT_FALSE(fflink_load(good, nullptr));
+    standin_set_fflink_fail(false);
+}
+
+TEST(HostLibraries, SwitchesChangeWhatTheServicesAnswer) {
+    standin_set_max_audio_channels(2);
+    EXPECT_EQ(vl_max_audio_channels(), 2);
+    standin_set_max_audio_channels(16);
+
+    EXPECT_FALSE(kconfig_get_bool(KCONFIG_NO_METADATA));
+    standin_set_config_bool(KCONFIG_NO_METADATA, true);
+    EXPECT_TRUE(kconfig_get_bool(KCONFIG_NO_METADATA));
+    standin_set_config_bool(KCONFIG_NO_METADATA, false);
+}
+
+TEST(HostLibraries, ImageContextCopiesThroughItsOperations) {
+    const int live = standin_live_images();
+    qelhost::Picture source(8, 4, 3, false);
+    source.draw_test_pattern(3);
+    _image_str* copy = mem_alloc_image(8, 4, 3, Remap_QelImageFormat2KORVEX(0), -1);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(standin_live_images(), live + 1);
+
+    void* context = srv_get_default_icontext();
+    void* const* table = *static_cast<void* const* const*>(context);
+    reinterpret_cast<QelICopy>(table[ICONTEXT_COPY])(context, copy, source.image());
+    reinterpret_cast<QelIComplete>(table[ICONTEXT_COMPLETE])(context, copy);
+    EXPECT_EQ(0, std::memcmp(copy->pixels, source.samples(), source.sample_count() * sizeof(uint16_t)));
+    EXPECT_TRUE(copy->direct);
+
+    img_delete(copy);
+    EXPECT_EQ(standin_live_images(), live);
+}
+
+// The suites as the module reaches them: through the tables get_suite gives.
+class Suites : public HostTest {
+protected:
+    void SetUp() override {
+        HostTest::SetUp();
+        host = make_host();
+        scope = std::make_unique<qelhost::StandinHost::ActiveScope>(host.get());
+    }
+    void TearDown() override {
+        scope.reset();
+        HostTest::TearDown();
+    }
+    template <typename Fn>
+    Fn entry(const char* suite, int n) {
+        return reinterpret_cast<Fn>(static_cast<void* const*>(qelhost::StandinHost::get_suite(suite))[n]);
+    }
+
+    std::unique_ptr<qelhost::StandinHost> host;
+    std::unique_ptr<qelhost::StandinHost::ActiveScope> scope;
+};
+
+TEST_F(Suites, AudioIsInterleavedForTheSelectedChannelsInTheAskedWidth) {
+    AudioClip clip;
+    clip.rate = 48000;
+    clip.channels = 3;
+    clip.length = 10;
+    clip.sample = [](int channel, int64_t index) { return channel == 0 ? 0.5 : (index % 2 ? -1.0 : 1.0); };
+    host->node().audio = clip;
+
+    double rate;
+    int32_t bits, bytes, channels, flags;
+    ASSERT_TRUE(entry<QelNodeAudioFormat>("Node", NODE_AUDIO_FORMAT)(&rate, &bits, &bytes, &channels, &flags));
+    EXPECT_EQ(rate, 48000);
+    EXPECT_EQ(channels, 3);
+
+    auto read = entry<QelNodeReadAudio>("Node", NODE_READ_AUDIO);
+    int16_t s16[8] = {};
+    // Channels 0 and 2 from sample 8: two frames remain of ten.
+    EXPECT_EQ(read(48000, 16, 2, 0, 0b101, 8.0 / 48000, 4, s16, sizeof s16), 2);
+    EXPECT_EQ(s16[0], 16384);   // channel 0 at 0.5
+    EXPECT_EQ(s16[1], 32767);   // channel 2, even index
+    EXPECT_EQ(s16[3], -32767);  // channel 2, odd index
+    EXPECT_EQ(s16[4], 0) << "nothing past the delivered samples";
+
+    int32_t s32[2] = {};
+    EXPECT_EQ(read(48000, 32, 4, 0, 0b100, 0, 10, s32, sizeof s32), 2) << "the buffer size limits the count";
+    EXPECT_EQ(s32[0], 2147483647);
+    uint8_t u8[1] = {};
+    EXPECT_EQ(read(48000, 8, 1, 0, 0b001, 0, 1, u8, 1), 1);
+    EXPECT_EQ(u8[0], 192);  // 128 + 0.5 * 127, rounded
+
+    ASSERT_EQ(host->node().audio_reads().size(), 3u);
+    EXPECT_EQ(host->node().audio_reads()[0].channel_mask, 0b101u);
+    EXPECT_EQ(host->node().audio_reads()[0].delivered, 2);
+
+    host->node().audio.reset();
+    EXPECT_FALSE(entry<QelNodeAudioFormat>("Node", NODE_AUDIO_FORMAT)(&rate, &bits, &bytes, &channels, &flags));
+    EXPECT_TRUE(host->faults().empty());
+}
+
+TEST_F(Suites, MetadataHandlesAreCountedUntilReleased) {
+    host->node().metadata = [](double frame) -> std::optional<qelhost::MetadataEntries> {
+        if (frame < 1) return std::nullopt;
+        return qelhost::MetadataEntries{{"camera", "A"}, {"scene", "12"}};
+    };
+    auto at = entry<QelNodeMetadataAt>("Node", NODE_METADATA_AT);
+    auto count = entry<QelNodeMetadataCount>("Node", NODE_METADATA_COUNT);
+    auto key = entry<QelNodeMetadataText>("Node", NODE_METADATA_KEY);
+    auto value = entry<QelNodeMetadataText>("Node", NODE_METADATA_VALUE);
+    auto release = entry<QelNodeMetadataRelease>("Node", NODE_METADATA_RELEASE);
+
+    void* none = at(0);
+    EXPECT_EQ(none, nullptr);
+    release(none);
+    void* handle = at(5);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(count(handle), 2);
+    EXPECT_STREQ(key(handle, 1), "scene");
+    EXPECT_STREQ(value(handle, 1), "12");
+    EXPECT_EQ(host->node().live_metadata_handles(), 1u);
+    release(handle);
+    EXPECT_EQ(host->node().live_metadata_handles(), 0u);
+    EXPECT_EQ(host->node().metadata_requests(), host->node().metadata_releases());
+    EXPECT_TRUE(host->faults().empty());
+
+    release(handle);  // twice
+    EXPECT_EQ(host->faults().list().size(), 1u);
+}
+
+TEST_F(Suites, TimelineSegmentsComeFromTheNodeObjectsOperations) {
+    host->node().cuts = {50, 120};
+    void* node = host->record().node;
+    int32_t context = qelhost::virtual_call<QelSegmentContext>(node, NODE_SEGMENT_CONTEXT)(node, 0);
+    auto segment_at = qelhost::virtual_call<QelSegmentAt>(node, NODE_SEGMENT_AT);
+    EXPECT_EQ(segment_at(node, 0, &context), 0);
+    EXPECT_EQ(segment_at(node, 49, &context), 0);
+    EXPECT_EQ(segment_at(node, 50, &context), 1);
+    EXPECT_EQ(segment_at(node, 500, &context), 2);
+    EXPECT_TRUE(host->faults().empty());
+}
+
+TEST_F(Suites, ImagesThatAreNotDirectGiveNoUsablePixels) {
+    qelhost::Picture direct(4, 2, 4, true);
+    qelhost::Picture indirect(4, 2, 3, false);
+    direct.fill(1, 2, 3);
+    indirect.fill(1, 2, 3);
+    auto data = entry<QelImageData>("Image", IMAGE_DATA);
+    auto is_direct = entry<QelImageIsDirect>("Image", IMAGE_IS_DIRECT);
+    EXPECT_TRUE(is_direct(direct.image()));
+    EXPECT_EQ(data(direct.image()), direct.samples());
+    EXPECT_FALSE(is_direct(indirect.image()));
+    EXPECT_NE(data(indirect.image()), indirect.samples());
+}
+
+TEST_F(Suites, ControlsKeepValuesStatesAndPlacement) {
+    auto add_choice = entry<QelCtrlAddChoice>("Ctrl", CTRL_ADD_CHOICE);
+    auto add_toggle = entry<QelCtrlAddToggle>("Ctrl", CTRL_ADD_TOGGLE);
+    const uint32_t format = add_choice("klavformat", "Format: %s", "...", 0);
+    const uint32_t toggle = add_toggle("klav16bit", "16 bit", true, true);
+    ASSERT_NE(format, 0u);
+    ASSERT_NE(format, toggle);
+
+    entry<QelCtrlPlace>("Ctrl", CTRL_PLACE)(format, 1, 0, 2, 1);
+    entry<QelCtrlSetChoices>("Ctrl", CTRL_SET_CHOICES)(format, "AVI,QuickTime / MOV,MP4");
+    entry<QelCtrlSetInt>("Ctrl", CTRL_SET_INT)(format, 1);
+    entry<QelCtrlControl>("Ctrl", CTRL_SET_FIXED)(format);
+    entry<QelCtrlControl>("Ctrl", CTRL_DISABLE)(format);
+
+    const qelhost::Control& c = *host->controls().find("klavformat");
+    EXPECT_EQ(c.choices.size(), 3u);
+    EXPECT_EQ(c.shown_label(), "Format: QuickTime / MOV");
+    EXPECT_TRUE(c.fixed);
+    EXPECT_FALSE(c.enabled);
+    EXPECT_EQ(c.placement.column, 0);
+    EXPECT_EQ(c.placement.width, 2);
+    EXPECT_EQ(entry<QelCtrlGetInt>("Ctrl", CTRL_GET_INT)(format), 1);
+    EXPECT_TRUE(entry<QelCtrlGetBool>("Ctrl", CTRL_GET_BOOL)(toggle));
+    EXPECT_FALSE(entry<QelCtrlGetBool>("Ctrl", CTRL_GET_BOOL)(0));
+
+    // The user picks an item by its text.
+    EXPECT_TRUE(host->controls().choose("klavformat", "MP4"));
+    EXPECT_EQ(entry<QelCtrlGetInt>("Ctrl", CTRL_GET_INT)(format), 2);
+    EXPECT_FALSE(host->controls().choose("klavformat", "WebM"));
+    EXPECT_TRUE(host->faults().empty());
+
+    entry<QelCtrlSetInt>("Ctrl", CTRL_SET_INT)(999, 1);
+    EXPECT_EQ(host->faults().list().size(), 1u) << "a control the host never created";
+}
+
+TEST_F(Suites, EntriesOutsideTheContractStopTheProgram) {
+    auto stray = entry<void (*)()>("Ctrl", 2);
+    EXPECT_DEATH(stray(), "Ctrl entry 2");
+}
+
+TEST(PanelView, LaysControlsOutByRowAndColumnAndMarksDisabledOnes) {
+    qelhost::FaultLog faults;
+    qelhost::ControlSet panel(faults);
+    const uint32_t bitrate = panel.add_number("klavvidbitrate", "kBps", 0, 0, 268435, 1, false);
+    const uint32_t format = panel.add_choice("klavformat", "Format: %s", "AVI,MOV", 1);
+    const uint32_t label = panel.add_label("Container Format");
+    panel.place(bitrate, 4, 2.2f, 0.6f, 1);
+    panel.place(format, 1, 0, 2, 1);
+    panel.place(label, 0, 0, 1, 1);
+    panel.disable(bitrate);
+
+    const std::string table = qelhost::panel_table(panel);
+    const size_t at_label = table.find("Container Format"), at_format = table.find("Format: MOV"),
+                 at_bitrate = table.find("klavvidbitrate");
+    ASSERT_NE(at_label, std::string::npos) << table;
+    ASSERT_NE(at_format, std::string::npos) << table;
+    ASSERT_NE(at_bitrate, std::string::npos) << table;
+    EXPECT_LT(at_label, at_format);
+    EXPECT_LT(at_format, at_bitrate);
+    EXPECT_NE(table.find("(disabled)", at_bitrate), std::string::npos) << table;
+    EXPECT_EQ(table.find("(disabled)"), table.find("(disabled)", at_bitrate)) << "only the disabled control is marked";
+
+    const nlohmann::json json = qelhost::panel_json(panel);
+    ASSERT_EQ(json.size(), 3u);
+    EXPECT_EQ(json[1]["identifier"], "klavformat");
+    EXPECT_EQ(json[1]["value"], 1);
+    EXPECT_EQ(json[1]["value_text"], "MOV");
+    EXPECT_EQ(json[1]["choices"], (std::vector<std::string>{"AVI", "MOV"}));
+    EXPECT_EQ(json[0]["enabled"], false);
+    EXPECT_FLOAT_EQ(json[0]["placement"]["column"].get<float>(), 2.2f);
+    EXPECT_TRUE(faults.empty());
+}
