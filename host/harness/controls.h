@@ -86,6 +86,11 @@ public:
     // that check what the module asked of the panel.
     const std::vector<std::string>& calls() const { return m_calls; }
     void clear_calls() { m_calls.clear(); }
+    // The panel goes with the instance that created it.
+    void clear() {
+        m_controls.clear();
+        m_calls.clear();
+    }
 
 private:
     uint32_t create(ControlKind kind, const char* id, const char* label);

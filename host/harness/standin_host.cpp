@@ -83,6 +83,7 @@ bool StandinHost::action(uint32_t code, void* params) {
     ActiveScope scope(this);
     const bool ok = m_module->action(&m_record.record, code, params);
     check_record();
+    if (code == ACTION_EXIT && ok) m_controls.clear();
     return ok;
 }
 
