@@ -56,6 +56,14 @@ private:
     bool encodeAndWrite(AVCodecContext* context, AVStream* stream, const AVFrame* frame, int64_t& lastDts,
                         bool isVideo);
     bool drainAudio();
+
+    // Audio helpers (writer/audio_open.cpp, writer/audio.cpp).
+    int32_t chooseSampleRate(const AVCodec* codec, int32_t requested);
+    static void chooseChannelLayout(const AVCodec* codec, int32_t channels, AVChannelLayout& layout);
+    bool resampleIntoFifo(const uint8_t** input, int inSamples);
+    bool encodeAudioFifo(bool last);
+    bool sendAudioFrame(int samples, int frameSamples);
+    void resetAudio();
     void release();
 
     char m_fileName[WRITER_PATH_SIZE];
