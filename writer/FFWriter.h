@@ -10,6 +10,8 @@
 constexpr int WRITER_PATH_SIZE = 260;
 constexpr int CODEC_NAME_SIZE = 256;
 constexpr int AUDIO_PLANE_POINTERS = 8;
+// What the writer calls itself in the files' "encoder" tags.
+constexpr const char* WRITER_ENCODER_TAG = "Velmora Korvex";
 
 class FFWriter {
 public:
@@ -41,15 +43,35 @@ public:
     const AVCodecContext* videoCodecContext() const { return m_videoCodecContext.get(); }
     const AVCodecContext* audioCodecContext() const { return m_audioCodecContext.get(); }
     int32_t outSampleRate() const { return m_outSampleRate; }
+    const AVStream* videoStream() const { return m_videoStream; }
+    const AVFormatContext* formatContext() const { return m_formatContext.get(); }
+
+    // The name written while a faststart rewrite is pending: the file name's
+    // extension (searched in the last path component only) replaced by
+    // "_SlowStart.mov", or that text appended when there is none. False when
+    // the result would not fit in a path buffer.
+    static bool makeTempFileName(const char* fileName, char (&tempFileName)[WRITER_PATH_SIZE]);
+    // Constant-rate buffer in bits: about one GOP of frames at `bitRate`, at
+    // least one frame, saturating at INT32_MAX.
+    static int32_t cbrBufferSize(AVRational timeBase, int64_t bitRate, int32_t gopSize);
 
     LogCallback m_logCallback;
 
 private:
-    // Steps of open.
+    // Steps of open, in the order they run.
+    bool openOutput(const char* fileName, WriterSettings& settings);
+    bool openContainer(const WriterSettings& settings);
+    void addMetadata(AVDictionary** dictionary, const WriterSettings& settings);
     bool openAudio(WriterSettings& settings);
     bool openVideo(WriterSettings& settings);
+    void applyRateControl(const WriterSettings& settings);
+    bool openFile();
+    bool openConverter(const char* timecode);
+    bool writeHeader(const char* timecode);
     void applyVideoOptions(const WriterSettings& settings, const char* codecName);
     void applyAudioProfile(const WriterSettings& settings, const char* codecName);
+
+    bool convertPicture(const void* pixels);
 
     // Shared packet path: sends `frame` (null drains), then rescales, clips
     // and writes every packet the encoder gives.

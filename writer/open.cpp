@@ -1,3 +1,374 @@
+// Opening an output: picture checks, container, metadata, streams and
+// encoders, the file, the picture converter and the header, in that order.
 #include "FFWriter.h"
-bool FFWriter::open(const char*, WriterSettings*) { return false; }
-bool FFWriter::openVideo(WriterSettings&) { return false; }
+
+#include "VelmoraCore.h"
+#include "VelmoraServices.h"
+#include "plugin/messages.h"
+#include "plugin/state.h"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <climits>
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr const char* TEMP_SUFFIX = "_SlowStart.mov";
+constexpr int MAX_PICTURE_SIZE = 8192;
+
+const AVOutputFormat* muxer_named(const char* name) {
+    if (!name) return nullptr;
+    void* cursor = nullptr;
+    while (const AVOutputFormat* format = av_muxer_iterate(&cursor))
+        if (format->name && std::strcmp(format->name, name) == 0) return format;
+    return nullptr;
+}
+
+const char* last_separator(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    const char* backslash = std::strrchr(path, '\\');
+    return slash > backslash ? slash : backslash;
+}
+
+// The colour decision shared by the converter and the encoder's tags, so the
+// file says what the pixels are: RGB and the "J" formats carry full range,
+// every other YUV format the limited range players expect; BT.709 throughout.
+bool carries_full_range(AVPixelFormat format) {
+    switch (format) {
+    case AV_PIX_FMT_YUVJ420P:
+    case AV_PIX_FMT_YUVJ422P:
+    case AV_PIX_FMT_YUVJ444P:
+    case AV_PIX_FMT_YUVJ440P:
+    case AV_PIX_FMT_YUVJ411P:
+        return true;
+    default:
+        break;
+    }
+    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
+    return descriptor && (descriptor->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
+}
+
+bool is_rgb(AVPixelFormat format) {
+    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
+    return descriptor && (descriptor->flags & AV_PIX_FMT_FLAG_RGB);
+}
+
+}  // namespace
+
+bool FFWriter::makeTempFileName(const char* fileName, char (&tempFileName)[WRITER_PATH_SIZE]) {
+    tempFileName[0] = '\0';
+    if (!fileName) return false;
+    const char* separator = last_separator(fileName);
+    const char* name = separator ? separator + 1 : fileName;
+    const char* dot = std::strrchr(name, '.');
+    const size_t keep = dot ? size_t(dot - fileName) : std::strlen(fileName);
+    if (keep + std::strlen(TEMP_SUFFIX) >= size_t(WRITER_PATH_SIZE)) return false;
+    std::memcpy(tempFileName, fileName, keep);
+    std::strcpy(tempFileName + keep, TEMP_SUFFIX);
+    return true;
+}
+
+int32_t FFWriter::cbrBufferSize(AVRational timeBase, int64_t bitRate, int32_t gopSize) {
+    int64_t size;
+    if (gopSize != 0) {
+        const double frameBits = double(timeBase.num) / double(timeBase.den) * double(bitRate) + 1.5;
+        const int64_t perFrame = frameBits >= double(INT32_MAX) ? INT32_MAX : int64_t(frameBits);
+        size = perFrame * int64_t(gopSize);
+    } else {
+        size = bitRate;
+    }
+    // The buffer holds at least one frame's bits.
+    const int64_t frameBits = timeBase.num * bitRate;
+    if (size != 0 && frameBits > timeBase.den * size) size = (frameBits + timeBase.den - 1) / timeBase.den;
+    if (size > INT32_MAX) return INT32_MAX;
+    if (size < INT32_MIN) return INT32_MIN;
+    return int32_t(size);
+}
+
+bool FFWriter::open(const char* fileName, WriterSettings* settings) {
+    if (!fileName || !settings) return false;
+    // Never abandon an output: an open one is finished, what a failed open
+    // left behind is released before anything replaces it.
+    if (m_isOpen) close();
+    release();
+    if (!openOutput(fileName, *settings)) {
+        release();
+        return false;
+    }
+    m_isOpen = true;
+    return true;
+}
+
+bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
+    if (std::strlen(fileName) >= size_t(WRITER_PATH_SIZE)) {
+        log(LOG_ERROR, "QelFFmpegWriter: file path longer than %d characters: %s", WRITER_PATH_SIZE - 1, fileName);
+        return false;
+    }
+    copy_text(m_fileName, fileName);
+    m_hasVideo = settings.videoCodecName && settings.videoCodecName[0];
+    m_hasAudio = settings.audioCodecName && settings.audioCodecName[0];
+
+    m_videoCodec = nullptr;
+    m_audioCodec = nullptr;
+    m_videoStream = nullptr;
+    m_audioStream = nullptr;
+    m_outputFormat = nullptr;
+    m_videoFrameCount = 0;
+    m_audioSampleCount = 0;
+    m_videoLastDts = AV_NOPTS_VALUE;
+    m_audioLastDts = AV_NOPTS_VALUE;
+
+    m_width = settings.width;
+    m_height = settings.height;
+    m_frameRate = settings.frameRate;
+    m_inPixelFormat = settings.inPixelFormat;
+    m_outPixelFormat = settings.outPixelFormat;
+    m_inSampleFormat = settings.inSampleFormat;
+    m_outSampleFormat = settings.outSampleFormat;
+    m_inSampleRate = int32_t(settings.inSampleRate + 0.5);
+    m_outSampleRate = int32_t(settings.outSampleRate + 0.5);
+
+    const bool quickTime = settings.containerName &&
+                           (std::strcmp(settings.containerName, "mov") == 0 ||
+                            std::strcmp(settings.containerName, "mp4") == 0);
+    m_useTempFile = settings.fastStart && quickTime;
+    m_tempFileName[0] = '\0';
+    if (m_useTempFile && !makeTempFileName(m_fileName, m_tempFileName)) {
+        log(LOG_ERROR, "QelFFmpegWriter: temporary file path for faststart longer than %d characters: %s",
+            WRITER_PATH_SIZE - 1, m_fileName);
+        return false;
+    }
+
+    m_videoCodecName[0] = '\0';
+    m_audioCodecName[0] = '\0';
+    if (m_hasVideo) copy_text(m_videoCodecName, settings.videoCodecName);
+    if (m_hasAudio) copy_text(m_audioCodecName, settings.audioCodecName);
+
+    if (m_hasVideo) {
+        if (m_width < 1 || m_width > MAX_PICTURE_SIZE || m_height < 1 || m_height > MAX_PICTURE_SIZE) {
+            log(LOG_ERROR, "QelFFmpegWriter: invalid image dimensions");
+            return false;
+        }
+        if (m_width % 2 != 0 || m_height % 2 != 0) {
+            log(LOG_ERROR, "QelFFmpegWriter: width and height must be multiples of 2");
+            return false;
+        }
+        if (!(m_frameRate >= 0.1)) {
+            log(LOG_WARNING, "QelFFmpegWriter: invalid video framerate, forcing 24 fps");
+            m_frameRate = 24.0;
+        }
+    }
+
+    if (!openContainer(settings)) return false;
+    if (m_hasAudio && !openAudio(settings)) return false;
+    if (m_hasVideo && !openVideo(settings)) return false;
+    if (!openFile()) return false;
+    if (m_hasVideo && !openConverter(settings.timecode)) return false;
+    return writeHeader(settings.timecode);
+}
+
+bool FFWriter::openContainer(const WriterSettings& settings) {
+    m_outputFormat = muxer_named(settings.containerName);
+    if (!m_outputFormat) {
+        log(LOG_ERROR, "QelFFmpegWriter: failed to allocate output format");
+        return false;
+    }
+    if (m_outputFormat->flags & AVFMT_NOFILE) {
+        log(LOG_ERROR, "QelFFmpegWriter: format doesn't require file to be created");
+        return false;
+    }
+    AVFormatContext* context = nullptr;
+    avformat_alloc_output_context2(&context, m_outputFormat, nullptr, m_useTempFile ? m_tempFileName : m_fileName);
+    m_formatContext.reset(context);
+    if (!context) {
+        log(LOG_ERROR, "QelFFmpegWriter: failed to allocate format context");
+        return false;
+    }
+    addMetadata(&context->metadata, settings);
+    return true;
+}
+
+void FFWriter::addMetadata(AVDictionary** dictionary, const WriterSettings& settings) {
+    if (kconfig_get_bool(KCONFIG_NO_METADATA)) return;
+    if (settings.metadataPairs)
+        for (int32_t i = 0; i < settings.metadataCount; ++i)
+            av_dict_set(dictionary, settings.metadataPairs[i].key, settings.metadataPairs[i].value, 0);
+    av_dict_set(dictionary, "encoder", WRITER_ENCODER_TAG, 0);
+}
+
+bool FFWriter::openVideo(WriterSettings& settings) {
+    m_videoCodec = avcodec_find_encoder_by_name(m_videoCodecName);
+    if (!m_videoCodec) {
+        // An encoder this FFmpeg lacks turns the output into one without video.
+        m_hasVideo = false;
+        return true;
+    }
+    m_videoStream = avformat_new_stream(m_formatContext.get(), nullptr);
+    if (m_videoStream) m_videoCodecContext.reset(avcodec_alloc_context3(m_videoCodec));
+    if (!m_videoStream || !m_videoCodecContext) {
+        log(LOG_ERROR, "QelFFmpegWriter: failed to allocate video stream");
+        return false;
+    }
+    if (m_outPixelFormat == AV_PIX_FMT_NONE) {
+        if (!m_videoCodec->pix_fmts) {
+            log(LOG_ERROR, "QelFFmpegWriter: failed to select output pixel type/format");
+            return false;
+        }
+        m_outPixelFormat = m_videoCodec->pix_fmts[0];
+    }
+    m_fieldOrder = settings.fieldOrder;
+
+    AVCodecContext* context = m_videoCodecContext.get();
+    const auto outFormat = AVPixelFormat(m_outPixelFormat);
+    context->codec_type = AVMEDIA_TYPE_VIDEO;
+    context->codec_id = m_videoCodec->id;
+    context->width = m_width;
+    context->height = m_height;
+    context->time_base = AVRational{1000, int32_t(std::min(m_frameRate * 1000.0, double(INT32_MAX)))};
+    context->framerate = av_inv_q(context->time_base);
+    context->pix_fmt = outFormat;
+    context->color_range = carries_full_range(outFormat) ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    context->colorspace = is_rgb(outFormat) ? AVCOL_SPC_RGB : AVCOL_SPC_BT709;
+    context->color_primaries = AVCOL_PRI_BT709;
+    context->color_trc = AVCOL_TRC_BT709;
+    context->field_order = AVFieldOrder(m_fieldOrder);
+    if (settings.keyFrameInterval != 0) {
+        context->gop_size = settings.keyFrameInterval;
+        context->keyint_min = 1;
+    }
+    addMetadata(&m_videoStream->metadata, settings);
+    if (settings.videoBitRate != 0) applyRateControl(settings);
+    applyVideoOptions(settings, m_videoCodec->name);
+    context->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
+    if (m_outputFormat->flags & AVFMT_GLOBALHEADER) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (!av_dict_get(m_videoOptions.get(), "threads", nullptr, 0))
+        av_dict_set(m_videoOptions.address(), "threads", "auto", 0);
+
+    int result = avcodec_open2(context, m_videoCodec, m_videoOptions.address());
+    if (result >= 0) result = avcodec_parameters_from_context(m_videoStream->codecpar, context);
+    if (result < 0) {
+        log(LOG_ERROR, "QelFFmpegWriter: failed to open encoder: %s", ffmpeg_error_text(result));
+        return false;
+    }
+    // The muxer may pick its own time base at the header; mov needs the frame
+    // rate to write the timecode track.
+    m_videoStream->time_base = context->time_base;
+    m_videoStream->avg_frame_rate = av_inv_q(context->time_base);
+    m_videoStream->r_frame_rate = m_videoStream->avg_frame_rate;
+    return true;
+}
+
+void FFWriter::applyRateControl(const WriterSettings& settings) {
+    AVCodecContext* context = m_videoCodecContext.get();
+    context->bit_rate = settings.videoBitRate;
+    if (settings.vbr != 0) return;
+    context->rc_min_rate = context->bit_rate;
+    context->rc_max_rate = context->bit_rate;
+    context->rc_buffer_size = cbrBufferSize(context->time_base, context->bit_rate, context->gop_size);
+    context->bit_rate_tolerance = int32_t(context->bit_rate);
+    const bool mpegVideo =
+        context->codec_id == AV_CODEC_ID_MPEG1VIDEO || context->codec_id == AV_CODEC_ID_MPEG2VIDEO;
+    if (context->rc_max_rate != 0 && context->rc_max_rate == context->rc_min_rate && mpegVideo &&
+        (int64_t(context->rc_buffer_size) - 1) * 90000 > context->rc_max_rate * 65535)
+        log(LOG_WARNING,
+            "QelFFmpegWriter: WARNING: bitrate mode will be set to VBR as the specified bitrate too large (buffer "
+            "too large)!");
+}
+
+bool FFWriter::openFile() {
+    av_dump_format(m_formatContext.get(), 0, m_fileName, 1);
+
+    char directory[WRITER_PATH_SIZE];
+    copy_text(directory, m_fileName);
+    if (char* separator = const_cast<char*>(last_separator(directory))) {
+        *separator = '\0';
+        if (directory[0]) file_create_directory(directory, true);
+    }
+
+    const char* path = m_useTempFile ? m_tempFileName : m_fileName;
+    const int result = avio_open2(&m_formatContext->pb, path, AVIO_FLAG_WRITE, nullptr, nullptr);
+    if (result < 0) {
+        log(LOG_ERROR, "QelFFmpegWriter: failed to create file: %s", ffmpeg_error_text(result));
+        return false;
+    }
+    return true;
+}
+
+bool FFWriter::openConverter(const char* timecode) {
+    m_outFrame.reset(av_frame_alloc());
+    m_inFrame.reset(av_frame_alloc());
+    if (!m_outFrame || !m_inFrame) {
+        m_outFrame.reset();
+        m_inFrame.reset();
+        log(LOG_ERROR, "QelFFmpegWriter: memory allocation error");
+        return false;
+    }
+    const auto inFormat = AVPixelFormat(m_inPixelFormat);
+    const auto outFormat = AVPixelFormat(m_outPixelFormat);
+
+    // Same size in and out: only the pixel layout changes. libswscale's own
+    // slice threads give the same picture as one thread, only sooner.
+    m_swsContext.reset(sws_alloc_context());
+    SwsContext* sws = m_swsContext.get();
+    const bool configured = sws && av_opt_set_int(sws, "srcw", m_width, 0) >= 0 &&
+                            av_opt_set_int(sws, "srch", m_height, 0) >= 0 &&
+                            av_opt_set_int(sws, "src_format", inFormat, 0) >= 0 &&
+                            av_opt_set_int(sws, "dstw", m_width, 0) >= 0 &&
+                            av_opt_set_int(sws, "dsth", m_height, 0) >= 0 &&
+                            av_opt_set_int(sws, "dst_format", outFormat, 0) >= 0 &&
+                            av_opt_set_int(sws, "sws_flags", SWS_FAST_BILINEAR, 0) >= 0 &&
+                            av_opt_set_int(sws, "threads", 0, 0) >= 0 && sws_init_context(sws, nullptr, nullptr) >= 0;
+    if (!configured) {
+        m_swsContext.reset();
+        log(LOG_ERROR, "QelFFmpegWriter: Failed to initialize conversion context");
+        return false;
+    }
+
+    int* inverseTable = nullptr;
+    int* table = nullptr;
+    int sourceRange = 1, destinationRange = 0, brightness = 0, contrast = 1 << 16, saturation = 1 << 16;
+    sws_getColorspaceDetails(sws, &inverseTable, &sourceRange, &table, &destinationRange, &brightness, &contrast,
+                             &saturation);
+    sws_setColorspaceDetails(sws, sws_getCoefficients(SWS_CS_ITU709), sourceRange, sws_getCoefficients(SWS_CS_ITU709),
+                             carries_full_range(outFormat) ? 1 : 0, brightness, contrast, saturation);
+
+    const int size = av_image_get_buffer_size(outFormat, m_width, m_height, 1);
+    if (size > 0) m_pictureBuffer.reset(static_cast<uint8_t*>(av_malloc(size_t(size))));
+    if (!m_pictureBuffer) {
+        log(LOG_ERROR, "QelFFmpegWriter: memory allocation error");
+        return false;
+    }
+    av_image_fill_arrays(m_outFrame->data, m_outFrame->linesize, m_pictureBuffer.get(), outFormat, m_width, m_height,
+                         1);
+    m_outFrame->format = outFormat;
+    m_outFrame->width = m_width;
+    m_outFrame->height = m_height;
+    m_inFrame->format = inFormat;
+    m_inFrame->width = m_width;
+    m_inFrame->height = m_height;
+
+    av_dict_set(&m_videoStream->metadata, "timecode", timecode, 0);
+    return true;
+}
+
+bool FFWriter::writeHeader(const char* timecode) {
+    Dictionary options;
+    av_dict_set(options.address(), "timecode", timecode, AV_DICT_APPEND);
+    const int result = avformat_write_header(m_formatContext.get(), options.address());
+    if (result < 0) {
+        log(LOG_ERROR, "QelFFmpegWriter: Error occurred when opening output file: %s", ffmpeg_error_text(result));
+        avio_closep(&m_formatContext->pb);
+        return false;
+    }
+    // libavformat puts its own name over the container's "encoder"; mov keeps
+    // ours when it is set again.
+    if (!kconfig_get_bool(KCONFIG_NO_METADATA))
+        av_dict_set(&m_formatContext->metadata, "encoder", WRITER_ENCODER_TAG, 0);
+    return true;
+}

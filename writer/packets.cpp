@@ -1,2 +1,70 @@
+// The packet path shared by video, audio and the drains: every packet the
+// encoder gives is rescaled, kept in dts order and handed to the muxer.
 #include "FFWriter.h"
-bool FFWriter::encodeAndWrite(AVCodecContext*, AVStream*, const AVFrame*, int64_t&, bool) { return false; }
+
+#include "plugin/messages.h"
+
+bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const AVFrame* frame, int64_t& lastDts,
+                              bool isVideo) {
+    int result = avcodec_send_frame(context, frame);
+    // A second drain finds the encoder already at its end: nothing is lost.
+    if (result == AVERROR_EOF && !frame) return true;
+    if (result < 0) {
+        if (isVideo) log(LOG_ERROR, "QelFFmpegWriter: Error encoding video frame: %s", ffmpeg_error_text(result));
+        else log(LOG_ERROR, "QelFFmpegWriter: Error encoding audio: %s", ffmpeg_error_text(result));
+        return false;
+    }
+
+    PacketPtr packet(av_packet_alloc());
+    if (!packet) {
+        log(LOG_ERROR, "QelFFmpegWriter: memory allocation error");
+        return false;
+    }
+    const AVRational codecTimeBase = context->time_base;
+    const int64_t margin = (m_outputFormat->flags & AVFMT_TS_NONSTRICT) ? 0 : 1;
+    for (;;) {
+        result = avcodec_receive_packet(context, packet.get());
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return true;
+        if (result < 0) {
+            if (isVideo) log(LOG_ERROR, "QelFFmpegWriter: Error encoding video frame: %s", ffmpeg_error_text(result));
+            else log(LOG_ERROR, "QelFFmpegWriter: Error encoding audio: %s", ffmpeg_error_text(result));
+            return false;
+        }
+        if (packet->size == 0) {
+            av_packet_unref(packet.get());
+            continue;
+        }
+        // The audio clock advances by what the encoder delivers.
+        if (!isVideo) m_audioSampleCount += packet->duration;
+
+        const AVRational streamTimeBase = stream->time_base;
+        if (packet->pts != AV_NOPTS_VALUE) packet->pts = av_rescale_q(packet->pts, codecTimeBase, streamTimeBase);
+        if (packet->dts != AV_NOPTS_VALUE) {
+            const int64_t minDts = lastDts + margin;
+            packet->dts = av_rescale_q(packet->dts, codecTimeBase, streamTimeBase);
+            // The muxer refuses the same packets, under the same condition.
+            if (lastDts != 0 && lastDts != AV_NOPTS_VALUE && packet->dts < minDts) {
+                if (isVideo)
+                    log(LOG_WARNING, "QelFFmpegWriter: Video timestamp %i < %i invalid, clipping",
+                        int32_t(packet->dts), int32_t(minDts));
+                else
+                    log(LOG_WARNING, "QelFFmpegWriter: Audio timestamp %i < %i invalid, clipping",
+                        int32_t(packet->dts), int32_t(minDts));
+                packet->pts = minDts;
+                packet->dts = minDts;
+            }
+            lastDts = packet->dts;
+        }
+        if (packet->duration > 0)
+            packet->duration = int32_t(av_rescale_q(packet->duration, codecTimeBase, streamTimeBase));
+        packet->stream_index = stream->index;
+        if (isVideo) log(LOG_VERBOSE, "QelFFmpegWriter: Write frame (size=%5d)\n", packet->size);
+
+        result = av_interleaved_write_frame(m_formatContext.get(), packet.get());
+        if (result != 0) {
+            if (isVideo) log(LOG_ERROR, "QelFFmpegWriter: Error writing video frame: %s", ffmpeg_error_text(result));
+            else log(LOG_ERROR, "QelFFmpegWriter: Error while writing audio frame: %s", ffmpeg_error_text(result));
+            return false;
+        }
+    }
+}

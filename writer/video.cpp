@@ -1,2 +1,68 @@
+// The video frame path: convert, stamp, encode, write.
 #include "FFWriter.h"
-bool FFWriter::writeVideoFrame(const void*, const MetadataPair*, int32_t, bool, const char*) { return false; }
+
+#include "VelmoraServices.h"
+#include "plugin/messages.h"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
+namespace {
+
+void keep_buffer(void*, uint8_t*) {}
+
+}  // namespace
+
+bool FFWriter::writeVideoFrame(const void* pixels, const MetadataPair* metadataPairs, int32_t metadataCount,
+                               bool forceKeyFrame, const char* timecode) {
+    if (!m_isOpen || !m_hasVideo || !pixels) return false;
+    if (!convertPicture(pixels)) return false;
+
+    AVFrame* frame = m_outFrame.get();
+    if (!kconfig_get_bool(KCONFIG_NO_METADATA)) {
+        if (metadataPairs)
+            for (int32_t i = 0; i < metadataCount; ++i)
+                av_dict_set(&frame->metadata, metadataPairs[i].key, metadataPairs[i].value, 0);
+        av_dict_set(&frame->metadata, "encoder", WRITER_ENCODER_TAG, 0);
+    }
+    av_dict_set(&m_videoStream->metadata, "timecode", timecode, 0);
+    av_dict_set(&frame->metadata, "timecode", timecode, 0);
+
+    // The picture's description goes with every frame: the encoders read
+    // interlacing and colour from the frame, not only from the context.
+    const AVCodecContext* context = m_videoCodecContext.get();
+    frame->color_range = context->color_range;
+    frame->colorspace = context->colorspace;
+    frame->color_primaries = context->color_primaries;
+    frame->color_trc = context->color_trc;
+    frame->interlaced_frame = m_fieldOrder != AV_FIELD_PROGRESSIVE;
+    frame->top_field_first = m_fieldOrder == AV_FIELD_TT || m_fieldOrder == AV_FIELD_TB;
+    // A key-frame request holds for this frame only; the frame object is reused.
+    frame->pict_type = forceKeyFrame ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    frame->pts = m_videoFrameCount++;
+    return encodeAndWrite(m_videoCodecContext.get(), m_videoStream, frame, m_videoLastDts, true);
+}
+
+bool FFWriter::convertPicture(const void* pixels) {
+    const auto inFormat = AVPixelFormat(m_inPixelFormat);
+    const auto outFormat = AVPixelFormat(m_outPixelFormat);
+    auto* source = static_cast<uint8_t*>(const_cast<void*>(pixels));
+    av_image_fill_arrays(m_inFrame->data, m_inFrame->linesize, source, inFormat, m_width, m_height, 1);
+
+    // The converter's threaded interface takes reference-counted frames; the
+    // host's pixels and our picture buffer are lent to it, not copied.
+    const int inSize = av_image_get_buffer_size(inFormat, m_width, m_height, 1);
+    const int outSize = av_image_get_buffer_size(outFormat, m_width, m_height, 1);
+    m_inFrame->buf[0] = av_buffer_create(source, size_t(inSize), keep_buffer, nullptr, AV_BUFFER_FLAG_READONLY);
+    m_outFrame->buf[0] = av_buffer_create(m_pictureBuffer.get(), size_t(outSize), keep_buffer, nullptr, 0);
+    int result = AVERROR(ENOMEM);
+    if (m_inFrame->buf[0] && m_outFrame->buf[0]) result = sws_scale_frame(m_swsContext.get(), m_outFrame.get(), m_inFrame.get());
+    av_buffer_unref(&m_inFrame->buf[0]);
+    av_buffer_unref(&m_outFrame->buf[0]);
+    if (result < 0) {
+        log(LOG_ERROR, "QelFFmpegWriter: Error converting image format: %s", ffmpeg_error_text(result));
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,117 @@
+// Every container and encoder pairing the host offers for delivery: written
+// through the writer, read back with FFmpeg's own demuxers and decoders.
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+using namespace writer_test;
+
+namespace {
+
+struct Cell {
+    const char* container;
+    const char* codec;
+    const char* extension;
+    int outPixelFormat;
+    int width;
+    int height;
+    int32_t bitRate;
+    int32_t vbr;
+    bool intraOnly;
+    bool checkColour;          // the codec is one whose levels players trust
+    const char* containerTag;  // where the container keeps "encoder", if anywhere
+    bool streamTags;           // the container keeps the video stream's tags
+};
+
+std::ostream& operator<<(std::ostream& out, const Cell& cell) {
+    return out << cell.container << "/" << cell.codec;
+}
+
+const Cell CELLS[] = {
+    {"mov", "libx264", "mov", AV_PIX_FMT_YUV420P, 320, 240, 0, 0, false, true, "encoder", true},
+    {"mp4", "libx264", "mp4", AV_PIX_FMT_NONE, 320, 240, 0, 0, false, true, "encoder", true},
+    {"matroska", "libx264", "mkv", AV_PIX_FMT_NONE, 320, 240, 0, 0, false, true, "encoder", true},
+    // AVI reads its software tag back under another key; MPEG-TS has no tags.
+    {"avi", "mpeg4", "avi", AV_PIX_FMT_NONE, 320, 240, 0, 0, false, false, "software", false},
+    {"mov", "prores_ks", "mov", AV_PIX_FMT_YUV422P10LE, 320, 240, 0, 0, true, true, "encoder", true},
+    {"mov", "dnxhd", "mov", AV_PIX_FMT_YUV422P, 1920, 1080, 36000000, 0, true, true, "encoder", true},
+    {"mpegts", "mpeg2video", "ts", AV_PIX_FMT_NONE, 320, 240, 2000000, 0, false, true, nullptr, false},
+    {"webm", "libvpx-vp9", "webm", AV_PIX_FMT_NONE, 320, 240, 0, 0, false, false, "encoder", true},
+};
+
+constexpr int FRAMES = 30;
+constexpr int FORCED_KEY = 17;
+constexpr int COLOUR_EVERY = 7;
+
+class Matrix : public ::testing::TestWithParam<std::tuple<Cell, int>> {};
+
+TEST_P(Matrix, DecodesEveryFrameAsWritten) {
+    const Cell& cell = std::get<0>(GetParam());
+    const int channels = std::get<1>(GetParam());
+    const std::string dir = scratch_dir(std::string("matrix_") + cell.codec + "_" + cell.container);
+    const std::string path = dir + "/clip." + cell.extension;
+
+    FFWriter writer;
+    writer.m_logCallback = record_message;
+    WriterSettings settings = video_settings(cell.container, cell.codec, cell.width, cell.height, channels);
+    settings.outPixelFormat = cell.outPixelFormat;
+    settings.keyFrameInterval = 100;
+    settings.videoBitRate = cell.bitRate;
+    settings.vbr = cell.vbr;
+    ASSERT_TRUE(writer.open(path.c_str(), &settings));
+
+    for (int i = 0; i < FRAMES; ++i) {
+        const std::vector<uint16_t> picture = host_picture(cell.width, cell.height, channels, i);
+        ASSERT_TRUE(writer.writeVideoFrame(picture.data(), nullptr, 0, i == 0 || i == FORCED_KEY, "01:00:00:00"));
+    }
+    ASSERT_TRUE(writer.close());
+    EXPECT_FALSE(writer.isOpen());
+
+    const DecodedFile file = decode_file(path, cell.checkColour ? COLOUR_EVERY : 0);
+    ASSERT_TRUE(file.opened);
+    EXPECT_EQ(file.errors, 0);
+    ASSERT_EQ(int(file.frames.size()), FRAMES);
+    for (int i = 1; i < FRAMES; ++i) EXPECT_LT(file.frames[i - 1].pts, file.frames[i].pts) << "frame " << i;
+    EXPECT_TRUE(file.frames[0].key);
+    EXPECT_TRUE(file.frames[FORCED_KEY].key);
+    if (!cell.intraOnly) {
+        // The request holds for its frame only, though the frame object is reused.
+        EXPECT_FALSE(file.frames[FORCED_KEY - 1].key);
+        EXPECT_FALSE(file.frames[FORCED_KEY + 1].key);
+    }
+
+    if (cell.containerTag) {
+        EXPECT_FALSE(file.containerTag(cell.containerTag).empty());
+    }
+    if (std::string(cell.container) == "mov") {
+        EXPECT_EQ(file.containerTag("encoder"), WRITER_ENCODER_TAG);
+    }
+    if (cell.streamTags) {
+        EXPECT_EQ(file.streamEncoder, WRITER_ENCODER_TAG);
+        EXPECT_EQ(file.streamTimecode, "01:00:00:00");
+    }
+
+    if (cell.checkColour) {
+        EXPECT_EQ(file.colorRange, AVCOL_RANGE_MPEG);
+        EXPECT_EQ(file.colorSpace, AVCOL_SPC_BT709);
+        for (int i = 0; i < FRAMES; i += COLOUR_EVERY) {
+            const std::vector<uint16_t> picture = host_picture(cell.width, cell.height, channels, i);
+            EXPECT_LT(level_error(file.frames[i].rgb, picture, cell.width, cell.height, channels), 0.01)
+                << "frame " << i;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Writer, Matrix, ::testing::Combine(::testing::ValuesIn(CELLS), ::testing::Values(4, 3)),
+                         [](const ::testing::TestParamInfo<Matrix::ParamType>& info) {
+                             std::string name = std::string(std::get<0>(info.param).container) + "_" +
+                                                std::get<0>(info.param).codec +
+                                                (std::get<1>(info.param) == 4 ? "_rgba" : "_rgb");
+                             for (char& c : name)
+                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
+
+}  // namespace

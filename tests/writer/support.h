@@ -1,0 +1,76 @@
+// What the writer tests share: host pictures, a writer that records its
+// messages, and a real decoder that reads the files back.
+#pragma once
+
+#include "writer/FFWriter.h"
+
+#include <cstdint>
+#include <strings.h>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace writer_test {
+
+struct Message {
+    int32_t level;
+    std::string text;
+};
+
+// Every message of every writer since the last clear_messages().
+const std::vector<Message>& messages();
+void clear_messages();
+void record_message(int32_t level, const char* text);
+bool logged(const std::string& text, int32_t level);
+int count_logged(const std::string& text);
+
+// A moving 16-bit host picture: RGBA64LE (4 channels) or RGB48LE (3).
+// Soft gradients that stay away from black and white, shifted per frame.
+std::vector<uint16_t> host_picture(int width, int height, int channels, int frame);
+
+// A fresh directory under the build tree for one test's files.
+std::string scratch_dir(const std::string& name);
+bool file_exists(const std::string& path);
+
+// Settings for a video-only output; the caller keeps `container`/`codec`
+// texts alive for the call to open.
+WriterSettings video_settings(const char* container, const char* codec, int width, int height, int channels);
+
+struct DecodedFrame {
+    int64_t pts;
+    bool key;
+    std::vector<uint16_t> rgb;  // RGB48 read by the frame's own colour tags, when asked
+};
+
+struct DecodedFile {
+    bool opened = false;
+    int errors = 0;  // failed calls plus decoder messages at error level
+    std::vector<DecodedFrame> frames;  // in presentation order
+    std::vector<std::pair<std::string, std::string>> containerTags;
+    std::string streamEncoder;
+    std::string streamTimecode;
+    std::string anyTimecode;  // any stream's or the container's "timecode"
+    int fieldOrder = -1;      // AVFieldOrder of the video stream
+    int colorRange = -1;
+    int colorSpace = -1;
+
+    std::string containerTag(const std::string& key) const {
+        for (const auto& [k, v] : containerTags)
+            if (strcasecmp(k.c_str(), key.c_str()) == 0) return v;
+        return "";
+    }
+};
+
+// Decodes every frame of the first video stream; every `rgbEvery`-th frame in
+// presentation order (none for 0) is also converted to RGB48.
+DecodedFile decode_file(const std::string& path, int rgbEvery = 0);
+
+// The worst channel's mean difference of 8x8 block averages, as a fraction of
+// full scale: a level shift, with the coding noise averaged out.
+double level_error(const std::vector<uint16_t>& decodedRgb, const std::vector<uint16_t>& hostPicture, int width,
+                   int height, int channels);
+
+// ffprobe's field order of the first video stream ("progressive", "tt", ...).
+std::string probe_field_order(const std::string& path);
+
+}  // namespace writer_test
