@@ -204,5 +204,3 @@ bool FFWriter::openAudio(WriterSettings& settings) {
     }
     return true;
 }
-
-void FFWriter::applyAudioProfile(const WriterSettings&, const char*) {}
