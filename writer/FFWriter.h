@@ -43,7 +43,6 @@ public:
     const AVCodecContext* videoCodecContext() const { return m_videoCodecContext.get(); }
     const AVCodecContext* audioCodecContext() const { return m_audioCodecContext.get(); }
     int32_t outSampleRate() const { return m_outSampleRate; }
-    const AVStream* videoStream() const { return m_videoStream; }
     const AVFormatContext* formatContext() const { return m_formatContext.get(); }
 
     // The name written while a faststart rewrite is pending: the file name's
@@ -74,7 +73,8 @@ private:
     bool convertPicture(const void* pixels);
 
     // Shared packet path: sends `frame` (null drains), then rescales, clips
-    // and writes every packet the encoder gives.
+    // against `lastDts` and writes every packet the encoder gives. For audio
+    // it also advances m_audioSampleCount by each packet's duration.
     bool encodeAndWrite(AVCodecContext* context, AVStream* stream, const AVFrame* frame, int64_t& lastDts,
                         bool isVideo);
     bool drainAudio();

@@ -10,14 +10,17 @@ bool FFWriter::close() {
     if (!m_isOpen) return true;
 
     drainAudio();
-    if (m_hasVideo && m_videoCodecContext) encodeAndWrite(m_videoCodecContext.get(), m_videoStream, nullptr, m_videoLastDts, true);
+    if (m_hasVideo && m_videoCodecContext)
+        encodeAndWrite(m_videoCodecContext.get(), m_videoStream, nullptr, m_videoLastDts, true);
     av_write_trailer(m_formatContext.get());
     release();
     m_isOpen = false;
 
     if (m_useTempFile) {
-        if (fastStartConvert(m_tempFileName, m_fileName)) file_delete(m_tempFileName);
-        else std::rename(m_tempFileName, m_fileName);
+        if (fastStartConvert(m_tempFileName, m_fileName))
+            file_delete(m_tempFileName);
+        else
+            std::rename(m_tempFileName, m_fileName);
     }
     m_fileName[0] = '\0';
     m_tempFileName[0] = '\0';

@@ -13,9 +13,10 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#include <climits>
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -41,14 +42,14 @@ const char* last_separator(const char* path) {
 // every other YUV format the limited range players expect; BT.709 throughout.
 bool carries_full_range(AVPixelFormat format) {
     switch (format) {
-    case AV_PIX_FMT_YUVJ420P:
-    case AV_PIX_FMT_YUVJ422P:
-    case AV_PIX_FMT_YUVJ444P:
-    case AV_PIX_FMT_YUVJ440P:
-    case AV_PIX_FMT_YUVJ411P:
-        return true;
-    default:
-        break;
+        case AV_PIX_FMT_YUVJ420P:
+        case AV_PIX_FMT_YUVJ422P:
+        case AV_PIX_FMT_YUVJ444P:
+        case AV_PIX_FMT_YUVJ440P:
+        case AV_PIX_FMT_YUVJ411P:
+            return true;
+        default:
+            break;
     }
     const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
     return descriptor && (descriptor->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
@@ -57,6 +58,41 @@ bool carries_full_range(AVPixelFormat format) {
 bool is_rgb(AVPixelFormat format) {
     const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
     return descriptor && (descriptor->flags & AV_PIX_FMT_FLAG_RGB);
+}
+
+bool has_known_fields(int32_t fieldOrder) {
+    return fieldOrder == AV_FIELD_TT || fieldOrder == AV_FIELD_BB || fieldOrder == AV_FIELD_TB ||
+           fieldOrder == AV_FIELD_BT;
+}
+
+bool top_field_first(int32_t fieldOrder) { return fieldOrder == AV_FIELD_TT || fieldOrder == AV_FIELD_TB; }
+
+// What the encoder is told about the pixels: colours as the converter makes
+// them, and the field order.
+void describe_picture(AVCodecContext* context, int32_t fieldOrder) {
+    context->color_range = carries_full_range(context->pix_fmt) ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    context->colorspace = is_rgb(context->pix_fmt) ? AVCOL_SPC_RGB : AVCOL_SPC_BT709;
+    context->color_primaries = AVCOL_PRI_BT709;
+    context->color_trc = AVCOL_TRC_BT709;
+    context->field_order = AVFieldOrder(fieldOrder);
+    // An H.264 file says it is interlaced only in its own bitstream, and x264
+    // codes fields only when asked to.
+    if (has_known_fields(fieldOrder) && context->codec_id == AV_CODEC_ID_H264)
+        context->flags |= AV_CODEC_FLAG_INTERLACED_DCT;
+}
+
+// x264 writes the first field into the stream from its own parameters; the
+// frames' flag reaches it only after that. Appended to what the encoder
+// options already put there.
+void tell_x264_first_field(AVCodecContext* context, int32_t fieldOrder) {
+    if (!has_known_fields(fieldOrder)) return;
+    uint8_t* current = nullptr;
+    av_opt_get(context->priv_data, "x264-params", 0, &current);
+    std::string params = current ? reinterpret_cast<const char*>(current) : "";
+    av_free(current);
+    if (!params.empty()) params += ":";
+    params += top_field_first(fieldOrder) ? "tff=1" : "bff=1";
+    av_opt_set(context->priv_data, "x264-params", params.c_str(), 0);
 }
 
 }  // namespace
@@ -75,19 +111,16 @@ bool FFWriter::makeTempFileName(const char* fileName, char (&tempFileName)[WRITE
 }
 
 int32_t FFWriter::cbrBufferSize(AVRational timeBase, int64_t bitRate, int32_t gopSize) {
-    int64_t size;
+    const auto saturate = [](int64_t value) { return std::clamp<int64_t>(value, INT32_MIN, INT32_MAX); };
+    int64_t size = bitRate;
     if (gopSize != 0) {
         const double frameBits = double(timeBase.num) / double(timeBase.den) * double(bitRate) + 1.5;
-        const int64_t perFrame = frameBits >= double(INT32_MAX) ? INT32_MAX : int64_t(frameBits);
-        size = perFrame * int64_t(gopSize);
-    } else {
-        size = bitRate;
+        size = saturate(int64_t(std::min(frameBits, double(INT32_MAX)))) * gopSize;
     }
-    // The buffer holds at least one frame's bits.
-    const int64_t frameBits = timeBase.num * bitRate;
-    if (size != 0 && frameBits > timeBase.den * size) size = (frameBits + timeBase.den - 1) / timeBase.den;
-    if (size > INT32_MAX) return INT32_MAX;
-    if (size < INT32_MIN) return INT32_MIN;
+    size = saturate(size);
+    // At least one frame's bits.
+    const int64_t oneFrame = timeBase.num * bitRate;
+    if (size != 0 && oneFrame > timeBase.den * size) size = saturate((oneFrame + timeBase.den - 1) / timeBase.den);
     return int32_t(size);
 }
 
@@ -134,9 +167,8 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
     m_inSampleRate = int32_t(settings.inSampleRate + 0.5);
     m_outSampleRate = int32_t(settings.outSampleRate + 0.5);
 
-    const bool quickTime = settings.containerName &&
-                           (std::strcmp(settings.containerName, "mov") == 0 ||
-                            std::strcmp(settings.containerName, "mp4") == 0);
+    const bool quickTime = settings.containerName && (std::strcmp(settings.containerName, "mov") == 0 ||
+                                                      std::strcmp(settings.containerName, "mp4") == 0);
     m_useTempFile = settings.fastStart && quickTime;
     m_tempFileName[0] = '\0';
     if (m_useTempFile && !makeTempFileName(m_fileName, m_tempFileName)) {
@@ -225,19 +257,14 @@ bool FFWriter::openVideo(WriterSettings& settings) {
     m_fieldOrder = settings.fieldOrder;
 
     AVCodecContext* context = m_videoCodecContext.get();
-    const auto outFormat = AVPixelFormat(m_outPixelFormat);
     context->codec_type = AVMEDIA_TYPE_VIDEO;
     context->codec_id = m_videoCodec->id;
     context->width = m_width;
     context->height = m_height;
     context->time_base = AVRational{1000, int32_t(std::min(m_frameRate * 1000.0, double(INT32_MAX)))};
     context->framerate = av_inv_q(context->time_base);
-    context->pix_fmt = outFormat;
-    context->color_range = carries_full_range(outFormat) ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
-    context->colorspace = is_rgb(outFormat) ? AVCOL_SPC_RGB : AVCOL_SPC_BT709;
-    context->color_primaries = AVCOL_PRI_BT709;
-    context->color_trc = AVCOL_TRC_BT709;
-    context->field_order = AVFieldOrder(m_fieldOrder);
+    context->pix_fmt = AVPixelFormat(m_outPixelFormat);
+    describe_picture(context, m_fieldOrder);
     if (settings.keyFrameInterval != 0) {
         context->gop_size = settings.keyFrameInterval;
         context->keyint_min = 1;
@@ -245,6 +272,8 @@ bool FFWriter::openVideo(WriterSettings& settings) {
     addMetadata(&m_videoStream->metadata, settings);
     if (settings.videoBitRate != 0) applyRateControl(settings);
     applyVideoOptions(settings, m_videoCodec->name);
+    if (std::strcmp(m_videoCodec->name, "libx264") == 0 || std::strcmp(m_videoCodec->name, "libx264rgb") == 0)
+        tell_x264_first_field(context, m_fieldOrder);
     context->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
     if (m_outputFormat->flags & AVFMT_GLOBALHEADER) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (!av_dict_get(m_videoOptions.get(), "threads", nullptr, 0))
@@ -272,8 +301,7 @@ void FFWriter::applyRateControl(const WriterSettings& settings) {
     context->rc_max_rate = context->bit_rate;
     context->rc_buffer_size = cbrBufferSize(context->time_base, context->bit_rate, context->gop_size);
     context->bit_rate_tolerance = int32_t(context->bit_rate);
-    const bool mpegVideo =
-        context->codec_id == AV_CODEC_ID_MPEG1VIDEO || context->codec_id == AV_CODEC_ID_MPEG2VIDEO;
+    const bool mpegVideo = context->codec_id == AV_CODEC_ID_MPEG1VIDEO || context->codec_id == AV_CODEC_ID_MPEG2VIDEO;
     if (context->rc_max_rate != 0 && context->rc_max_rate == context->rc_min_rate && mpegVideo &&
         (int64_t(context->rc_buffer_size) - 1) * 90000 > context->rc_max_rate * 65535)
         log(LOG_WARNING,
@@ -316,14 +344,12 @@ bool FFWriter::openConverter(const char* timecode) {
     // slice threads give the same picture as one thread, only sooner.
     m_swsContext.reset(sws_alloc_context());
     SwsContext* sws = m_swsContext.get();
-    const bool configured = sws && av_opt_set_int(sws, "srcw", m_width, 0) >= 0 &&
-                            av_opt_set_int(sws, "srch", m_height, 0) >= 0 &&
-                            av_opt_set_int(sws, "src_format", inFormat, 0) >= 0 &&
-                            av_opt_set_int(sws, "dstw", m_width, 0) >= 0 &&
-                            av_opt_set_int(sws, "dsth", m_height, 0) >= 0 &&
-                            av_opt_set_int(sws, "dst_format", outFormat, 0) >= 0 &&
-                            av_opt_set_int(sws, "sws_flags", SWS_FAST_BILINEAR, 0) >= 0 &&
-                            av_opt_set_int(sws, "threads", 0, 0) >= 0 && sws_init_context(sws, nullptr, nullptr) >= 0;
+    const bool configured =
+        sws && av_opt_set_int(sws, "srcw", m_width, 0) >= 0 && av_opt_set_int(sws, "srch", m_height, 0) >= 0 &&
+        av_opt_set_int(sws, "src_format", inFormat, 0) >= 0 && av_opt_set_int(sws, "dstw", m_width, 0) >= 0 &&
+        av_opt_set_int(sws, "dsth", m_height, 0) >= 0 && av_opt_set_int(sws, "dst_format", outFormat, 0) >= 0 &&
+        av_opt_set_int(sws, "sws_flags", SWS_FAST_BILINEAR, 0) >= 0 && av_opt_set_int(sws, "threads", 0, 0) >= 0 &&
+        sws_init_context(sws, nullptr, nullptr) >= 0;
     if (!configured) {
         m_swsContext.reset();
         log(LOG_ERROR, "QelFFmpegWriter: Failed to initialize conversion context");
@@ -366,9 +392,10 @@ bool FFWriter::writeHeader(const char* timecode) {
         avio_closep(&m_formatContext->pb);
         return false;
     }
-    // libavformat puts its own name over the container's "encoder"; mov keeps
-    // ours when it is set again.
-    if (!kconfig_get_bool(KCONFIG_NO_METADATA))
+    // libavformat puts its own name over the container's "encoder". mov
+    // writes its tags only at the trailer, so ours can go back; muxers that
+    // rewrite their header at the trailer (asf) must keep what they wrote.
+    if (!kconfig_get_bool(KCONFIG_NO_METADATA) && std::strcmp(m_outputFormat->name, "mov") == 0)
         av_dict_set(&m_formatContext->metadata, "encoder", WRITER_ENCODER_TAG, 0);
     return true;
 }

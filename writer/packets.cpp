@@ -10,8 +10,9 @@ bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const A
     // A second drain finds the encoder already at its end: nothing is lost.
     if (result == AVERROR_EOF && !frame) return true;
     if (result < 0) {
-        if (isVideo) log(LOG_ERROR, "QelFFmpegWriter: Error encoding video frame: %s", ffmpeg_error_text(result));
-        else log(LOG_ERROR, "QelFFmpegWriter: Error encoding audio: %s", ffmpeg_error_text(result));
+        log(LOG_ERROR,
+            isVideo ? "QelFFmpegWriter: Error encoding video frame: %s" : "QelFFmpegWriter: Error encoding audio: %s",
+            ffmpeg_error_text(result));
         return false;
     }
 
@@ -26,8 +27,10 @@ bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const A
         result = avcodec_receive_packet(context, packet.get());
         if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return true;
         if (result < 0) {
-            if (isVideo) log(LOG_ERROR, "QelFFmpegWriter: Error encoding video frame: %s", ffmpeg_error_text(result));
-            else log(LOG_ERROR, "QelFFmpegWriter: Error encoding audio: %s", ffmpeg_error_text(result));
+            log(LOG_ERROR,
+                isVideo ? "QelFFmpegWriter: Error encoding video frame: %s"
+                        : "QelFFmpegWriter: Error encoding audio: %s",
+                ffmpeg_error_text(result));
             return false;
         }
         if (packet->size == 0) {
@@ -39,14 +42,13 @@ bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const A
         if (packet->dts != AV_NOPTS_VALUE) {
             const int64_t minDts = lastDts + margin;
             packet->dts = av_rescale_q(packet->dts, codecTimeBase, streamTimeBase);
-            // The muxer refuses the same packets, under the same condition.
+            // Raised where the muxer would refuse it, under the muxer's own
+            // condition (nothing is checked after a dts of 0).
             if (lastDts != 0 && lastDts != AV_NOPTS_VALUE && packet->dts < minDts) {
-                if (isVideo)
-                    log(LOG_WARNING, "QelFFmpegWriter: Video timestamp %i < %i invalid, clipping",
-                        int32_t(packet->dts), int32_t(minDts));
-                else
-                    log(LOG_WARNING, "QelFFmpegWriter: Audio timestamp %i < %i invalid, clipping",
-                        int32_t(packet->dts), int32_t(minDts));
+                log(LOG_WARNING,
+                    isVideo ? "QelFFmpegWriter: Video timestamp %i < %i invalid, clipping"
+                            : "QelFFmpegWriter: Audio timestamp %i < %i invalid, clipping",
+                    int32_t(packet->dts), int32_t(minDts));
                 packet->pts = minDts;
                 packet->dts = minDts;
             }
@@ -59,8 +61,10 @@ bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const A
 
         result = av_interleaved_write_frame(m_formatContext.get(), packet.get());
         if (result != 0) {
-            if (isVideo) log(LOG_ERROR, "QelFFmpegWriter: Error writing video frame: %s", ffmpeg_error_text(result));
-            else log(LOG_ERROR, "QelFFmpegWriter: Error while writing audio frame: %s", ffmpeg_error_text(result));
+            log(LOG_ERROR,
+                isVideo ? "QelFFmpegWriter: Error writing video frame: %s"
+                        : "QelFFmpegWriter: Error while writing audio frame: %s",
+                ffmpeg_error_text(result));
             return false;
         }
     }

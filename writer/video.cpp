@@ -57,7 +57,8 @@ bool FFWriter::convertPicture(const void* pixels) {
     m_inFrame->buf[0] = av_buffer_create(source, size_t(inSize), keep_buffer, nullptr, AV_BUFFER_FLAG_READONLY);
     m_outFrame->buf[0] = av_buffer_create(m_pictureBuffer.get(), size_t(outSize), keep_buffer, nullptr, 0);
     int result = AVERROR(ENOMEM);
-    if (m_inFrame->buf[0] && m_outFrame->buf[0]) result = sws_scale_frame(m_swsContext.get(), m_outFrame.get(), m_inFrame.get());
+    if (m_inFrame->buf[0] && m_outFrame->buf[0])
+        result = sws_scale_frame(m_swsContext.get(), m_outFrame.get(), m_inFrame.get());
     av_buffer_unref(&m_inFrame->buf[0]);
     av_buffer_unref(&m_outFrame->buf[0]);
     if (result < 0) {

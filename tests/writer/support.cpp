@@ -126,12 +126,12 @@ DecodedFile decode_file(const std::string& path, int rgbEvery) {
                 // Read the picture as a player would: by the tags it carries,
                 // unknown range meaning limited.
                 if (!sws) {
-                    sws = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
-                                         frame->height, AV_PIX_FMT_RGB48LE,
-                                         SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr,
-                                         nullptr);
-                    const int space = frame->colorspace != AVCOL_SPC_UNSPECIFIED ? frame->colorspace
-                                                                                : decoder->colorspace;
+                    sws =
+                        sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
+                                       frame->height, AV_PIX_FMT_RGB48LE,
+                                       SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
+                    const int space =
+                        frame->colorspace != AVCOL_SPC_UNSPECIFIED ? frame->colorspace : decoder->colorspace;
                     sws_setColorspaceDetails(sws, sws_getCoefficients(space),
                                              frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0,
                                              sws_getCoefficients(SWS_CS_ITU709), 1, 0, 1 << 16, 1 << 16);

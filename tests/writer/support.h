@@ -2,11 +2,13 @@
 // messages, and a real decoder that reads the files back.
 #pragma once
 
+#include "VelmoraServices.h"
+#include "plugin/messages.h"
 #include "writer/FFWriter.h"
 
 #include <cstdint>
-#include <strings.h>
 #include <string>
+#include <strings.h>
 #include <utility>
 #include <vector>
 
@@ -44,7 +46,7 @@ struct DecodedFrame {
 
 struct DecodedFile {
     bool opened = false;
-    int errors = 0;  // failed calls plus decoder messages at error level
+    int errors = 0;                    // failed calls plus decoder messages at error level
     std::vector<DecodedFrame> frames;  // in presentation order
     std::vector<std::pair<std::string, std::string>> containerTags;
     std::string streamEncoder;

@@ -1,0 +1,52 @@
+// Interlaced pictures: the file must say which field comes first.
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+using namespace writer_test;
+
+namespace {
+
+struct FieldCase {
+    const char* codec;
+    int pixelFormat;
+    int fieldOrder;
+    const char* expected[2];  // either answer means the right field first
+};
+
+class FieldOrder : public ::testing::TestWithParam<FieldCase> {};
+
+TEST_P(FieldOrder, ProbedAsWritten) {
+    const FieldCase& c = GetParam();
+    const std::string path = scratch_dir(std::string("field_") + c.codec + std::to_string(c.fieldOrder)) + "/clip.mov";
+    FFWriter writer;
+    writer.m_logCallback = record_message;
+    WriterSettings settings = video_settings("mov", c.codec, 64, 48, 4);
+    settings.outPixelFormat = c.pixelFormat;
+    settings.fieldOrder = c.fieldOrder;
+    ASSERT_TRUE(writer.open(path.c_str(), &settings));
+    for (int i = 0; i < 4; ++i) {
+        const std::vector<uint16_t> picture = host_picture(64, 48, 4, i);
+        ASSERT_TRUE(writer.writeVideoFrame(picture.data(), nullptr, 0, i == 0, "00:00:00:00"));
+    }
+    writer.close();
+    const std::string order = probe_field_order(path);
+    EXPECT_TRUE(order == c.expected[0] || order == c.expected[1]) << "ffprobe says " << order;
+    EXPECT_EQ(int(decode_file(path).frames.size()), 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writer, FieldOrder,
+    ::testing::Values(FieldCase{"libx264", AV_PIX_FMT_YUV420P, AV_FIELD_PROGRESSIVE, {"progressive", "progressive"}},
+                      FieldCase{"libx264", AV_PIX_FMT_YUV420P, AV_FIELD_TB, {"tt", "tb"}},
+                      FieldCase{"libx264", AV_PIX_FMT_YUV420P, AV_FIELD_BT, {"bb", "bt"}},
+                      FieldCase{
+                          "prores_ks", AV_PIX_FMT_YUV422P10LE, AV_FIELD_PROGRESSIVE, {"progressive", "progressive"}},
+                      FieldCase{"prores_ks", AV_PIX_FMT_YUV422P10LE, AV_FIELD_TB, {"tt", "tb"}},
+                      FieldCase{"prores_ks", AV_PIX_FMT_YUV422P10LE, AV_FIELD_BT, {"bb", "bt"}}),
+    [](const ::testing::TestParamInfo<FieldCase>& info) {
+        std::string name = std::string(info.param.codec) + "_" + std::to_string(info.param.fieldOrder);
+        return name;
+    });
+
+}  // namespace
