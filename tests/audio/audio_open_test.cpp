@@ -95,6 +95,18 @@ TEST(AudioOpen, SampleFormatTheEncoderLacksFailsNamingTheFormat) {
     EXPECT_TRUE(logged("QelFFmpegWriter: audio encoder does not support sample format: s16", LOG_ERROR));
 }
 
+TEST(AudioOpen, ChannelsTheResamplerCannotMixFailWithBothMessages) {
+    // Ten host channels have no named layout; alac takes at most eight, and
+    // nothing says how to mix ten unnamed channels into 7.1.
+    g_logged.clear();
+    RenderSpec spec = shortSpec("mov", "mov", "alac", AV_SAMPLE_FMT_S16P);
+    spec.host.channels = 10;
+    OpenedWriter opened(spec, "alac_ten_channels");
+    EXPECT_FALSE(opened.opened);
+    EXPECT_TRUE(loggedContaining("QelFFmpegWriter: Failed to initialize audio conversion context. ", LOG_ERROR));
+    EXPECT_TRUE(logged("Can't convert audio from s16 to s16p", LOG_PLAIN));
+}
+
 TEST(AudioOpen, UnknownEncoderGivesAFileWithoutSoundSilently) {
     g_logged.clear();
     RenderSpec spec = shortSpec("mov", "mov", "no_such_encoder", AV_SAMPLE_FMT_S16);

@@ -197,6 +197,22 @@ TEST_F(AudioPath, AfterAnAudioFailureFurtherCallsFailWithAMessage) {
     EXPECT_NEAR(double(file.audioEndSamples), 1601.0, MILLISECOND);
 }
 
+TEST_F(AudioPath, WriterDestroyedWhileOpenStillWritesItsLastSamples) {
+    RenderSpec spec = specFor("mp4", "mp4", "aac", AV_SAMPLE_FMT_FLTP);
+    const std::string path = outputPath("destroyed_open", "mp4");
+    {
+        FFWriter writer;
+        writer.m_logCallback = captureLog;
+        WriterSettings settings = settingsFor(spec);
+        ASSERT_TRUE(writer.open(path.c_str(), &settings));
+        const std::vector<uint8_t> block = spec.host.block(0, 3000);
+        ASSERT_TRUE(writer.writeAudio(block.data(), int64_t(block.size())));
+    }
+    const DecodedFile file = decodeFile(path);
+    ASSERT_TRUE(file.ok) << file.error;
+    EXPECT_NEAR(double(file.audioEndSamples), 3000.0, MILLISECOND);
+}
+
 TEST_F(AudioPath, WriterReopenedForAnotherOutputStartsAfresh) {
     // First a two-channel interleaved output, then ten planar channels at
     // another rate: nothing of the first output's buffers is reused wrongly.
