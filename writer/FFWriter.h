@@ -73,8 +73,8 @@ private:
     bool convertPicture(const void* pixels);
 
     // Shared packet path: sends `frame` (null drains), then rescales, clips
-    // against `lastDts` and writes every packet the encoder gives. For audio
-    // it also advances m_audioSampleCount by each packet's duration.
+    // against `lastDts` and writes every packet the encoder gives. The audio
+    // clock (m_audioSampleCount) is the audio path's: it counts samples sent.
     bool encodeAndWrite(AVCodecContext* context, AVStream* stream, const AVFrame* frame, int64_t& lastDts,
                         bool isVideo);
     bool drainAudio();
