@@ -2,7 +2,6 @@
 // constant strings and are never copied.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -29,13 +28,3 @@ struct ChoiceEntry {
 using ContainerList = std::vector<ContainerEntry>;
 using EncoderList = std::vector<EncoderEntry>;
 using ChoiceList = std::vector<ChoiceEntry>;
-
-// The index a reset puts a list's control on: the first entry marked default,
-// 0 when none is. (The first, not the last: later encoders of a container's
-// default codec are hardware encoders that do not open without their device.)
-template <typename Entry>
-int32_t default_index(const std::vector<Entry>& list) {
-    for (std::size_t i = 0; i < list.size(); ++i)
-        if (list[i].is_default) return static_cast<int32_t>(i);
-    return 0;
-}

@@ -5,6 +5,7 @@
 #include "catalogue/entries.h"
 
 #include <cstdint>
+#include <string>
 
 struct PluginState;
 
@@ -44,6 +45,15 @@ public:
     int32_t get_int(uint32_t control) const;
     bool get_bool(uint32_t control) const;
 
+    // The Ctrl suite's operations on one control.
+    void set_int(uint32_t control, int32_t value);
+    void set_bool(uint32_t control, bool value);
+    void set_choices(uint32_t control, const char* choices);
+    void enable(uint32_t control, bool on);
+    void disable(uint32_t control);
+    void set_selectable(uint32_t control, bool on);
+    void set_fixed(uint32_t control);
+
     void* const* m_logSuite;
     void* const* m_ctrlSuite;
     uint32_t m_videoEncoder = 0;
@@ -64,6 +74,19 @@ public:
     uint32_t m_sixteenBit = 0;
     uint32_t m_audioBitRate = 0;
     uint32_t m_bitRateMode = 0;
+
+private:
+    void place(uint32_t control, float row, float column, float width);
+    uint32_t add_label(const char* text, float row, float column, float width);
+    uint32_t add_choice(const char* id, const char* label, const char* choices, int32_t index, float row,
+                        float column, float width);
+    uint32_t add_toggle(const char* id, const char* label, bool initial, bool flag, float row, float column,
+                        float width);
+    uint32_t add_number(const char* id, const char* label, double initial, double minimum, double maximum,
+                        float row, float column, float width);
+    // Resets, shows "-" disabled for an empty list, else enables and shows
+    // the items; false when the list was empty.
+    bool show_list(uint32_t control, const std::string& choices, bool empty, bool reset);
 };
 
 void on_control_changed(PluginState& state, ControlChange change);

@@ -29,6 +29,10 @@ struct PluginState {
     int32_t channels = 0;
     int32_t audio_flags = 0;
     uint32_t channel_mask = 0;
+    // Picture layout of the open output: the host must not change it mid-output.
+    int32_t open_width = 0;
+    int32_t open_height = 0;
+    int32_t open_channels = 0;
     ContainerList containers;
     EncoderList video_encoders;
     EncoderList audio_encoders;

@@ -7,31 +7,15 @@
 namespace {
 
 std::map<uint32_t, int32_t> g_values;
-std::map<uint32_t, std::string> g_choices;
 uint32_t g_nextId = 1;
 
-uint32_t add_label(const char*) { return g_nextId++; }
-uint32_t add_choice(const char*, const char*, const char* choices, int32_t index) {
-    g_values[g_nextId] = index;
-    g_choices[g_nextId] = choices ? choices : "";
-    return g_nextId++;
-}
-uint32_t add_toggle(const char*, const char*, bool initial, bool) {
-    g_values[g_nextId] = initial;
-    return g_nextId++;
-}
-uint32_t add_number(const char*, const char*, double initial, double, double, double, bool) {
-    g_values[g_nextId] = static_cast<int32_t>(initial);
-    return g_nextId++;
-}
-void place(uint32_t, float, float, float, float) {}
 void enable(uint32_t, bool) {}
 void control_only(uint32_t) {}
 bool get_bool(uint32_t control) { return g_values[control] != 0; }
 void set_bool(uint32_t control, bool value) { g_values[control] = value; }
 int32_t get_int(uint32_t control) { return g_values[control]; }
 void set_int(uint32_t control, int32_t value) { g_values[control] = value; }
-void set_choices(uint32_t control, const char* choices) { g_choices[control] = choices ? choices : ""; }
+void set_choices(uint32_t, const char*) {}
 
 void* g_ctrlSuite[82];
 
@@ -46,14 +30,8 @@ std::vector<LoggedMessage>& CatalogueTest::messages() {
 
 void CatalogueTest::SetUp() {
     g_values.clear();
-    g_choices.clear();
     g_nextId = 1;
     messages().clear();
-    g_ctrlSuite[CTRL_ADD_LABEL] = reinterpret_cast<void*>(&add_label);
-    g_ctrlSuite[CTRL_ADD_CHOICE] = reinterpret_cast<void*>(&add_choice);
-    g_ctrlSuite[CTRL_ADD_TOGGLE] = reinterpret_cast<void*>(&add_toggle);
-    g_ctrlSuite[CTRL_ADD_NUMBER] = reinterpret_cast<void*>(&add_number);
-    g_ctrlSuite[CTRL_PLACE] = reinterpret_cast<void*>(&place);
     g_ctrlSuite[CTRL_ENABLE] = reinterpret_cast<void*>(&enable);
     g_ctrlSuite[CTRL_DISABLE] = reinterpret_cast<void*>(&control_only);
     g_ctrlSuite[CTRL_SET_SELECTABLE] = reinterpret_cast<void*>(&enable);
@@ -67,11 +45,11 @@ void CatalogueTest::SetUp() {
     state.writer = std::make_unique<FFWriter>();
     state.writer->m_logCallback = keep_message;
     state.controls = std::make_unique<Controls>(nullptr, g_ctrlSuite);
-    // Identifiers as the panel would hold them, whether or not it built itself.
+    // Identifiers as if the panel had built itself on a host.
     Controls& panel = *state.controls;
     uint32_t Controls::*choices[] = {&Controls::m_container, &Controls::m_videoEncoder, &Controls::m_audioEncoder,
                                       &Controls::m_pixelFormat, &Controls::m_videoProfile, &Controls::m_audioProfile};
-    for (auto choice : choices) panel.*choice = add_choice("", "", "...", 0);
+    for (auto choice : choices) panel.*choice = g_nextId++;
 }
 
 void CatalogueTest::TearDown() { state.writer->m_logCallback = nullptr; }

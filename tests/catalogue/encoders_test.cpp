@@ -82,18 +82,21 @@ TEST_F(CatalogueTest, MovOffersLibx264FirstAndEveryEncoderOnce) {
     EXPECT_TRUE(state.audio_encoders[1].is_default);
 }
 
-TEST_F(CatalogueTest, ResetDefaultIsTheFirstEncoderOfTheDefaultCodec) {
+TEST_F(CatalogueTest, ContainerChangeStandsOnTheFirstEncoderOfTheDefaultCodec) {
+    build_catalogue(state);
     for (const char* container : {"mov", "mp4"}) {
         SCOPED_TRACE(container);
-        select_container(state, container, false);
+        set_control(&Controls::m_container, index_of_container(container));
+        on_control_changed(state, CHANGE_CONTAINER);
         // Later H.264 encoders here are hardware ones that cannot open without
         // their device; the reset must land on libx264.
-        EXPECT_STREQ(state.video_encoders[default_index(state.video_encoders)].name, "libx264");
-        EXPECT_STREQ(state.audio_encoders[default_index(state.audio_encoders)].name, "aac");
+        EXPECT_STREQ(selected_video_encoder(state), "libx264");
+        EXPECT_STREQ(selected_audio_encoder(state), "aac");
+        EXPECT_STREQ(state.video_profiles[control(&Controls::m_videoProfile)].label, "High");
+        EXPECT_STREQ(state.audio_profiles[control(&Controls::m_audioProfile)].label, "AAC-Low");
+        EXPECT_STREQ(state.extension, container);
+        EXPECT_FALSE(state.pixel_formats.empty());
     }
-    EncoderList none;
-    add_encoders(0, none, true, false, false);
-    EXPECT_EQ(default_index(none), 0);
 }
 
 TEST_F(CatalogueTest, NoEntryRowsAreAddedOnce) {

@@ -3,7 +3,6 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
@@ -25,10 +24,8 @@ VideoStreamFacts probe_video(const std::string& path) {
     facts.opened = true;
     AVStream* stream = format->streams[index];
     const AVCodecParameters* parameters = stream->codecpar;
-    facts.codec = avcodec_get_name(parameters->codec_id);
     facts.profile = parameters->profile;
     if (const char* name = avcodec_profile_name(parameters->codec_id, parameters->profile)) facts.profile_name = name;
-    if (const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(parameters->format))) facts.pixel_format = name;
 
     const AVCodec* decoder = avcodec_find_decoder(parameters->codec_id);
     AVCodecContext* context = avcodec_alloc_context3(decoder);

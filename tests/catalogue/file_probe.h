@@ -7,10 +7,8 @@
 
 struct VideoStreamFacts {
     bool opened = false;
-    std::string codec;
     int profile = -99;
     std::string profile_name;
-    std::string pixel_format;
     std::vector<bool> key_frames;  // by packet, in presentation order
     int64_t payload_bytes = 0;
     double duration_seconds = 0;

@@ -50,33 +50,6 @@ WriterSettings x264_settings(int32_t quality, const char* profile) {
 
 }  // namespace
 
-TEST_F(CatalogueTest, Libx264GetsTuningPresetTuneAndProfile) {
-    Context x264("libx264");
-    ASSERT_NE(x264.context, nullptr);
-    apply_video_options(*state.writer, *x264.context, AV_CODEC_ID_H264, "libx264", x264_settings(2, "High"));
-    EXPECT_EQ(x264.option("preset"), "fast");
-    EXPECT_EQ(x264.option("tune"), "film");
-    EXPECT_EQ(x264.option("profile"), "high");
-    EXPECT_EQ(x264.option("x264-params"), "");
-    // The tuning that left the public context, through x264's own options.
-    EXPECT_EQ(x264.number("coder"), 1);
-    EXPECT_EQ(x264.number("sc_threshold"), 40);
-    EXPECT_EQ(x264.number("b_strategy"), 1);
-    EXPECT_EQ(x264.context->max_b_frames, 3);
-    EXPECT_EQ(x264.context->refs, 3);
-    EXPECT_TRUE(x264.context->flags & AV_CODEC_FLAG_LOOP_FILTER);
-    EXPECT_TRUE(messages().empty());
-
-    const std::pair<int32_t, const char*> presets[] = {
-        {0, "ultrafast"}, {1, "veryfast"}, {3, "slow"}, {4, "veryslow"}, {5, "veryslow"}};
-    for (auto [quality, preset] : presets) {
-        Context other("libx264rgb");
-        apply_video_options(*state.writer, *other.context, AV_CODEC_ID_H264, "libx264rgb", x264_settings(quality, nullptr));
-        EXPECT_EQ(other.option("preset"), preset) << quality;
-        EXPECT_EQ(other.option("profile"), "");  // no profile rows for libx264rgb
-    }
-}
-
 TEST_F(CatalogueTest, Libx264KeyFrameAndConstantRateTextInX264Units) {
     Context keyint("libx264");
     WriterSettings settings = x264_settings(2, "Main");
@@ -105,26 +78,6 @@ TEST_F(CatalogueTest, Libx264KeyFrameAndConstantRateTextInX264Units) {
     settings.videoBitRate = 8000000;  // variable rate: no buffer settings
     apply_video_options(*state.writer, *none.context, AV_CODEC_ID_H264, "libx264", settings);
     EXPECT_EQ(none.option("x264-params"), "");
-    EXPECT_TRUE(messages().empty());
-}
-
-TEST_F(CatalogueTest, ProresProfileReachesContextAndPrivateOption) {
-    Context ks("prores_ks");
-    WriterSettings settings;
-    settings.videoProfile = "LT";
-    apply_video_options(*state.writer, *ks.context, ks.codec->id, "prores_ks", settings);
-    EXPECT_EQ(ks.context->profile, FF_PROFILE_PRORES_LT);
-    EXPECT_EQ(ks.number("profile"), FF_PROFILE_PRORES_LT);  // else prores_ks picks HQ itself
-
-    Context aw("prores_aw");
-    settings.videoProfile = "4444";
-    apply_video_options(*state.writer, *aw.context, aw.codec->id, "prores_aw", settings);
-    EXPECT_EQ(aw.context->profile, FF_PROFILE_PRORES_4444);
-
-    Context unknown("prores_aw");
-    settings.videoProfile = "Nonsense";
-    apply_video_options(*state.writer, *unknown.context, unknown.codec->id, "prores_aw", settings);
-    EXPECT_EQ(unknown.context->profile, FF_PROFILE_UNKNOWN);
     EXPECT_TRUE(messages().empty());
 }
 

@@ -16,8 +16,9 @@ TEST(Profiles, Libx264FromTheTableWithHighAsDefault) {
     list_profiles("libx264", profiles);
     EXPECT_EQ(labels_of(profiles), (std::vector<std::string>{"Baseline", "Main", "High", "High10", "High422", "High444"}));
     for (const ChoiceEntry& entry : profiles) EXPECT_EQ(entry.value, -1) << entry.label;
-    EXPECT_STREQ(profiles[default_index(profiles)].label, "High");
-    EXPECT_EQ(std::count_if(profiles.begin(), profiles.end(), [](const ChoiceEntry& e) { return e.is_default; }), 1);
+    auto is_default = [](const ChoiceEntry& e) { return e.is_default; };
+    EXPECT_EQ(std::count_if(profiles.begin(), profiles.end(), is_default), 1);
+    EXPECT_STREQ(std::find_if(profiles.begin(), profiles.end(), is_default)->label, "High");
 
     list_profiles("libx264rgb", profiles);  // no profile choice
     EXPECT_TRUE(profiles.empty());

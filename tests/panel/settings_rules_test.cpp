@@ -1,0 +1,103 @@
+// Control values the host may hold, including ones outside the panel's
+// ranges, and the writer settings they turn into.
+#include <gtest/gtest.h>
+
+#include "panel/Controls.h"
+#include "panel/choice_lists.h"
+
+extern "C" {
+#include <libavutil/samplefmt.h>
+}
+
+#include <climits>
+#include <map>
+
+TEST(SettingsRules, QualityIsCappedAsAnUnsignedIndex) {
+    EXPECT_EQ(quality_setting(0), 0);
+    EXPECT_EQ(quality_setting(4), 4);  // "Maximum"
+    EXPECT_EQ(quality_setting(5), 5);
+    EXPECT_EQ(quality_setting(6), 5);
+    EXPECT_EQ(quality_setting(-1), 5);
+    EXPECT_EQ(quality_setting(INT_MIN), 5);
+}
+
+TEST(SettingsRules, AudioBitRateTable) {
+    EXPECT_EQ(audio_bit_rate_setting(0), 64000);
+    EXPECT_EQ(audio_bit_rate_setting(2), 164000);
+    EXPECT_EQ(audio_bit_rate_setting(5), 0);  // "Maximum" leaves it to the encoder
+    EXPECT_EQ(audio_bit_rate_setting(6), 192000);
+    EXPECT_EQ(audio_bit_rate_setting(-1), 192000);
+}
+
+TEST(SettingsRules, VideoBitRateStaysWithin32Bits) {
+    EXPECT_EQ(video_bit_rate_setting(0), 0);
+    EXPECT_EQ(video_bit_rate_setting(1000), 8000000);
+    EXPECT_EQ(video_bit_rate_setting(268435), 2147480000);
+    EXPECT_EQ(video_bit_rate_setting(268436), 2147488000 > INT_MAX ? INT_MAX : 2147488000);
+    EXPECT_EQ(video_bit_rate_setting(INT_MAX), INT_MAX);
+    EXPECT_EQ(video_bit_rate_setting(-5), 0);
+}
+
+TEST(SettingsRules, BitRateModeAndInputSampleFormat) {
+    EXPECT_EQ(vbr_setting(0), 0);
+    EXPECT_EQ(vbr_setting(1), 1);
+    EXPECT_EQ(vbr_setting(-3), 1);
+    EXPECT_EQ(input_sample_format(8), AV_SAMPLE_FMT_U8);
+    EXPECT_EQ(input_sample_format(9), AV_SAMPLE_FMT_S16);
+    EXPECT_EQ(input_sample_format(16), AV_SAMPLE_FMT_S16);
+    EXPECT_EQ(input_sample_format(32), AV_SAMPLE_FMT_S32);
+}
+
+TEST(SettingsRules, OutputSampleFormatChoice) {
+    const ChoiceList floatsOnly = {{"fltp", AV_SAMPLE_FMT_FLTP, false}};
+    const ChoiceList planar16 = {{"s32", AV_SAMPLE_FMT_S32, false}, {"s16p", AV_SAMPLE_FMT_S16P, false}};
+    const ChoiceList both = {{"s16p", AV_SAMPLE_FMT_S16P, false}, {"s16", AV_SAMPLE_FMT_S16, false},
+                             {"s32", AV_SAMPLE_FMT_S32, false}};
+    EXPECT_EQ(choose_out_sample_format(floatsOnly, true, AV_SAMPLE_FMT_S16), AV_SAMPLE_FMT_FLTP);
+    EXPECT_EQ(choose_out_sample_format(planar16, true, AV_SAMPLE_FMT_S32), AV_SAMPLE_FMT_S16P);
+    EXPECT_EQ(choose_out_sample_format(both, true, AV_SAMPLE_FMT_S32), AV_SAMPLE_FMT_S16);
+    EXPECT_EQ(choose_out_sample_format(both, false, AV_SAMPLE_FMT_S32), AV_SAMPLE_FMT_S32);
+    EXPECT_EQ(choose_out_sample_format(floatsOnly, false, AV_SAMPLE_FMT_S32), AV_SAMPLE_FMT_FLTP);
+    EXPECT_EQ(choose_out_sample_format({}, true, AV_SAMPLE_FMT_S16), -1);
+}
+
+TEST(ChoiceText, CommasInsideLabelsDoNotSplitItems) {
+    const char* labels[] = {"MPEG-4 part 2", "QuickTime / MOV, with more", ""};
+    EXPECT_EQ(join_choices(labels, 3), "MPEG-4 part 2,QuickTime / MOV. with more,");
+    const std::string longLabel(300, 'x');
+    const char* one[] = {longLabel.c_str()};
+    EXPECT_EQ(join_choices(one, 1).size(), 255u);
+    EXPECT_EQ(join_choices(nullptr, 0), "");
+}
+
+namespace {
+std::map<uint32_t, bool> g_toggles;
+bool fake_get_bool(uint32_t control) { return g_toggles[control]; }
+}  // namespace
+
+TEST(ChannelSelection, TogglesPickChannelsAndNeverPastSixteen) {
+    void* suite[82] = {};
+    suite[33] = reinterpret_cast<void*>(&fake_get_bool);
+    Controls controls(nullptr, suite);
+    for (int i = 0; i < MAX_AUDIO_CHANNEL_TOGGLES; ++i) controls.m_audioChannels[i] = 100 + i;
+
+    g_toggles.clear();
+    g_toggles[100] = true;  // channel 1
+    g_toggles[102] = true;  // channel 3
+    ChannelSelection selection = select_channels(controls, 4);
+    EXPECT_EQ(selection.mask, 0b101u);
+    EXPECT_EQ(selection.count, 2);
+
+    // The host has fewer channels than toggles that are on.
+    EXPECT_EQ(select_channels(controls, 1).mask, 0b1u);
+
+    for (int i = 0; i < MAX_AUDIO_CHANNEL_TOGGLES; ++i) g_toggles[100 + i] = true;
+    selection = select_channels(controls, 20);
+    EXPECT_EQ(selection.count, 16);
+    EXPECT_EQ(selection.mask, 0xFFFFu);
+
+    // A toggle the panel never created (id 0) counts as off.
+    controls.m_audioChannels[1] = 0;
+    g_toggles[0] = true;
+    EXPECT_EQ(select_channels(controls, 2).count, 1);
+}
