@@ -72,21 +72,21 @@ std::string outputPath(const std::string& name, const std::string& extension) {
     return path;
 }
 
-WriterSettings settingsFor(const RenderSpec& spec) {
+WriterSettings settingsFor(const RenderJob& job) {
     WriterSettings settings;
-    settings.width = spec.width;
-    settings.height = spec.height;
-    settings.frameRate = spec.fps;
-    settings.inSampleRate = spec.inRate > 0 ? spec.inRate : spec.host.rate;
+    settings.width = job.width;
+    settings.height = job.height;
+    settings.frameRate = job.fps;
+    settings.inSampleRate = job.inRate > 0 ? job.inRate : job.host.rate;
     settings.outSampleRate = settings.inSampleRate;
-    settings.channels = spec.host.channels;
-    settings.stereo = spec.stereo;
-    settings.inSampleFormat = spec.host.format;
-    settings.outSampleFormat = spec.outFormat;
+    settings.channels = job.host.channels;
+    settings.stereo = job.stereo;
+    settings.inSampleFormat = job.host.format;
+    settings.outSampleFormat = job.outFormat;
     settings.quality = 0;
-    settings.containerName = spec.container.c_str();
-    settings.videoCodecName = spec.videoCodec.empty() ? nullptr : spec.videoCodec.c_str();
-    settings.audioCodecName = spec.audioCodec.empty() ? nullptr : spec.audioCodec.c_str();
+    settings.containerName = job.container.c_str();
+    settings.videoCodecName = job.videoCodec.empty() ? nullptr : job.videoCodec.c_str();
+    settings.audioCodecName = job.audioCodec.empty() ? nullptr : job.audioCodec.c_str();
     settings.inPixelFormat = AV_PIX_FMT_RGBA64LE;
     settings.outPixelFormat = -1;
     settings.fieldOrder = AV_FIELD_PROGRESSIVE;
@@ -96,26 +96,26 @@ WriterSettings settingsFor(const RenderSpec& spec) {
 
 int64_t sliceStart(int64_t frame, int rate, double fps) { return int64_t(std::floor(rate * double(frame) / fps + 0.5)); }
 
-RenderResult render(const RenderSpec& spec, const std::string& path) {
+RenderResult render(const RenderJob& job, const std::string& path) {
     RenderResult result;
     result.path = path;
     FFWriter writer;
     writer.m_logCallback = captureLog;
-    WriterSettings settings = settingsFor(spec);
+    WriterSettings settings = settingsFor(job);
     result.opened = writer.open(path.c_str(), &settings);
     result.outSampleRate = settings.outSampleRate;
     if (!result.opened) return result;
 
-    std::vector<uint16_t> pixels(size_t(spec.width) * size_t(spec.height) * 4, 0x8000);
-    for (int frame = 0; frame < spec.frames; ++frame) {
-        const int64_t start = sliceStart(frame, spec.host.rate, spec.fps);
-        const int64_t count = sliceStart(frame + 1, spec.host.rate, spec.fps) - start;
-        if (!spec.audioCodec.empty()) {
-            const std::vector<uint8_t> block = spec.host.block(start, count);
+    std::vector<uint16_t> pixels(size_t(job.width) * size_t(job.height) * 4, 0x8000);
+    for (int frame = 0; frame < job.frames; ++frame) {
+        const int64_t start = sliceStart(frame, job.host.rate, job.fps);
+        const int64_t count = sliceStart(frame + 1, job.host.rate, job.fps) - start;
+        if (!job.audioCodec.empty()) {
+            const std::vector<uint8_t> block = job.host.block(start, count);
             if (!writer.writeAudio(block.data(), int64_t(block.size()))) result.allWritten = false;
             result.samplesSent += count;
         }
-        if (!spec.videoCodec.empty() &&
+        if (!job.videoCodec.empty() &&
             !writer.writeVideoFrame(pixels.data(), nullptr, 0, frame == 0, nullptr))
             result.allWritten = false;
     }

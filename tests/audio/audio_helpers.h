@@ -41,7 +41,7 @@ struct HostAudio {
     int bytesPerFrame() const { return av_get_bytes_per_sample(format) * channels; }
 };
 
-struct RenderSpec {
+struct RenderJob {
     std::string container = "mov";
     std::string extension = "mov";
     std::string audioCodec = "pcm_s16le";
@@ -67,11 +67,11 @@ struct RenderResult {
 
 // Output path in the build tree, one per test name.
 std::string outputPath(const std::string& name, const std::string& extension);
-WriterSettings settingsFor(const RenderSpec& spec);
+WriterSettings settingsFor(const RenderJob& job);
 // Frame n of the clip: its slice of audio (rounded frame boundaries, so
 // 1601/1602 samples at 48 kHz and 29.97 fps) then its picture.
 int64_t sliceStart(int64_t frame, int rate, double fps);
-RenderResult render(const RenderSpec& spec, const std::string& path);
+RenderResult render(const RenderJob& job, const std::string& path);
 
 struct DecodedFile {
     bool ok = false;

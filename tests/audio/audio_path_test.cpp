@@ -14,37 +14,37 @@ class AudioPath : public testing::Test {
 protected:
     void SetUp() override { g_logged.clear(); }
 
-    bool open(const RenderSpec& spec, const std::string& name) {
-        m_spec = spec;
+    bool open(const RenderJob& job, const std::string& name) {
+        m_job = job;
         m_writer.m_logCallback = captureLog;
-        m_path = outputPath(name, spec.extension);
-        WriterSettings settings = settingsFor(spec);
+        m_path = outputPath(name, job.extension);
+        WriterSettings settings = settingsFor(job);
         return m_writer.open(m_path.c_str(), &settings);
     }
     bool write(int64_t count) {
-        const std::vector<uint8_t> block = m_spec.host.block(m_sent, count);
+        const std::vector<uint8_t> block = m_job.host.block(m_sent, count);
         m_sent += count;
         return m_writer.writeAudio(block.data(), int64_t(block.size()));
     }
 
-    RenderSpec m_spec;
+    RenderJob m_job;
     FFWriter m_writer;
     std::string m_path;
     int64_t m_sent = 0;
 };
 
-RenderSpec specFor(const char* container, const char* extension, const char* codec, AVSampleFormat format) {
-    RenderSpec spec;
-    spec.container = container;
-    spec.extension = extension;
-    spec.audioCodec = codec;
-    spec.outFormat = format;
-    spec.videoCodec = "";
-    return spec;
+RenderJob jobFor(const char* container, const char* extension, const char* codec, AVSampleFormat format) {
+    RenderJob job;
+    job.container = container;
+    job.extension = extension;
+    job.audioCodec = codec;
+    job.outFormat = format;
+    job.videoCodec = "";
+    return job;
 }
 
 TEST_F(AudioPath, FixedFrameSizeEncodesWholeFramesAndKeepsTheRest) {
-    ASSERT_TRUE(open(specFor("mp4", "mp4", "aac", AV_SAMPLE_FMT_FLTP), "chunks_aac"));
+    ASSERT_TRUE(open(jobFor("mp4", "mp4", "aac", AV_SAMPLE_FMT_FLTP), "chunks_aac"));
     ASSERT_EQ(m_writer.audioCodecContext()->frame_size, 1024);
     EXPECT_TRUE(write(500));  // less than a frame: nothing encoded yet
     EXPECT_EQ(m_writer.audioSampleCount(), 0);
@@ -64,7 +64,7 @@ TEST_F(AudioPath, FixedFrameSizeEncodesWholeFramesAndKeepsTheRest) {
 }
 
 TEST_F(AudioPath, EncoderWithoutFrameSizeTakesEachBlockWhole) {
-    ASSERT_TRUE(open(specFor("mov", "mov", "pcm_s16le", AV_SAMPLE_FMT_S16), "chunks_pcm"));
+    ASSERT_TRUE(open(jobFor("mov", "mov", "pcm_s16le", AV_SAMPLE_FMT_S16), "chunks_pcm"));
     ASSERT_EQ(m_writer.audioCodecContext()->frame_size, 0);
     EXPECT_TRUE(write(1601));
     EXPECT_EQ(m_writer.audioSampleCount(), 1601);
@@ -97,11 +97,11 @@ TEST_F(AudioPath, TailShorterThanOneFrameReachesTheFile) {
                           Case{"webm", "webm", "libopus", AV_SAMPLE_FMT_S16, 0, false}}) {
         FFWriter writer;
         writer.m_logCallback = captureLog;
-        RenderSpec spec = specFor(c.container, c.extension, c.codec, c.format);
+        RenderJob job = jobFor(c.container, c.extension, c.codec, c.format);
         const std::string path = outputPath(std::string("tail_") + c.codec, c.extension);
-        WriterSettings settings = settingsFor(spec);
+        WriterSettings settings = settingsFor(job);
         ASSERT_TRUE(writer.open(path.c_str(), &settings)) << c.codec;
-        const std::vector<uint8_t> block = spec.host.block(0, 700);
+        const std::vector<uint8_t> block = job.host.block(0, 700);
         ASSERT_TRUE(writer.writeAudio(block.data(), int64_t(block.size()))) << c.codec;
         EXPECT_TRUE(writer.close());
 
@@ -116,10 +116,10 @@ TEST_F(AudioPath, TailShorterThanOneFrameReachesTheFile) {
 }
 
 TEST_F(AudioPath, TwentyFourBitHostAudioKeepsItsLowBits) {
-    RenderSpec spec = specFor("mov", "mov", "pcm_s24le", AV_SAMPLE_FMT_S32);
-    spec.host.format = AV_SAMPLE_FMT_S32;
-    spec.host.lowBits = true;
-    ASSERT_TRUE(open(spec, "low_bits_s24"));
+    RenderJob job = jobFor("mov", "mov", "pcm_s24le", AV_SAMPLE_FMT_S32);
+    job.host.format = AV_SAMPLE_FMT_S32;
+    job.host.lowBits = true;
+    ASSERT_TRUE(open(job, "low_bits_s24"));
     ASSERT_TRUE(write(1601));
     ASSERT_TRUE(write(1602));
     ASSERT_TRUE(m_writer.close());
@@ -127,7 +127,7 @@ TEST_F(AudioPath, TwentyFourBitHostAudioKeepsItsLowBits) {
     const DecodedFile file = decodeFile(m_path);
     ASSERT_TRUE(file.ok) << file.error;
     ASSERT_EQ(file.decodedSamples(), m_sent);
-    const std::vector<uint8_t> sent = spec.host.block(0, m_sent);
+    const std::vector<uint8_t> sent = job.host.block(0, m_sent);
     const int32_t* samples = reinterpret_cast<const int32_t*>(sent.data());
     for (int64_t n = 0; n < m_sent; ++n) {
         for (int channel = 0; channel < 2; ++channel) {
@@ -139,17 +139,17 @@ TEST_F(AudioPath, TwentyFourBitHostAudioKeepsItsLowBits) {
 }
 
 TEST_F(AudioPath, EightBitHostAudioIsCenteredOnSilence) {
-    RenderSpec spec = specFor("mov", "mov", "pcm_s16le", AV_SAMPLE_FMT_S16);
-    spec.host.format = AV_SAMPLE_FMT_U8;
-    ASSERT_TRUE(open(spec, "u8_host"));
+    RenderJob job = jobFor("mov", "mov", "pcm_s16le", AV_SAMPLE_FMT_S16);
+    job.host.format = AV_SAMPLE_FMT_U8;
+    ASSERT_TRUE(open(job, "u8_host"));
     ASSERT_TRUE(write(4800));
     ASSERT_TRUE(m_writer.close());
     const DecodedFile file = decodeFile(m_path);
     ASSERT_TRUE(file.ok) << file.error;
     for (int channel = 0; channel < 2; ++channel) {
-        EXPECT_GT(toneCorrelation(file.samples[size_t(channel)], spec.host.frequency(channel), file.rate), 0.99);
-        EXPECT_NEAR(toneAmplitude(file.samples[size_t(channel)], spec.host.frequency(channel), file.rate),
-                    spec.host.amplitude, 0.01);
+        EXPECT_GT(toneCorrelation(file.samples[size_t(channel)], job.host.frequency(channel), file.rate), 0.99);
+        EXPECT_NEAR(toneAmplitude(file.samples[size_t(channel)], job.host.frequency(channel), file.rate),
+                    job.host.amplitude, 0.01);
     }
 }
 
@@ -158,16 +158,16 @@ TEST_F(AudioPath, DrainWithoutAudioFailsSilently) {
     closed.m_logCallback = captureLog;
     EXPECT_FALSE(closed.writeAudio(nullptr, 0));
 
-    RenderSpec spec = specFor("mov", "mov", "", AV_SAMPLE_FMT_S16);
-    spec.videoCodec = "mpeg4";
-    ASSERT_TRUE(open(spec, "drain_video_only"));
+    RenderJob job = jobFor("mov", "mov", "", AV_SAMPLE_FMT_S16);
+    job.videoCodec = "mpeg4";
+    ASSERT_TRUE(open(job, "drain_video_only"));
     EXPECT_FALSE(m_writer.hasAudio());
     EXPECT_FALSE(m_writer.writeAudio(nullptr, 0));
     EXPECT_TRUE(g_logged.empty()) << g_logged.front().text;
 }
 
 TEST_F(AudioPath, DrainingTwiceLosesNothing) {
-    ASSERT_TRUE(open(specFor("mp4", "mp4", "aac", AV_SAMPLE_FMT_FLTP), "drain_twice"));
+    ASSERT_TRUE(open(jobFor("mp4", "mp4", "aac", AV_SAMPLE_FMT_FLTP), "drain_twice"));
     ASSERT_TRUE(write(3000));
     EXPECT_TRUE(m_writer.writeAudio(nullptr, 0));
     EXPECT_TRUE(m_writer.writeAudio(nullptr, 0));
@@ -178,7 +178,7 @@ TEST_F(AudioPath, DrainingTwiceLosesNothing) {
 }
 
 TEST_F(AudioPath, AfterAnAudioFailureFurtherCallsFailWithAMessage) {
-    ASSERT_TRUE(open(specFor("mp4", "mp4", "aac", AV_SAMPLE_FMT_FLTP), "after_failure"));
+    ASSERT_TRUE(open(jobFor("mp4", "mp4", "aac", AV_SAMPLE_FMT_FLTP), "after_failure"));
     ASSERT_TRUE(write(1601));
     ASSERT_TRUE(m_writer.writeAudio(nullptr, 0));  // the encoder is finished now
     // More sound for a finished encoder fails and resets the audio path.
@@ -198,14 +198,14 @@ TEST_F(AudioPath, AfterAnAudioFailureFurtherCallsFailWithAMessage) {
 }
 
 TEST_F(AudioPath, WriterDestroyedWhileOpenStillWritesItsLastSamples) {
-    RenderSpec spec = specFor("mp4", "mp4", "aac", AV_SAMPLE_FMT_FLTP);
+    RenderJob job = jobFor("mp4", "mp4", "aac", AV_SAMPLE_FMT_FLTP);
     const std::string path = outputPath("destroyed_open", "mp4");
     {
         FFWriter writer;
         writer.m_logCallback = captureLog;
-        WriterSettings settings = settingsFor(spec);
+        WriterSettings settings = settingsFor(job);
         ASSERT_TRUE(writer.open(path.c_str(), &settings));
-        const std::vector<uint8_t> block = spec.host.block(0, 3000);
+        const std::vector<uint8_t> block = job.host.block(0, 3000);
         ASSERT_TRUE(writer.writeAudio(block.data(), int64_t(block.size())));
     }
     const DecodedFile file = decodeFile(path);
@@ -216,12 +216,12 @@ TEST_F(AudioPath, WriterDestroyedWhileOpenStillWritesItsLastSamples) {
 TEST_F(AudioPath, WriterReopenedForAnotherOutputStartsAfresh) {
     // First a two-channel interleaved output, then ten planar channels at
     // another rate: nothing of the first output's buffers is reused wrongly.
-    RenderSpec first = specFor("mov", "mov", "pcm_s16le", AV_SAMPLE_FMT_S16);
+    RenderJob first = jobFor("mov", "mov", "pcm_s16le", AV_SAMPLE_FMT_S16);
     ASSERT_TRUE(open(first, "reopen_first"));
     ASSERT_TRUE(write(48000));
     ASSERT_TRUE(m_writer.close());
 
-    RenderSpec second = specFor("matroska", "mkv", "libvorbis", AV_SAMPLE_FMT_FLTP);
+    RenderJob second = jobFor("matroska", "mkv", "libvorbis", AV_SAMPLE_FMT_FLTP);
     second.host.rate = 44100;
     second.host.channels = 10;
     second.host.amplitude = 0.2;

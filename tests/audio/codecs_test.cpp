@@ -36,17 +36,17 @@ class AudioCodecs : public testing::TestWithParam<CodecCase> {};
 
 TEST_P(AudioCodecs, FileHoldsEveryHostSampleInStepWithThePictures) {
     const CodecCase& c = GetParam();
-    RenderSpec spec;
-    spec.container = c.container;
-    spec.extension = c.extension;
-    spec.audioCodec = c.audioCodec;
-    spec.videoCodec = c.videoCodec;
-    spec.outFormat = c.outFormat;
-    spec.host.format = c.hostFormat;
-    spec.host.lowBits = c.hostFormat == AV_SAMPLE_FMT_S32;
-    spec.frames = 300;  // ten seconds at 29.97 fps
+    RenderJob job;
+    job.container = c.container;
+    job.extension = c.extension;
+    job.audioCodec = c.audioCodec;
+    job.videoCodec = c.videoCodec;
+    job.outFormat = c.outFormat;
+    job.host.format = c.hostFormat;
+    job.host.lowBits = c.hostFormat == AV_SAMPLE_FMT_S32;
+    job.frames = 300;  // ten seconds at 29.97 fps
     g_logged.clear();
-    const RenderResult result = render(spec, outputPath(std::string("codec_") + c.name, c.extension));
+    const RenderResult result = render(job, outputPath(std::string("codec_") + c.name, c.extension));
     ASSERT_TRUE(result.opened) << (g_logged.empty() ? "" : g_logged.back().text);
     EXPECT_TRUE(result.allWritten);
     EXPECT_FALSE(loggedContaining("Audio timestamp", LOG_WARNING));
@@ -67,25 +67,25 @@ TEST_P(AudioCodecs, FileHoldsEveryHostSampleInStepWithThePictures) {
     // is declared nowhere, so there the tone is only checked for itself.
     if (c.aligned) {
         for (int channel = 0; channel < 2; ++channel)
-            EXPECT_GT(hostCorrelation(file.samples[size_t(channel)], spec.host, channel), 0.98) << "channel " << channel;
+            EXPECT_GT(hostCorrelation(file.samples[size_t(channel)], job.host, channel), 0.98) << "channel " << channel;
     }
 
-    const double frameSeconds = 1.0 / spec.fps;
-    EXPECT_EQ(file.videoFrames, spec.frames);
+    const double frameSeconds = 1.0 / job.fps;
+    EXPECT_EQ(file.videoFrames, job.frames);
     EXPECT_LT(std::abs(file.audioSeconds() - file.videoEnd), frameSeconds)
         << "audio " << file.audioSeconds() << " s, video " << file.videoEnd << " s";
 
     // Channel c carries the tone of host channel c and nothing of the other.
     for (int channel = 0; channel < 2; ++channel) {
         const std::vector<double>& decoded = file.samples[size_t(channel)];
-        EXPECT_GT(toneCorrelation(decoded, spec.host.frequency(channel), file.rate), 0.98) << "channel " << channel;
-        EXPECT_LT(toneCorrelation(decoded, spec.host.frequency(1 - channel), file.rate), 0.05) << "channel " << channel;
-        EXPECT_NEAR(toneAmplitude(decoded, spec.host.frequency(channel), file.rate), spec.host.amplitude, 0.05);
+        EXPECT_GT(toneCorrelation(decoded, job.host.frequency(channel), file.rate), 0.98) << "channel " << channel;
+        EXPECT_LT(toneCorrelation(decoded, job.host.frequency(1 - channel), file.rate), 0.05) << "channel " << channel;
+        EXPECT_NEAR(toneAmplitude(decoded, job.host.frequency(channel), file.rate), job.host.amplitude, 0.05);
     }
 
     if (c.lossless) {
         // Bit for bit, from the first sample on.
-        const std::vector<uint8_t> sent = spec.host.block(0, result.samplesSent);
+        const std::vector<uint8_t> sent = job.host.block(0, result.samplesSent);
         int mismatches = 0;
         for (int64_t n = 0; n < result.samplesSent && mismatches < 5; ++n) {
             for (int channel = 0; channel < 2; ++channel) {
