@@ -26,27 +26,36 @@ bool same_file(FILE* in, const char* outFileName) {
 }
 
 // The output file from its creation on: removed unless the conversion
-// finishes, so that no half-written movie is left beside the input.
+// finishes, so that no half-written movie is left beside the input. Only a
+// regular file is removed; a device named as output (/dev/null) stays.
 class PendingOutput {
 public:
-    PendingOutput(const char* name) : m_name(name), m_file(vl_utf8_fopen(name, "wb")) {}
+    PendingOutput(const char* name) : m_name(name), m_file(vl_utf8_fopen(name, "wb")) {
+        struct stat st;
+        m_regular = m_file && fstat(fileno(m_file.get()), &st) == 0 && S_ISREG(st.st_mode);
+    }
     ~PendingOutput() {
         if (!m_file) return;
         m_file.reset();
-        file_delete(m_name);
+        remove();
     }
     FILE* get() const { return m_file.get(); }
     // Everything written reaches the file; a failing flush on close is a
     // failed write too.
     bool commit() {
         if (std::fclose(m_file.release()) == 0) return true;
-        file_delete(m_name);
+        remove();
         return false;
     }
 
 private:
+    void remove() const {
+        if (m_regular) file_delete(m_name);
+    }
+
     const char* m_name;
     File m_file;
+    bool m_regular = false;
 };
 
 }  // namespace
