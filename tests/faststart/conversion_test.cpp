@@ -53,8 +53,8 @@ TEST_F(Faststart, MovesMoovAfterFtypAndShiftsEveryTableOnce) {
     const Bytes head = cat({ftyp(), atom("free", Bytes(8, 0))});
     const uint32_t data = uint32_t(head.size() + 8);
     const Bytes mdat = atom("mdat", media(3000));
-    const Bytes index = moov({trak(stco({data, data + 100, data + 1000})), trak(co64({data + 50, data + 2000})),
-                              trak(stco({data + 2999}))});
+    const Bytes index = moov({trak(stco({data, data + 100, data + 1000})),
+                              trak(co64({data + 50, data + 2000, 0x123456789Aull})), trak(stco({data + 2999}))});
     const Bytes file = cat({head, mdat, index});
 
     ASSERT_TRUE(convert(file));
@@ -64,14 +64,6 @@ TEST_F(Faststart, MovesMoovAfterFtypAndShiftsEveryTableOnce) {
     EXPECT_EQ(writer.count("QelFFmpegWriter: faststart conversion: patching co64 atom..."), 1);
     const Bytes input = read_file(in);
     EXPECT_EQ(input, file) << "the input is only read";
-}
-
-TEST_F(Faststart, Co64EntriesBeyondFourGigabytesGrowAt64Bits) {
-    const Bytes file = cat({ftyp(), atom("mdat", media(64)), moov({trak(co64({0xFFFFFFF0ull, 0x123456789Aull}))})});
-    ASSERT_TRUE(convert(file));
-    const uint64_t moovSize = top_level(file).back().size;
-    EXPECT_EQ(chunk_offsets(read_file(out)),
-              (std::vector<uint64_t>{0xFFFFFFF0ull + moovSize, 0x123456789Aull + moovSize}));
 }
 
 TEST_F(Faststart, LayoutsTheMuxerAndOtherWritersProduce) {
@@ -173,12 +165,10 @@ std::vector<Refusal> refusals() {
          cat({ftyp(), mdat, atom("moov", atom("cmov", Bytes(32, 0)))}),
          {"QelFFmpegWriter: faststart conversion does not support compressed moov atoms!"}},
         {"stco shorter than its header", wrap(raw_table("stco", 8, 0, 8)), {badSize}},
-        {"stco size of zero", wrap(raw_table("stco", 0, 0, 8)), {badSize}},
         {"stco in the last bytes of moov",
          cat({ftyp(), mdat, atom("moov", cat({mvhd(), {0, 0, 0, 0, 's', 't', 'c', 'o', 0, 0, 0, 0}}))}),
          {badSize}},
         {"entry count past moov", wrap(raw_table("stco", 16, 0xFFFFFFFF, 0)), {badSize}},
-        {"co64 entry count past moov", wrap(raw_table("co64", 24, 0x20000000, 8)), {badSize}},
         {"entries past their own table", wrap(raw_table("stco", 20, 3, 4)), {badSize}},
         {"table past moov", wrap(raw_table("co64", 4000, 0, 0)), {badSize}},
         {"co64 entry that would wrap",
@@ -310,12 +300,6 @@ TEST_F(Faststart, CopiesBetweenFileSystems) {
     std::remove(shmIn.c_str());
     ASSERT_TRUE(ok);
     expect_converted(file, ftyp(), mdat);
-}
-
-TEST_F(Faststart, SilentWithoutLogCallback) {
-    writer.m_logCallback = nullptr;
-    EXPECT_FALSE(convert({}));
-    EXPECT_TRUE(RecordingWriter::messages().empty());
 }
 
 }  // namespace
