@@ -15,6 +15,10 @@ using namespace faststart;
 
 namespace {
 
+// Every read and write of the conversion is either a whole atom or a copy
+// block: the stream's own buffer would only split them and copy them once more.
+void unbuffered(FILE* file) { std::setvbuf(file, nullptr, _IONBF, 0); }
+
 // Another spelling of the same path ("./a.mov", a link) would be truncated
 // by the create before its media is copied: the movie would be lost.
 bool same_file(FILE* in, const char* outFileName) {
@@ -33,6 +37,7 @@ public:
     PendingOutput(const char* name) : m_name(name), m_file(vl_utf8_fopen(name, "wb")) {
         struct stat st;
         m_regular = m_file && fstat(fileno(m_file.get()), &st) == 0 && S_ISREG(st.st_mode);
+        if (m_file) unbuffered(m_file.get());
     }
     ~PendingOutput() {
         if (!m_file) return;
@@ -72,6 +77,7 @@ bool FFWriter::fastStartConvert(const char* inFileName, const char* outFileName)
         log(LOG_ERROR, "QelFFmpegWriter: faststart-conversion: failed to open file <%s>", inFileName);
         return false;
     }
+    unbuffered(in.get());
     if (same_file(in.get(), outFileName)) {
         log(LOG_ERROR, "QelFFmpegWriter: faststart-conversion: input and output files need to be different!");
         return false;
@@ -134,7 +140,7 @@ bool FFWriter::fastStartConvert(const char* inFileName, const char* outFileName)
     moov.reset();
     layout.ftyp.reset();
 
-    const uint64_t bufferSize = std::min(copySize, COPY_BLOCK_MAX);
+    const uint64_t bufferSize = std::min(copySize, COPY_BLOCK_SIZE);
     Buffer buffer = allocate(bufferSize);
     if (!buffer) {
         log(LOG_ERROR, "QelFFmpegWriter: faststart-conversion: memory allocation error");

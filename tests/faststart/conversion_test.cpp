@@ -287,19 +287,4 @@ TEST_F(Faststart, MoovBeyondFourGigabytes) {
     EXPECT_FALSE(exists(out));
 }
 
-// Between two file systems the kernel may refuse to copy by itself; the
-// media then goes through the block buffer.
-TEST_F(Faststart, CopiesBetweenFileSystems) {
-    if (!exists("/dev/shm")) GTEST_SKIP() << "no memory file system";
-    const std::string shmIn = "/dev/shm/qel_faststart_test_" + std::to_string(getpid()) + ".mov";
-    const Bytes mdat = atom("mdat", media(3 << 20));
-    const Bytes file = cat({ftyp(), mdat, moov({trak(stco({28, 1000}))})});
-    write_file(shmIn, file);
-    const bool ok = writer.fastStartConvert(shmIn.c_str(), out.c_str());
-    write_file(in, file);
-    std::remove(shmIn.c_str());
-    ASSERT_TRUE(ok);
-    expect_converted(file, ftyp(), mdat);
-}
-
 }  // namespace
