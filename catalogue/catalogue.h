@@ -14,6 +14,9 @@ const AVOutputFormat* find_muxer(const char* name);
 bool is_excluded_muxer(const char* name, const char* long_name);
 void list_containers(ContainerList& containers);
 void add_encoders(int32_t codec_id, EncoderList& list, bool want_video, bool want_audio, bool is_default);
+// Appends the video or audio encoders of a container: its default codec's
+// first, then those of its codec-tag tables in their order.
+void add_container_encoders(const AVOutputFormat& muxer, EncoderList& list, bool video);
 void extension_for_container(const char* name, char (&extension)[260]);
 void select_container(PluginState& state, const char* name, bool reset);
 void select_video_encoder(PluginState& state, bool reset);

@@ -1,9 +1,19 @@
 // Profile, pixel-format and sample-format lists of a chosen encoder, and the
-// tables the writer reads again to apply a chosen profile.
+// lookups the writer makes to apply a chosen profile.
 #pragma once
 
 #include "entries.h"
+#include "tables.h"
+
+struct AVCodec;
 
 void list_profiles(const char* encoder_name, ChoiceList& profiles);
 void list_pixel_formats(const char* encoder_name, ChoiceList& formats);
 void list_sample_formats(const char* encoder_name, ChoiceList& formats);
+
+// The first profile-option row of this encoder with this label, or null.
+const ProfileOptionRow* find_profile_option(const char* encoder_name, const char* label);
+
+// The number of the encoder's own FFmpeg profile that the profile list shows
+// under `label`, or NO_PROFILE.
+int32_t ffmpeg_profile_for_label(const AVCodec& codec, const char* label);

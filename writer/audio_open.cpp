@@ -5,5 +5,3 @@ bool FFWriter::openAudio(WriterSettings&) {
     m_hasAudio = false;
     return true;
 }
-
-void FFWriter::applyAudioProfile(const WriterSettings&, const char*) {}

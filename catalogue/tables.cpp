@@ -1,0 +1,84 @@
+#include "tables.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/pixfmt.h>
+}
+
+static_assert(NO_PROFILE == FF_PROFILE_UNKNOWN);
+
+const std::array<const char*, 23> EXCLUDED_MUXERS = {
+    "mkvtimestamp",
+    "mkvtimestamp_v2",
+    "crc",
+    "framecrc",
+    "framemd5",
+    "md5",
+    "null",
+    "a64",
+    "sdp",
+    "sap",
+    "vc1test",
+    "image2pipe",
+    "SSA (SubStation Alpha) subtitle",
+    "FFM (FFserver live feed)",
+    "FFmpeg metadata in text",
+    "MicroDVD subtitle format",
+    "JACOsub subtitle format",
+    "RTP output",
+    "RTSP output",
+    "segment",
+    "SubRip subtitle",
+    "Multiple muxer tee",
+    "YUV4MPEG pipe",
+};
+
+// Today's FFmpeg has a single ProRes codec id, so each ProRes row appears once
+// (older generations carried two ids for it).
+const std::array<EncoderLabelRow, 6> ENCODER_LABELS = {{
+    {AV_CODEC_ID_H264, "libx264", "libx264 H.264 / AVC"},
+    {AV_CODEC_ID_H264, "libx264rgb", "libx264 H.264 / AVC RGB"},
+    {AV_CODEC_ID_SVQ1, "svq1", "Sorensen Video / SVQ1"},
+    {AV_CODEC_ID_PRORES, "prores_aw", "Apple ProRes (Tesmer)"},
+    {AV_CODEC_ID_PRORES, "prores_ks", "Apple ProRes (Ulvard)"},
+    {AV_CODEC_ID_PRORES, "prores", "Apple ProRes"},
+}};
+
+const std::array<ExtensionOverrideRow, 1> EXTENSION_OVERRIDES = {{
+    {"dv", "dv"},
+}};
+
+const std::array<ProresProfileRow, 5> PRORES_PROFILES = {{
+    {AV_CODEC_ID_PRORES, "apco", "Proxy"},
+    {AV_CODEC_ID_PRORES, "apcs", "LT"},
+    {AV_CODEC_ID_PRORES, "apcn", "Standard"},
+    {AV_CODEC_ID_PRORES, "apch", "High quality"},
+    {AV_CODEC_ID_PRORES, "ap4h", "Prores 4444"},
+}};
+
+const std::array<ProfileOptionRow, 17> PROFILE_OPTIONS = {{
+    {AV_CODEC_ID_H264, "libx264", "Baseline", "profile", "baseline", false, NO_PROFILE},
+    {AV_CODEC_ID_H264, "libx264", "Main", "profile", "main", false, NO_PROFILE},
+    {AV_CODEC_ID_H264, "libx264", "High", "profile", "high", true, NO_PROFILE},
+    {AV_CODEC_ID_H264, "libx264", "High10", "profile", "high10", false, NO_PROFILE},
+    {AV_CODEC_ID_H264, "libx264", "High422", "profile", "high422", false, NO_PROFILE},
+    {AV_CODEC_ID_H264, "libx264", "High444", "profile", "high444", false, NO_PROFILE},
+    {AV_CODEC_ID_AAC, "libvo_aacenc", "AAC-Low", nullptr, nullptr, true, FF_PROFILE_AAC_LOW},
+    {AV_CODEC_ID_AAC, "aac", "AAC-Low", nullptr, nullptr, true, FF_PROFILE_AAC_LOW},
+    {AV_CODEC_ID_AAC, "libfaac", "AAC-Low", nullptr, nullptr, true, FF_PROFILE_AAC_LOW},
+    {AV_CODEC_ID_AAC, "libfaac", "AAC-SSR", nullptr, nullptr, false, FF_PROFILE_AAC_SSR},
+    {AV_CODEC_ID_AAC, "libfaac", "AAC-LTP", nullptr, nullptr, false, FF_PROFILE_AAC_LTP},
+    {AV_CODEC_ID_AAC, "libaacplus", "AAC-Low", nullptr, nullptr, true, FF_PROFILE_AAC_LOW},
+    {AV_CODEC_ID_AAC, "libfdk_aac", "AAC-Low", nullptr, nullptr, true, FF_PROFILE_AAC_LOW},
+    {AV_CODEC_ID_AAC, "libfdk_aac", "AAC-HE", nullptr, nullptr, false, FF_PROFILE_AAC_HE},
+    {AV_CODEC_ID_AAC, "libfdk_aac", "AAC-HE V2", nullptr, nullptr, false, FF_PROFILE_AAC_HE_V2},
+    {AV_CODEC_ID_AAC, "libfdk_aac", "AAC-LD", nullptr, nullptr, false, FF_PROFILE_AAC_LD},
+    {AV_CODEC_ID_AAC, "libfdk_aac", "AAC-ELD", nullptr, nullptr, false, FF_PROFILE_AAC_ELD},
+}};
+
+const std::array<int32_t, 16> FALLBACK_PIXEL_FORMATS = {
+    AV_PIX_FMT_YUV420P,  AV_PIX_FMT_YUYV422,  AV_PIX_FMT_RGB24,    AV_PIX_FMT_BGR24,
+    AV_PIX_FMT_YUV422P,  AV_PIX_FMT_YUV444P,  AV_PIX_FMT_GRAY8,    AV_PIX_FMT_PAL8,
+    AV_PIX_FMT_RGBA,     AV_PIX_FMT_BGRA,     AV_PIX_FMT_GRAY16LE, AV_PIX_FMT_YUV440P,
+    AV_PIX_FMT_RGB48LE,  AV_PIX_FMT_BGR48LE,  AV_PIX_FMT_RGBA64LE, AV_PIX_FMT_BGRA64LE,
+};

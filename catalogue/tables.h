@@ -1,0 +1,49 @@
+// The module's own tables over FFmpeg's lists: what is left out, relabelled
+// or overridden, and the profiles FFmpeg does not list itself.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+// Muxers never offered, compared with a muxer's name and its long name.
+extern const std::array<const char*, 23> EXCLUDED_MUXERS;
+
+// A row applies when both the codec id and the encoder name match.
+struct EncoderLabelRow {
+    int32_t codec_id;
+    const char* encoder;
+    const char* label;
+};
+extern const std::array<EncoderLabelRow, 6> ENCODER_LABELS;
+
+struct ExtensionOverrideRow {
+    const char* container;
+    const char* extension;
+};
+extern const std::array<ExtensionOverrideRow, 1> EXTENSION_OVERRIDES;
+
+// Readable labels for ProRes profiles FFmpeg names by their four-character code.
+struct ProresProfileRow {
+    int32_t codec_id;
+    const char* profile_name;
+    const char* label;
+};
+extern const std::array<ProresProfileRow, 5> PRORES_PROFILES;
+
+// Profiles of encoders whose profiles FFmpeg does not list. A row with an
+// option is applied through that private option; otherwise by its profile
+// number (audio) or by its label in the encoder's FFmpeg list (video).
+struct ProfileOptionRow {
+    int32_t codec_id;
+    const char* encoder;
+    const char* label;
+    const char* option;  // null: no private option
+    const char* value;
+    bool is_default;
+    int32_t profile;  // NO_PROFILE: none
+};
+constexpr int32_t NO_PROFILE = -99;  // FFmpeg's FF_PROFILE_UNKNOWN
+extern const std::array<ProfileOptionRow, 17> PROFILE_OPTIONS;
+
+// Offered when a video encoder declares no pixel formats.
+extern const std::array<int32_t, 16> FALLBACK_PIXEL_FORMATS;

@@ -1,0 +1,122 @@
+// Profile, pixel-format and sample-format lists of chosen encoders.
+#include "catalogue_fixture.h"
+
+#include "catalogue/profiles.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <algorithm>
+#include <cstring>
+
+TEST(Profiles, Libx264FromTheTableWithHighAsDefault) {
+    ChoiceList profiles;
+    list_profiles("libx264", profiles);
+    EXPECT_EQ(labels_of(profiles), (std::vector<std::string>{"Baseline", "Main", "High", "High10", "High422", "High444"}));
+    for (const ChoiceEntry& entry : profiles) EXPECT_EQ(entry.value, -1) << entry.label;
+    auto is_default = [](const ChoiceEntry& e) { return e.is_default; };
+    EXPECT_EQ(std::count_if(profiles.begin(), profiles.end(), is_default), 1);
+    EXPECT_STREQ(std::find_if(profiles.begin(), profiles.end(), is_default)->label, "High");
+
+    list_profiles("libx264rgb", profiles);  // no profile choice
+    EXPECT_TRUE(profiles.empty());
+}
+
+TEST(Profiles, AacOffersOnlyAacLow) {
+    ChoiceList profiles;
+    list_profiles("aac", profiles);
+    ASSERT_EQ(profiles.size(), 1u);
+    EXPECT_STREQ(profiles[0].label, "AAC-Low");
+    EXPECT_EQ(profiles[0].value, -1);
+    EXPECT_TRUE(profiles[0].is_default);
+}
+
+TEST(Profiles, ProresShowsFfmpegsOwnProfiles) {
+    for (const char* name : {"prores_ks", "prores_aw"}) {
+        SCOPED_TRACE(name);
+        const AVCodec* codec = avcodec_find_encoder_by_name(name);
+        ASSERT_NE(codec, nullptr);
+        ASSERT_NE(codec->profiles, nullptr);
+        ChoiceList profiles;
+        list_profiles(name, profiles);
+        size_t i = 0;
+        for (const AVProfile* p = codec->profiles; p->profile != FF_PROFILE_UNKNOWN; ++p, ++i) {
+            ASSERT_LT(i, profiles.size());
+            EXPECT_STREQ(profiles[i].label, p->name);
+            EXPECT_EQ(profiles[i].value, p->profile);
+            EXPECT_FALSE(profiles[i].is_default);
+            // The label the list shows leads back to the same profile.
+            EXPECT_EQ(ffmpeg_profile_for_label(*codec, profiles[i].label), p->profile);
+        }
+        EXPECT_EQ(i, profiles.size());
+        EXPECT_EQ(ffmpeg_profile_for_label(*codec, "High quality"), NO_PROFILE);  // not a shown label today
+    }
+}
+
+TEST(Profiles, UnknownOrMissingEncoder) {
+    ChoiceList profiles{{"kept", 1, false}};
+    list_profiles(nullptr, profiles);  // no name: the list stays as it was
+    ASSERT_EQ(profiles.size(), 1u);
+    list_profiles(NO_VIDEO_TEXT, profiles);
+    EXPECT_TRUE(profiles.empty());
+}
+
+TEST(Profiles, TableLookupsTheWriterMakes) {
+    const ProfileOptionRow* row = find_profile_option("libx264", "High10");
+    ASSERT_NE(row, nullptr);
+    EXPECT_STREQ(row->option, "profile");
+    EXPECT_STREQ(row->value, "high10");
+    EXPECT_EQ(find_profile_option("libx264rgb", "High"), nullptr);
+    EXPECT_EQ(find_profile_option("libx264", "high"), nullptr);  // labels compare exactly
+    row = find_profile_option("aac", "AAC-Low");
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->option, nullptr);
+    EXPECT_EQ(row->profile, FF_PROFILE_AAC_LOW);
+    row = find_profile_option("libfdk_aac", "AAC-HE V2");
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->profile, FF_PROFILE_AAC_HE_V2);
+}
+
+TEST(PixelFormats, EncodersOwnListOrTheSixteenFallbacks) {
+    ChoiceList formats;
+    list_pixel_formats("libx264", formats);
+    const AVCodec* x264 = avcodec_find_encoder_by_name("libx264");
+    size_t count = 0;
+    while (x264->pix_fmts[count] != AV_PIX_FMT_NONE) ++count;
+    ASSERT_EQ(formats.size(), count);
+    for (size_t i = 0; i < count; ++i) {
+        EXPECT_EQ(formats[i].value, x264->pix_fmts[i]);
+        EXPECT_STREQ(formats[i].label, av_get_pix_fmt_name(x264->pix_fmts[i]));
+    }
+
+    // rawvideo declares no pixel formats.
+    ASSERT_EQ(avcodec_find_encoder_by_name("rawvideo")->pix_fmts, nullptr);
+    list_pixel_formats("rawvideo", formats);
+    const std::vector<std::string> fallback{"yuv420p", "yuyv422", "rgb24",    "bgr24",   "yuv422p",  "yuv444p",
+                                            "gray",    "pal8",    "rgba",     "bgra",    "gray16le", "yuv440p",
+                                            "rgb48le", "bgr48le", "rgba64le", "bgra64le"};
+    ASSERT_EQ(labels_of(formats), fallback);
+    for (const ChoiceEntry& entry : formats) EXPECT_EQ(entry.value, av_get_pix_fmt(entry.label));
+
+    for (const char* name : {"aac", NO_VIDEO_TEXT, static_cast<const char*>(nullptr)}) {
+        formats.push_back({"stale", 0, false});
+        list_pixel_formats(name, formats);
+        EXPECT_TRUE(formats.empty());
+    }
+}
+
+TEST(SampleFormats, DeclaredFormatsOfAudioEncodersOnly) {
+    ChoiceList formats;
+    list_sample_formats("aac", formats);
+    ASSERT_EQ(formats.size(), 1u);
+    EXPECT_STREQ(formats[0].label, "fltp");
+    EXPECT_EQ(formats[0].value, AV_SAMPLE_FMT_FLTP);
+    list_sample_formats("pcm_s24le", formats);
+    EXPECT_EQ(labels_of(formats), std::vector<std::string>{"s32"});
+    list_sample_formats("libx264", formats);
+    EXPECT_TRUE(formats.empty());
+    list_sample_formats(NO_AUDIO_TEXT, formats);
+    EXPECT_TRUE(formats.empty());
+}

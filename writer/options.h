@@ -1,0 +1,14 @@
+// Carrying the panel's choices into an encoder context before it is opened.
+// No refusal stops the opening: each is logged and the next step runs.
+#pragma once
+
+#include "FFWriter.h"
+
+// The fixed H.264 tuning; for libx264 its preset by quality, key-frame and
+// constant-rate parameters and tune; then the chosen profile.
+void apply_video_options(FFWriter& writer, AVCodecContext& context, int32_t codec_id, const char* encoder_name,
+                         const WriterSettings& settings);
+
+// The chosen audio profile, by private option or profile number.
+void apply_audio_profile(FFWriter& writer, AVCodecContext& context, const char* encoder_name,
+                         const char* profile_name);
