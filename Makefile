@@ -5,7 +5,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test demo asan-test clean
+.PHONY: all deps build test demo asan-test browser-test clean
 
 all: build
 
@@ -27,6 +27,9 @@ asan-test: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+browser-test: build
+	BUILD=$(abspath $(BUILD)) ./tests/browser/run.sh
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

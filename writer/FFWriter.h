@@ -73,11 +73,19 @@ private:
     bool convertPicture(const void* pixels);
 
     // Shared packet path: sends `frame` (null drains), then rescales, clips
-    // against `lastDts` and writes every packet the encoder gives. For audio
-    // it also advances m_audioSampleCount by each packet's duration.
+    // against `lastDts` and writes every packet the encoder gives. The audio
+    // clock (m_audioSampleCount) is the audio path's: it counts samples sent.
     bool encodeAndWrite(AVCodecContext* context, AVStream* stream, const AVFrame* frame, int64_t& lastDts,
                         bool isVideo);
     bool drainAudio();
+
+    // Audio helpers (writer/audio_open.cpp, writer/audio.cpp).
+    int32_t chooseSampleRate(const AVCodec* codec, int32_t requested);
+    static void chooseChannelLayout(const AVCodec* codec, int32_t channels, AVChannelLayout& layout);
+    bool resampleIntoFifo(const uint8_t** input, int inSamples);
+    bool encodeAudioFifo(bool last);
+    bool sendAudioFrame(int samples, int frameSamples);
+    void resetAudio();
     void release();
 
     char m_fileName[WRITER_PATH_SIZE];

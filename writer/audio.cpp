@@ -1,6 +1,182 @@
-// Audio sample path (not yet built).
+// The audio sample path: host blocks are resampled into the FIFO and leave it
+// in frames of the encoder's size; at close the resampler and the FIFO are
+// emptied into the file before the encoder is drained.
 #include "FFWriter.h"
 
-bool FFWriter::writeAudio(const void*, int64_t) { return false; }
+#include "plugin/messages.h"
 
-bool FFWriter::drainAudio() { return false; }
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/samplefmt.h>
+}
+
+#include <climits>
+
+namespace {
+
+constexpr const char* AUDIO_STOPPED = "QelFFmpegWriter: audio stopped by an earlier error; no further audio is written";
+
+}  // namespace
+
+bool FFWriter::writeAudio(const void* data, int64_t size) {
+    if (!m_isOpen || !m_hasAudio) return false;
+    if (!data || size == 0) return drainAudio();
+    // An audio reset released the buffers; the output goes on without sound.
+    if (!m_audioBuffers) {
+        log(LOG_ERROR, "%s", AUDIO_STOPPED);
+        return false;
+    }
+
+    const int64_t frameBytes =
+        int64_t(av_get_bytes_per_sample(AVSampleFormat(m_inSampleFormat))) * m_inChannelLayout.nb_channels;
+    const int64_t inSamples = frameBytes > 0 && size > 0 ? size / frameBytes : 0;
+    if (inSamples == 0) return true;
+    if (inSamples > INT_MAX / 4) {
+        log(LOG_ERROR, "QelFFmpegWriter: could not allocate audio data buffers");
+        return false;
+    }
+
+    const uint8_t* input[1] = {static_cast<const uint8_t*>(data)};
+    return resampleIntoFifo(input, int(inSamples)) && encodeAudioFifo(false);
+}
+
+bool FFWriter::drainAudio() {
+    if (!m_isOpen || !m_hasAudio) return false;
+    if (!m_audioBuffers) {
+        log(LOG_ERROR, "%s", AUDIO_STOPPED);
+        return false;
+    }
+    // Whatever the resampler still holds and the FIFO's last partial frame
+    // belong to the file too.
+    if (!resampleIntoFifo(nullptr, 0) || !encodeAudioFifo(true)) return false;
+    if (!encodeAndWrite(m_audioCodecContext.get(), m_audioStream, nullptr, m_audioLastDts, false)) {
+        resetAudio();
+        return false;
+    }
+    return true;
+}
+
+// Converts `inSamples` interleaved host samples (or, with null input, what the
+// resampler still holds) and appends them to the FIFO.
+bool FFWriter::resampleIntoFifo(const uint8_t** input, int inSamples) {
+    const int outSamples = swr_get_out_samples(m_swrContext.get(), inSamples);
+    if (outSamples < 0) {
+        log(LOG_ERROR, "QelFFmpegWriter: Error while converting sample formats: %s", ffmpeg_error_text(outSamples));
+        resetAudio();
+        return false;
+    }
+    if (!m_audioFifo) {
+        m_audioFifo.reset(av_audio_fifo_alloc(AVSampleFormat(m_outSampleFormat), m_outChannelLayout.nb_channels,
+                                              outSamples > 0 ? outSamples : 1));
+        if (!m_audioFifo) {
+            log(LOG_ERROR, "QelFFmpegWriter: could not allocate audio data buffers");
+            return false;
+        }
+    }
+    if (outSamples == 0) return true;
+
+    if (outSamples > m_audioBufferSamples) {
+        // The planes only grow: one block for all of them, behind the first pointer.
+        av_freep(&m_audioBuffers.get()[0]);
+        m_audioBufferSamples = 0;
+        const int result = av_samples_alloc(m_audioBuffers.get(), nullptr, m_outChannelLayout.nb_channels, outSamples,
+                                            AVSampleFormat(m_outSampleFormat), 1);
+        if (result < 0) {
+            log(LOG_ERROR, "QelFFmpegWriter: could not allocate audio data buffers: %s", ffmpeg_error_text(result));
+            resetAudio();
+            return false;
+        }
+        m_audioBufferSamples = outSamples;
+    }
+
+    const int converted = swr_convert(m_swrContext.get(), m_audioBuffers.get(), outSamples, input, inSamples);
+    if (converted < 0) {
+        log(LOG_ERROR, "QelFFmpegWriter: Error while converting sample formats: %s", ffmpeg_error_text(converted));
+        resetAudio();
+        return false;
+    }
+    if (converted > 0) {
+        const int written = av_audio_fifo_write(m_audioFifo.get(), reinterpret_cast<void**>(m_audioBuffers.get()),
+                                                converted);
+        if (written < converted) {
+            log(LOG_ERROR, "QelFFmpegWriter: Error writing to the audio buffer: %s",
+                ffmpeg_error_text(written < 0 ? written : AVERROR(ENOMEM)));
+            resetAudio();
+            return false;
+        }
+    }
+    return true;
+}
+
+// Encodes every whole encoder frame in the FIFO. With `last`, the remainder
+// goes too: as a short frame where the encoder takes one, else padded with
+// silence to a full frame.
+bool FFWriter::encodeAudioFifo(bool last) {
+    const int frameSize = m_audioCodecContext->frame_size;
+    const bool takesShortFrame =
+        frameSize <= 0 ||
+        (m_audioCodec->capabilities & (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE));
+    for (;;) {
+        const int available = av_audio_fifo_size(m_audioFifo.get());
+        if (available <= 0) return true;
+        // Encoders without a fixed frame size take all there is.
+        if (frameSize <= 0) {
+            if (!sendAudioFrame(available, available)) return false;
+            continue;
+        }
+        if (available >= frameSize) {
+            if (!sendAudioFrame(frameSize, frameSize)) return false;
+            continue;
+        }
+        if (!last) return true;  // waits for the next block
+        return sendAudioFrame(available, takesShortFrame ? available : frameSize);
+    }
+}
+
+// Sends `samples` from the FIFO as one frame of `frameSamples` (the rest silence).
+bool FFWriter::sendAudioFrame(int samples, int frameSamples) {
+    AVCodecContext* context = m_audioCodecContext.get();
+    FramePtr frame(av_frame_alloc());
+    if (!frame) {
+        log(LOG_ERROR, "QelFFmpegWriter: memory allocation error");
+        resetAudio();
+        return false;
+    }
+    frame->nb_samples = frameSamples;
+    frame->format = context->sample_fmt;
+    frame->sample_rate = context->sample_rate;
+    int result = av_channel_layout_copy(&frame->ch_layout, &context->ch_layout);
+    if (result >= 0) result = av_frame_get_buffer(frame.get(), 0);
+    if (result < 0) {
+        log(LOG_ERROR, "QelFFmpegWriter: Audio encoding failed: %s", ffmpeg_error_text(result));
+        resetAudio();
+        return false;
+    }
+    const int read = av_audio_fifo_read(m_audioFifo.get(), reinterpret_cast<void**>(frame->extended_data), samples);
+    if (read < samples) {
+        log(LOG_ERROR, "QelFFmpegWriter: Audio encoding failed: %s",
+            ffmpeg_error_text(read < 0 ? read : AVERROR_BUG));
+        resetAudio();
+        return false;
+    }
+    if (frameSamples > samples)
+        av_samples_set_silence(frame->extended_data, samples, frameSamples - samples,
+                               frame->ch_layout.nb_channels, AVSampleFormat(frame->format));
+
+    // Timestamps count samples at the output rate, the encoder's time base.
+    frame->pts = m_audioSampleCount;
+    m_audioSampleCount += frameSamples;
+    if (!encodeAndWrite(context, m_audioStream, frame.get(), m_audioLastDts, false)) {
+        resetAudio();
+        return false;
+    }
+    return true;
+}
+
+// After a failure: the samples waiting are dropped and the buffers released;
+// later audio calls for this output fail at once.
+void FFWriter::resetAudio() {
+    m_audioFifo.reset();
+    m_audioBuffers.reset();
+    m_audioBufferSamples = 0;
+}

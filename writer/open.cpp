@@ -4,6 +4,7 @@
 
 #include "VelmoraCore.h"
 #include "VelmoraServices.h"
+#include "catalogue/catalogue.h"
 #include "plugin/messages.h"
 #include "plugin/state.h"
 
@@ -22,14 +23,6 @@ namespace {
 
 constexpr const char* TEMP_SUFFIX = "_SlowStart.mov";
 constexpr int MAX_PICTURE_SIZE = 8192;
-
-const AVOutputFormat* muxer_named(const char* name) {
-    if (!name) return nullptr;
-    void* cursor = nullptr;
-    while (const AVOutputFormat* format = av_muxer_iterate(&cursor))
-        if (format->name && std::strcmp(format->name, name) == 0) return format;
-    return nullptr;
-}
 
 const char* last_separator(const char* path) {
     const char* slash = std::strrchr(path, '/');
@@ -206,7 +199,7 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
 }
 
 bool FFWriter::openContainer(const WriterSettings& settings) {
-    m_outputFormat = muxer_named(settings.containerName);
+    m_outputFormat = find_muxer(settings.containerName);
     if (!m_outputFormat) {
         log(LOG_ERROR, "QelFFmpegWriter: failed to allocate output format");
         return false;

@@ -37,9 +37,6 @@ bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const A
             av_packet_unref(packet.get());
             continue;
         }
-        // The audio clock advances by what the encoder delivers.
-        if (!isVideo) m_audioSampleCount += packet->duration;
-
         const AVRational streamTimeBase = stream->time_base;
         if (packet->pts != AV_NOPTS_VALUE) packet->pts = av_rescale_q(packet->pts, codecTimeBase, streamTimeBase);
         if (packet->dts != AV_NOPTS_VALUE) {

@@ -1,0 +1,274 @@
+#include "audio_helpers.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+std::vector<LoggedMessage> g_logged;
+
+void captureLog(int32_t level, const char* text) { g_logged.push_back({level, text}); }
+
+bool logged(const std::string& text, int32_t level) {
+    for (const LoggedMessage& message : g_logged)
+        if (message.level == level && message.text == text) return true;
+    return false;
+}
+
+bool loggedContaining(const std::string& part, int32_t level) {
+    for (const LoggedMessage& message : g_logged)
+        if (message.level == level && message.text.find(part) != std::string::npos) return true;
+    return false;
+}
+
+double HostAudio::value(int channel, int64_t n) const {
+    return amplitude * std::sin(2.0 * M_PI * frequency(channel) * double(n) / rate);
+}
+
+std::vector<uint8_t> HostAudio::block(int64_t first, int64_t count) const {
+    std::vector<uint8_t> bytes(size_t(count) * size_t(bytesPerFrame()));
+    uint8_t* out = bytes.data();
+    for (int64_t n = first; n < first + count; ++n) {
+        for (int c = 0; c < channels; ++c) {
+            const double v = value(c, n);
+            switch (format) {
+            case AV_SAMPLE_FMT_U8: *out++ = uint8_t(std::lround(128.0 + v * 127.0)); break;
+            case AV_SAMPLE_FMT_S16: {
+                const int16_t s = int16_t(std::lround(v * 32767.0));
+                std::memcpy(out, &s, 2);
+                out += 2;
+                break;
+            }
+            default: {
+                // 24-bit precision in the high bits; with `lowBits` the lowest
+                // of those 24 bits is set too.
+                int32_t s = int32_t(std::lround(v * 8388607.0)) * 256;
+                if (lowBits) s |= 0x100;
+                std::memcpy(out, &s, 4);
+                out += 4;
+                break;
+            }
+            }
+        }
+    }
+    return bytes;
+}
+
+std::string outputPath(const std::string& name, const std::string& extension) {
+    const std::filesystem::path dir = std::filesystem::path(QEL_BUILD_DIR) / "test_output" / "audio";
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / (name + "." + extension)).string();
+    std::filesystem::remove(path);
+    return path;
+}
+
+WriterSettings settingsFor(const RenderJob& job) {
+    WriterSettings settings;
+    settings.width = job.width;
+    settings.height = job.height;
+    settings.frameRate = job.fps;
+    settings.inSampleRate = job.inRate > 0 ? job.inRate : job.host.rate;
+    settings.outSampleRate = settings.inSampleRate;
+    settings.channels = job.host.channels;
+    settings.stereo = job.stereo;
+    settings.inSampleFormat = job.host.format;
+    settings.outSampleFormat = job.outFormat;
+    settings.quality = 0;
+    settings.containerName = job.container.c_str();
+    settings.videoCodecName = job.videoCodec.empty() ? nullptr : job.videoCodec.c_str();
+    settings.audioCodecName = job.audioCodec.empty() ? nullptr : job.audioCodec.c_str();
+    settings.inPixelFormat = AV_PIX_FMT_RGBA64LE;
+    settings.outPixelFormat = -1;
+    settings.fieldOrder = AV_FIELD_PROGRESSIVE;
+    settings.timecode = "00:00:00:00";
+    return settings;
+}
+
+int64_t sliceStart(int64_t frame, int rate, double fps) { return int64_t(std::floor(rate * double(frame) / fps + 0.5)); }
+
+RenderResult render(const RenderJob& job, const std::string& path) {
+    RenderResult result;
+    result.path = path;
+    FFWriter writer;
+    writer.m_logCallback = captureLog;
+    WriterSettings settings = settingsFor(job);
+    result.opened = writer.open(path.c_str(), &settings);
+    result.outSampleRate = settings.outSampleRate;
+    if (!result.opened) return result;
+
+    std::vector<uint16_t> pixels(size_t(job.width) * size_t(job.height) * 4, 0x8000);
+    for (int frame = 0; frame < job.frames; ++frame) {
+        const int64_t start = sliceStart(frame, job.host.rate, job.fps);
+        const int64_t count = sliceStart(frame + 1, job.host.rate, job.fps) - start;
+        if (!job.audioCodec.empty()) {
+            const std::vector<uint8_t> block = job.host.block(start, count);
+            if (!writer.writeAudio(block.data(), int64_t(block.size()))) result.allWritten = false;
+            result.samplesSent += count;
+        }
+        if (!job.videoCodec.empty() &&
+            !writer.writeVideoFrame(pixels.data(), nullptr, 0, frame == 0, nullptr))
+            result.allWritten = false;
+    }
+    result.closed = writer.close();
+    return result;
+}
+
+namespace {
+
+struct InputFree {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+
+}  // namespace
+
+DecodedFile decodeFile(const std::string& path, int64_t keepFrom) {
+    DecodedFile file;
+    file.firstKept = keepFrom;
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) {
+        file.error = "cannot open " + path;
+        return file;
+    }
+    std::unique_ptr<AVFormatContext, InputFree> input(raw);
+    if (avformat_find_stream_info(input.get(), nullptr) < 0) {
+        file.error = "no stream info";
+        return file;
+    }
+    file.audioStreamIndex = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    const int videoIndex = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+
+    CodecContextPtr decoder;
+    SwrContextPtr toDouble;
+    AVStream* audio = nullptr;
+    if (file.audioStreamIndex >= 0) {
+        audio = input->streams[file.audioStreamIndex];
+        const AVCodec* codec = avcodec_find_decoder(audio->codecpar->codec_id);
+        decoder.reset(avcodec_alloc_context3(codec));
+        avcodec_parameters_to_context(decoder.get(), audio->codecpar);
+        decoder->pkt_timebase = audio->time_base;
+        if (avcodec_open2(decoder.get(), codec, nullptr) < 0) {
+            file.error = "cannot open decoder";
+            return file;
+        }
+        file.codec = codec->name;
+        file.rate = decoder->sample_rate;
+        file.channels = decoder->ch_layout.nb_channels;
+        file.channelMask = decoder->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? decoder->ch_layout.u.mask : 0;
+        file.frameSize = audio->codecpar->frame_size;
+        file.initialPadding = audio->codecpar->initial_padding;
+        file.trailingPadding = audio->codecpar->trailing_padding;
+        file.samples.resize(size_t(file.channels));
+    }
+
+    bool firstAudio = true;
+    int64_t videoEnd = AV_NOPTS_VALUE;
+    auto takeFrames = [&]() {
+        FramePtr frame(av_frame_alloc());
+        while (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
+            if (firstAudio && frame->pts != AV_NOPTS_VALUE) {
+                file.audioStart = double(frame->pts) * av_q2d(audio->time_base);
+                firstAudio = false;
+            }
+            if (!toDouble) {
+                SwrContext* swr = nullptr;
+                swr_alloc_set_opts2(&swr, &frame->ch_layout, AV_SAMPLE_FMT_DBLP, frame->sample_rate,
+                                    &frame->ch_layout, AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
+                toDouble.reset(swr);
+                swr_init(swr);
+            }
+            std::vector<std::vector<double>> planes(size_t(file.channels), std::vector<double>(size_t(frame->nb_samples)));
+            std::vector<uint8_t*> out(size_t(file.channels));
+            for (int c = 0; c < file.channels; ++c) out[size_t(c)] = reinterpret_cast<uint8_t*>(planes[size_t(c)].data());
+            const int got = swr_convert(toDouble.get(), out.data(), frame->nb_samples,
+                                        const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+            const int64_t skip = std::min<int64_t>(got, std::max<int64_t>(0, keepFrom - file.count));
+            for (int c = 0; c < file.channels; ++c)
+                file.samples[size_t(c)].insert(file.samples[size_t(c)].end(), planes[size_t(c)].begin() + skip,
+                                               planes[size_t(c)].begin() + got);
+            file.count += got;
+            av_frame_unref(frame.get());
+        }
+    };
+
+    PacketPtr packet(av_packet_alloc());
+    while (av_read_frame(input.get(), packet.get()) >= 0) {
+        if (packet->stream_index == videoIndex) {
+            ++file.videoFrames;
+            const AVStream* video = input->streams[videoIndex];
+            if (packet->pts != AV_NOPTS_VALUE) {
+                const int64_t end = packet->pts + packet->duration - video->start_time;
+                if (videoEnd == AV_NOPTS_VALUE || end > videoEnd) videoEnd = end;
+                file.videoEnd = double(videoEnd) * av_q2d(video->time_base);
+            }
+        } else if (packet->stream_index == file.audioStreamIndex) {
+            if (packet->pts != AV_NOPTS_VALUE)
+                file.audioEndSamples = std::max(file.audioEndSamples,
+                                                av_rescale_q(packet->pts + packet->duration, audio->time_base,
+                                                             AVRational{1, file.rate}));
+            avcodec_send_packet(decoder.get(), packet.get());
+            takeFrames();
+        }
+        av_packet_unref(packet.get());
+    }
+    if (decoder) {
+        avcodec_send_packet(decoder.get(), nullptr);
+        takeFrames();
+    }
+    file.ok = true;
+    return file;
+}
+
+namespace {
+
+// The sine and cosine components of `frequency` in `decoded`.
+void project(const std::vector<double>& decoded, double frequency, int rate, int64_t skip, double& sine,
+             double& cosine, double& energy, int64_t& count) {
+    sine = cosine = energy = 0;
+    count = 0;
+    for (size_t n = size_t(skip); n < decoded.size(); ++n) {
+        const double phase = 2.0 * M_PI * frequency * double(n) / rate;
+        sine += decoded[n] * std::sin(phase);
+        cosine += decoded[n] * std::cos(phase);
+        energy += decoded[n] * decoded[n];
+        ++count;
+    }
+}
+
+}  // namespace
+
+double toneCorrelation(const std::vector<double>& decoded, double frequency, int rate, int64_t skip) {
+    double sine, cosine, energy;
+    int64_t count;
+    project(decoded, frequency, rate, skip, sine, cosine, energy, count);
+    if (energy <= 0 || count == 0) return 0;
+    return std::sqrt(sine * sine + cosine * cosine) / std::sqrt(energy * double(count) / 2.0);
+}
+
+double toneAmplitude(const std::vector<double>& decoded, double frequency, int rate, int64_t skip) {
+    double sine, cosine, energy;
+    int64_t count;
+    project(decoded, frequency, rate, skip, sine, cosine, energy, count);
+    if (count == 0) return 0;
+    return 2.0 * std::sqrt(sine * sine + cosine * cosine) / double(count);
+}
+
+double hostCorrelation(const std::vector<double>& decoded, const HostAudio& host, int channel, int64_t first) {
+    double dot = 0, energy = 0, hostEnergy = 0;
+    for (size_t n = 0; n < decoded.size(); ++n) {
+        const double expected = host.value(channel, first + int64_t(n));
+        dot += decoded[n] * expected;
+        energy += decoded[n] * decoded[n];
+        hostEnergy += expected * expected;
+    }
+    return energy > 0 && hostEnergy > 0 ? dot / std::sqrt(energy * hostEnergy) : 0;
+}

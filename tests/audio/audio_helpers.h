@@ -1,0 +1,109 @@
+// Renders of a known tone through FFWriter, and a decoder that reads the
+// resulting file back with FFmpeg's own demuxers and decoders.
+#pragma once
+
+#include "plugin/messages.h"
+#include "writer/FFWriter.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavutil/samplefmt.h>
+}
+
+// Messages the writer reported, collected by `captureLog` (the writer's log
+// callback carries no context, so the list is shared).
+struct LoggedMessage {
+    int32_t level;
+    std::string text;
+};
+extern std::vector<LoggedMessage> g_logged;
+void captureLog(int32_t level, const char* text);
+bool logged(const std::string& text, int32_t level);
+bool loggedContaining(const std::string& part, int32_t level);
+
+// A host clip: every channel carries its own sine, so the order of the
+// channels in the file can be told apart.
+struct HostAudio {
+    int rate = 48000;
+    int channels = 2;
+    AVSampleFormat format = AV_SAMPLE_FMT_S16;
+    double amplitude = 0.5;
+    // Every sample's low byte set below 16-bit precision, as 24-bit audio read as 32-bit carries it.
+    bool lowBits = false;
+
+    double frequency(int channel) const { return 330.0 + 220.0 * channel; }
+    double value(int channel, int64_t n) const;
+    // Interleaved samples [first, first+count) in `format`.
+    std::vector<uint8_t> block(int64_t first, int64_t count) const;
+    int bytesPerFrame() const { return av_get_bytes_per_sample(format) * channels; }
+};
+
+struct RenderJob {
+    std::string container = "mov";
+    std::string extension = "mov";
+    std::string audioCodec = "pcm_s16le";
+    std::string videoCodec = "mpeg4";
+    AVSampleFormat outFormat = AV_SAMPLE_FMT_S16;
+    bool stereo = false;
+    double fps = 30000.0 / 1001.0;
+    int frames = 300;
+    int width = 64;
+    int height = 48;
+    HostAudio host;
+    double inRate = 0;  // 0: the host rate
+};
+
+struct RenderResult {
+    bool opened = false;
+    bool allWritten = true;
+    bool closed = false;
+    int64_t samplesSent = 0;  // per channel, at the host rate
+    double outSampleRate = 0;
+    std::string path;
+};
+
+// Output path in the build tree, one per test name.
+std::string outputPath(const std::string& name, const std::string& extension);
+WriterSettings settingsFor(const RenderJob& job);
+// Frame n of the clip: its slice of audio (rounded frame boundaries, so
+// 1601/1602 samples at 48 kHz and 29.97 fps) then its picture.
+int64_t sliceStart(int64_t frame, int rate, double fps);
+RenderResult render(const RenderJob& job, const std::string& path);
+
+struct DecodedFile {
+    bool ok = false;
+    std::string error;
+    int audioStreamIndex = -1;
+    int rate = 0;
+    int channels = 0;
+    uint64_t channelMask = 0;
+    std::string codec;
+    int frameSize = 0;
+    int initialPadding = 0;
+    int trailingPadding = 0;
+    // Per channel, as doubles in [-1, 1), from sample `firstKept` on.
+    std::vector<std::vector<double>> samples;
+    int64_t firstKept = 0;
+    int64_t count = 0;
+    int64_t decodedSamples() const { return count; }
+    double audioStart = 0;  // first audio timestamp, seconds
+    // End of the last audio packet as the container stores it, in samples.
+    int64_t audioEndSamples = 0;
+    double audioSeconds() const { return rate ? double(decodedSamples()) / rate : 0; }
+    int videoFrames = 0;
+    double videoEnd = 0;  // end of the last video frame, seconds
+};
+// Long files keep only the samples from `keepFrom` on; all are counted.
+DecodedFile decodeFile(const std::string& path, int64_t keepFrom = 0);
+
+// Normalised correlation of `decoded` with a sine of `frequency` Hz at `rate`,
+// best over phase: 1 for a clean tone, near 0 when the tone is absent.
+double toneCorrelation(const std::vector<double>& decoded, double frequency, int rate, int64_t skip = 0);
+// Correlation of `decoded` with host channel `channel` sample for sample
+// (no shift allowed): high only when decoded sample n is host sample n.
+double hostCorrelation(const std::vector<double>& decoded, const HostAudio& host, int channel, int64_t first = 0);
+// Amplitude of the `frequency` component of `decoded`.
+double toneAmplitude(const std::vector<double>& decoded, double frequency, int rate, int64_t skip = 0);

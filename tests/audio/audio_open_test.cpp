@@ -1,0 +1,226 @@
+// Opening outputs with audio: which rate, layout and format the encoder gets,
+// and the messages of what cannot be opened.
+#include "audio_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+RenderJob shortJob(const char* container, const char* extension, const char* audioCodec, AVSampleFormat outFormat) {
+    RenderJob job;
+    job.container = container;
+    job.extension = extension;
+    job.audioCodec = audioCodec;
+    job.outFormat = outFormat;
+    job.frames = 30;
+    return job;
+}
+
+struct OpenedWriter {
+    FFWriter writer;
+    WriterSettings settings;
+    bool opened = false;
+    OpenedWriter(const RenderJob& job, const std::string& name) {
+        writer.m_logCallback = captureLog;
+        settings = settingsFor(job);
+        const std::string path = outputPath(name, job.extension);
+        opened = writer.open(path.c_str(), &settings);
+    }
+};
+
+TEST(AudioOpen, HostRateTheEncoderLacksBecomesTheNearestWithAWarning) {
+    g_logged.clear();
+    RenderJob job = shortJob("webm", "webm", "libopus", AV_SAMPLE_FMT_S16);
+    job.videoCodec = "libvpx";
+    job.host.rate = 44100;
+    const std::string path = outputPath("rate_44100_opus", "webm");
+    const RenderResult result = render(job, path);
+    ASSERT_TRUE(result.opened);
+    EXPECT_TRUE(result.allWritten);
+    EXPECT_EQ(result.outSampleRate, 48000.0);
+    EXPECT_TRUE(logged("QelFFmpegWriter: Requested sampling rate (44100Hz) unsupported, using 48000Hz instead.",
+                       LOG_WARNING));
+
+    const DecodedFile file = decodeFile(path);
+    ASSERT_TRUE(file.ok) << file.error;
+    EXPECT_EQ(file.rate, 48000);
+    // Resampled, so counted at the new rate; the resampler's last samples are in too.
+    const double expected = double(result.samplesSent) * 48000.0 / 44100.0;
+    EXPECT_NEAR(double(file.decodedSamples()), expected, 2.0);
+    EXPECT_LT(std::abs(file.audioSeconds() - file.videoEnd), 1.0 / job.fps);
+    for (int channel = 0; channel < 2; ++channel)
+        EXPECT_GT(toneCorrelation(file.samples[size_t(channel)], job.host.frequency(channel), 48000), 0.98);
+}
+
+TEST(AudioOpen, NearestRateKeepsTheEarlierOfTwoEquallyNear) {
+    // 46050 Hz lies 1950 Hz from both 44100 and 48000; each encoder's own
+    // order decides.
+    struct Case {
+        const char* codec;
+        AVSampleFormat format;
+        int expected;
+    };
+    for (const Case& c : {Case{"libmp3lame", AV_SAMPLE_FMT_S16P, 44100}, Case{"aac", AV_SAMPLE_FMT_FLTP, 48000}}) {
+        g_logged.clear();
+        RenderJob job = shortJob("mov", "mov", c.codec, c.format);
+        job.host.rate = 46050;
+        OpenedWriter opened(job, std::string("rate_tie_") + c.codec);
+        ASSERT_TRUE(opened.opened) << c.codec;
+        EXPECT_EQ(opened.settings.outSampleRate, double(c.expected)) << c.codec;
+        EXPECT_EQ(opened.writer.audioCodecContext()->sample_rate, c.expected) << c.codec;
+        EXPECT_TRUE(logged("QelFFmpegWriter: Requested sampling rate (46050Hz) unsupported, using " +
+                               std::to_string(c.expected) + "Hz instead.",
+                           LOG_WARNING))
+            << c.codec;
+    }
+}
+
+TEST(AudioOpen, RateIsTruncatedAndKeptWhereTheEncoderTakesAny) {
+    g_logged.clear();
+    RenderJob job = shortJob("mov", "mov", "pcm_s16le", AV_SAMPLE_FMT_S16);
+    job.inRate = 44099.7;
+    OpenedWriter opened(job, "rate_any_pcm");
+    ASSERT_TRUE(opened.opened);
+    EXPECT_EQ(opened.settings.outSampleRate, 44099.0);
+    EXPECT_FALSE(loggedContaining("Requested sampling rate", LOG_WARNING));
+}
+
+TEST(AudioOpen, SampleFormatTheEncoderLacksFailsNamingTheFormat) {
+    g_logged.clear();
+    RenderJob job = shortJob("mp4", "mp4", "aac", AV_SAMPLE_FMT_S16);
+    OpenedWriter opened(job, "format_s16_aac");
+    EXPECT_FALSE(opened.opened);
+    EXPECT_TRUE(logged("QelFFmpegWriter: audio encoder does not support sample format: s16", LOG_ERROR));
+}
+
+TEST(AudioOpen, ChannelsTheResamplerCannotMixFailWithBothMessages) {
+    // Ten host channels have no named layout; alac takes at most eight, and
+    // nothing says how to mix ten unnamed channels into 7.1.
+    g_logged.clear();
+    RenderJob job = shortJob("mov", "mov", "alac", AV_SAMPLE_FMT_S16P);
+    job.host.channels = 10;
+    OpenedWriter opened(job, "alac_ten_channels");
+    EXPECT_FALSE(opened.opened);
+    EXPECT_TRUE(loggedContaining("QelFFmpegWriter: Failed to initialize audio conversion context. ", LOG_ERROR));
+    EXPECT_TRUE(logged("Can't convert audio from s16 to s16p", LOG_PLAIN));
+}
+
+TEST(AudioOpen, UnknownEncoderGivesAFileWithoutSoundSilently) {
+    g_logged.clear();
+    RenderJob job = shortJob("mov", "mov", "no_such_encoder", AV_SAMPLE_FMT_S16);
+    OpenedWriter opened(job, "unknown_encoder");
+    ASSERT_TRUE(opened.opened);
+    EXPECT_FALSE(opened.writer.hasAudio());
+    const std::vector<uint8_t> block = job.host.block(0, 1601);
+    EXPECT_FALSE(opened.writer.writeAudio(block.data(), int64_t(block.size())));
+    EXPECT_FALSE(opened.writer.writeAudio(nullptr, 0));
+    for (const LoggedMessage& message : g_logged) EXPECT_LT(message.level, LOG_WARNING) << message.text;
+}
+
+TEST(AudioOpen, StereoMixesEveryHostChannelIntoTwo) {
+    // Six host channels, each its own tone, with "Stereo" on: encoders that
+    // refuse the downmix layout (aac, ac3) and ones that take it (flac) all
+    // give two channels that carry all six tones, the LFE slot's included.
+    struct Case {
+        const char* container;
+        const char* extension;
+        const char* codec;
+        AVSampleFormat format;
+    };
+    for (const Case& c : {Case{"mp4", "mp4", "aac", AV_SAMPLE_FMT_FLTP}, Case{"matroska", "mkv", "ac3", AV_SAMPLE_FMT_FLTP},
+                          Case{"matroska", "mkv", "flac", AV_SAMPLE_FMT_S16}}) {
+        g_logged.clear();
+        RenderJob job = shortJob(c.container, c.extension, c.codec, c.format);
+        job.host.channels = 6;
+        job.host.amplitude = 0.15;
+        job.stereo = true;
+        const std::string path = outputPath(std::string("stereo_six_") + c.codec, c.extension);
+        const RenderResult result = render(job, path);
+        ASSERT_TRUE(result.opened) << c.codec << ": " << (g_logged.empty() ? "" : g_logged.back().text);
+        EXPECT_TRUE(result.allWritten);
+
+        const DecodedFile file = decodeFile(path);
+        ASSERT_TRUE(file.ok) << file.error;
+        ASSERT_EQ(file.channels, 2) << c.codec;
+        EXPECT_GE(file.decodedSamples(), result.samplesSent) << c.codec;
+        for (int host = 0; host < 6; ++host) {
+            const double frequency = job.host.frequency(host);
+            const double strongest = std::max(toneAmplitude(file.samples[0], frequency, file.rate),
+                                              toneAmplitude(file.samples[1], frequency, file.rate));
+            EXPECT_GT(strongest, 0.1 * job.host.amplitude) << c.codec << ": host channel " << host;
+        }
+        // Left and right stay apart: host channel 0 is mostly on the left, 1 on the right.
+        EXPECT_GT(toneAmplitude(file.samples[0], job.host.frequency(0), file.rate),
+                  10 * toneAmplitude(file.samples[1], job.host.frequency(0), file.rate));
+        EXPECT_GT(toneAmplitude(file.samples[1], job.host.frequency(1), file.rate),
+                  10 * toneAmplitude(file.samples[0], job.host.frequency(1), file.rate));
+    }
+}
+
+TEST(AudioOpen, StereoWithTwoHostChannelsOpensWithEveryStereoEncoder) {
+    struct Case {
+        const char* container;
+        const char* extension;
+        const char* codec;
+        AVSampleFormat format;
+    };
+    for (const Case& c : {Case{"mp4", "mp4", "aac", AV_SAMPLE_FMT_FLTP}, Case{"mov", "mov", "libmp3lame", AV_SAMPLE_FMT_FLTP},
+                          Case{"webm", "webm", "libopus", AV_SAMPLE_FMT_FLT}, Case{"mov", "mov", "alac", AV_SAMPLE_FMT_S16P},
+                          Case{"matroska", "mkv", "mp2", AV_SAMPLE_FMT_S16}, Case{"mov", "mov", "pcm_s16le", AV_SAMPLE_FMT_S16}}) {
+        g_logged.clear();
+        RenderJob job = shortJob(c.container, c.extension, c.codec, c.format);
+        if (job.container == "webm") job.videoCodec = "libvpx";
+        job.stereo = true;
+        const std::string path = outputPath(std::string("stereo_two_") + c.codec, c.extension);
+        const RenderResult result = render(job, path);
+        ASSERT_TRUE(result.opened) << c.codec << ": " << (g_logged.empty() ? "" : g_logged.back().text);
+        const DecodedFile file = decodeFile(path);
+        ASSERT_TRUE(file.ok) << file.error;
+        ASSERT_EQ(file.channels, 2) << c.codec;
+        EXPECT_GT(toneCorrelation(file.samples[0], job.host.frequency(0), file.rate), 0.98) << c.codec;
+        EXPECT_GT(toneCorrelation(file.samples[1], job.host.frequency(1), file.rate), 0.98) << c.codec;
+    }
+}
+
+TEST(AudioOpen, MoreHostChannelsThanTheEncoderTakesAreMixedIntoTheWidestLayout) {
+    // mp2 declares mono and stereo: four host channels give stereo, holding all four.
+    g_logged.clear();
+    RenderJob job = shortJob("matroska", "mkv", "mp2", AV_SAMPLE_FMT_S16);
+    job.host.channels = 4;
+    job.host.amplitude = 0.2;
+    const std::string path = outputPath("mp2_four_channels", "mkv");
+    const RenderResult result = render(job, path);
+    ASSERT_TRUE(result.opened);
+    const DecodedFile file = decodeFile(path);
+    ASSERT_TRUE(file.ok) << file.error;
+    ASSERT_EQ(file.channels, 2);
+    for (int host = 0; host < 4; ++host) {
+        const double frequency = job.host.frequency(host);
+        EXPECT_GT(std::max(toneAmplitude(file.samples[0], frequency, file.rate),
+                           toneAmplitude(file.samples[1], frequency, file.rate)),
+                  0.1 * job.host.amplitude)
+            << "host channel " << host;
+    }
+}
+
+TEST(AudioOpen, ManyPlanarChannelsKeepTheirOrder) {
+    // Ten planar channels: more planes than the usual eight pointers.
+    g_logged.clear();
+    RenderJob job = shortJob("matroska", "mkv", "libvorbis", AV_SAMPLE_FMT_FLTP);
+    job.host.channels = 10;
+    job.host.amplitude = 0.2;
+    const std::string path = outputPath("vorbis_ten_channels", "mkv");
+    const RenderResult result = render(job, path);
+    ASSERT_TRUE(result.opened) << (g_logged.empty() ? "" : g_logged.back().text);
+    EXPECT_TRUE(result.allWritten);
+    const DecodedFile file = decodeFile(path);
+    ASSERT_TRUE(file.ok) << file.error;
+    ASSERT_EQ(file.channels, 10);
+    for (int channel = 0; channel < 10; ++channel)
+        EXPECT_GT(toneCorrelation(file.samples[size_t(channel)], job.host.frequency(channel), file.rate), 0.95)
+            << "channel " << channel;
+}
+
+}  // namespace
