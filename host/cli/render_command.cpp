@@ -7,6 +7,7 @@
 
 #include "host/harness/demo_clip.h"
 #include "host/harness/media_clip.h"
+#include "host/harness/raw_clip.h"
 #include "host/harness/render.h"
 #include "host/harness/standin_host.h"
 
@@ -29,6 +30,7 @@ namespace {
 struct RenderCommandOptions {
     std::string module = qelhost::default_module_path();
     std::string input;
+    std::string raw;
     std::vector<std::string> sets;
     int64_t frames = -1;
     std::string size;
@@ -87,6 +89,14 @@ std::unique_ptr<qelhost::ClipSource> make_clip(const RenderCommandOptions& optio
     int32_t width = 0, height = 0;
     if (!options.size.empty()) parse_size(options.size, width, height);
 
+    if (!options.raw.empty()) {
+        if (width <= 0) fail("--raw needs --size: the file holds only pixels");
+        auto clip = std::make_unique<qelhost::RawVideoClip>(options.raw, width, height,
+                                                            options.fps > 0 ? options.fps : 25.0, options.frames);
+        if (!clip->ok()) fail(options.raw + ": not a file of " + options.size + " rgba64le pictures");
+        return clip;
+    }
+
     if (!options.input.empty()) {
         qelhost::MediaClipOptions media;
         media.width = width;
@@ -123,6 +133,7 @@ std::unique_ptr<qelhost::ClipSource> make_clip(const RenderCommandOptions& optio
 std::string default_output(const RenderCommandOptions& options, const char* extension) {
     std::string stem = "demo";
     if (!options.input.empty()) stem = std::filesystem::path(options.input).stem().string();
+    if (!options.raw.empty()) stem = std::filesystem::path(options.raw).stem().string();
     std::string path = "out/" + stem;
     if (extension && *extension) path += std::string(".") + extension;
     return path;
@@ -278,8 +289,13 @@ void add_render_command(CLI::App& app) {
         "Render a clip through the module as the host does. Without --input: 10 s of a 1920x1080 test picture at "
         "25 fps with its timecode burnt in and a stereo 48 kHz tone, as mp4/libx264/High with faststart, to "
         "out/demo.mp4");
-    render->add_option("--input,-i", options->input, "Media file to render (anything FFmpeg reads)")
-        ->check(CLI::ExistingFile);
+    CLI::Option* input = render->add_option("--input,-i", options->input, "Media file to render (anything FFmpeg reads)")
+                             ->check(CLI::ExistingFile);
+    render
+        ->add_option("--raw", options->raw,
+                     "File of raw rgba64le pictures of --size (no sound); frames past its end start it again")
+        ->check(CLI::ExistingFile)
+        ->excludes(input);
     render
         ->add_option("--set", options->sets,
                      "Control value ID=VALUE, repeatable; a choice takes the item's text, its index, or a container "
