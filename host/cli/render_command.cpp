@@ -21,6 +21,7 @@ extern "C" {
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -50,11 +51,14 @@ struct RenderCommandOptions {
     throw CLI::RuntimeError(status);
 }
 
-// Where the host's and FFmpeg's messages go while a render runs.
+// Where the host's and FFmpeg's messages go while a render runs. Encoders
+// log from their own threads, so the terminal is taken in turn.
 ProgressDisplay* g_display = nullptr;
+std::mutex g_terminal;
 int g_ffmpegLevel = AV_LOG_WARNING;
 
 void print_message(const std::string& line) {
+    std::lock_guard<std::mutex> lock(g_terminal);
     if (g_display)
         g_display->message(line);
     else
@@ -65,15 +69,20 @@ void print_message(const std::string& line) {
 // muxer's summary, the encoders' notes) come here.
 void ffmpeg_log(void* object, int level, const char* format, va_list args) {
     if (level > g_ffmpegLevel) return;
+    static std::mutex lock;
     static int printPrefix = 1;
     static std::string pending;
-    char line[1024];
-    av_log_format_line2(object, level, format, args, line, sizeof line, &printPrefix);
-    pending += line;
-    if (pending.empty() || pending.back() != '\n') return;
-    pending.pop_back();
-    print_message(pending);
-    pending.clear();
+    std::string finished;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        char line[1024];
+        av_log_format_line2(object, level, format, args, line, sizeof line, &printPrefix);
+        pending += line;
+        if (pending.empty() || pending.back() != '\n') return;
+        pending.pop_back();
+        finished.swap(pending);
+    }
+    print_message(finished);
 }
 
 void parse_size(const std::string& text, int32_t& width, int32_t& height) {
@@ -182,7 +191,7 @@ int summarise(const qelhost::RenderResult& result, const qelhost::ClipSource& cl
             continue;
         }
         total += bytes;
-        std::printf("  %s  %s\n", path.c_str(), size_text(bytes).c_str());
+        std::printf("  %s  %s\n", std::filesystem::absolute(path).lexically_normal().c_str(), size_text(bytes).c_str());
     }
     const double duration = clip.fps() > 0 ? double(result.requests) / clip.fps() : 0;
     std::printf("%lld frames, %s (%.2f s) of %dx%d at %g fps, %s in all\n", static_cast<long long>(result.requests),
@@ -238,7 +247,9 @@ void run_render(const RenderCommandOptions& options) {
     }
     host->log().keep = false;
     host->log().sink = [](int level, const std::string& text) {
-        print_message(std::string("[") + qelhost::HostLog::level_name(level) + "] " + text);
+        std::string line = std::string("[") + qelhost::HostLog::level_name(level) + "] " + text;
+        while (!line.empty() && line.back() == '\n') line.pop_back();
+        print_message(line);
     };
 
     if (!host->init()) fail("the module refused ACTION_INIT", 1);
@@ -262,16 +273,25 @@ void run_render(const RenderCommandOptions& options) {
     renderOptions.split = options.split;
     renderOptions.direct = !options.indirect;
     int64_t done = 0;
-    renderOptions.progress = [&display, &done](int64_t, bool) { display.frame_done(++done); };
+    renderOptions.progress = [&display, &done](int64_t, bool) {
+        std::lock_guard<std::mutex> lock(g_terminal);
+        display.frame_done(++done);
+    };
     const qelhost::RenderResult result = qelhost::render(*host, *clip, renderOptions);
-    display.finish();
+    {
+        std::lock_guard<std::mutex> lock(g_terminal);
+        display.finish();
+    }
     const double seconds = display.elapsed_seconds();
 
     if (auto* media = dynamic_cast<qelhost::MediaClip*>(clip.get()); media && media->held_frames() > 0)
         print_message("qelhost: the file held " + std::to_string(media->held_frames()) +
                       " frames fewer than it announced; the last picture stood in for them");
     host->exit();
-    g_display = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_terminal);
+        g_display = nullptr;
+    }
     const bool faults = !host->faults().empty();
     host.reset();
     av_log_set_callback(&av_log_default_callback);
