@@ -273,9 +273,12 @@ void run_render(const RenderCommandOptions& options) {
     renderOptions.split = options.split;
     renderOptions.direct = !options.indirect;
     int64_t done = 0;
-    renderOptions.progress = [&display, &done](int64_t, bool) {
+    qelhost::NodeServices& node = host->node();
+    renderOptions.progress = [&display, &done, &node](int64_t, bool) {
+        // The node keeps what each request asked for; a long render needs none of it.
+        if (++done % 1000 == 0) node.clear_history();
         std::lock_guard<std::mutex> lock(g_terminal);
-        display.frame_done(++done);
+        display.frame_done(done);
     };
     const qelhost::RenderResult result = qelhost::render(*host, *clip, renderOptions);
     {

@@ -2,6 +2,7 @@
 // controls created, the lists a change rebuilds, the controls that only apply
 // to some choices, and a project restored.
 #include "foundation/host_fixture.h"
+#include "host/harness/panel_view.h"
 #include "host/harness/render.h"
 
 extern "C" {
@@ -309,4 +310,22 @@ TEST_F(Panel, StoredIndicesSurviveRestoreAndTheRenderUsesThem) {
     avformat_close_input(&input);
     EXPECT_NE(std::find(codecs.begin(), codecs.end(), "mpeg4"), codecs.end());
     EXPECT_NE(std::find(codecs.begin(), codecs.end(), "pcm_s16le"), codecs.end());
+}
+
+TEST(PanelGrid, DrawsEachControlAtItsColumnAndMarksDisabledOnes) {
+    qelhost::FaultLog faults;
+    qelhost::ControlSet panel(faults);
+    const uint32_t format = panel.add_choice("klavformat", "Format: %s", "AVI,MOV", 1);
+    const uint32_t stereo = panel.add_toggle("klavstereo", "Stereo", true, false);
+    const uint32_t channel = panel.add_toggle("ffaudioChan1", "1", false, false);
+    const uint32_t bitrate = panel.add_number("klavvidbitrate", "kBps", 0, 0, 268435, 1, false);
+    panel.place(format, 0, 0, 2, 1);
+    panel.place(stereo, 0, 2.5f, 1.5f, 1);
+    panel.place(channel, 1, 0, 0.3f, 1);
+    panel.place(bitrate, 1, 1, 1, 1);
+    panel.disable(bitrate);
+
+    EXPECT_EQ(qelhost::panel_grid(panel, 10),
+              "Format: MOV v            [x] Stereo\n"
+              "-1        (kBps 0)\n");
 }
