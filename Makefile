@@ -5,7 +5,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test demo asan-test browser-test clean
+.PHONY: all deps build test demo asan-test fuzz-ci browser-test clean
 
 all: build
 
@@ -28,8 +28,20 @@ asan-test: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
+# A short coverage-guided run of each fuzz target under ASan + UBSan; any
+# finding fails. Only the fuzz targets are built: clang does not link the
+# sanitized module as a shared library.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_TIME ?= 60
+fuzz-ci: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQEL_FUZZ=ON -DQEL_SANITIZE=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target faststart_fuzz
+	mkdir -p $(FUZZ_BUILD)/corpus/faststart
+	./$(FUZZ_BUILD)/faststart_fuzz -max_total_time=$(FUZZ_TIME) -dict=fuzz/faststart.dict \
+	  -artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus/faststart fuzz/corpus/faststart
+
 browser-test: build
 	BUILD=$(abspath $(BUILD)) ./tests/browser/run.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
