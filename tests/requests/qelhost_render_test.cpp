@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <sys/wait.h>
 
@@ -25,6 +27,26 @@ Outcome run(const std::string& command) {
     const int status = pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+// The top-level atoms of a QuickTime-family file, in order.
+std::vector<std::string> top_level_atoms(const std::string& path) {
+    std::vector<std::string> atoms;
+    std::ifstream file(path, std::ios::binary);
+    uint8_t head[16];
+    while (file.read(reinterpret_cast<char*>(head), 8)) {
+        uint64_t size = (uint64_t(head[0]) << 24) | (uint64_t(head[1]) << 16) | (uint64_t(head[2]) << 8) | head[3];
+        atoms.emplace_back(reinterpret_cast<const char*>(head + 4), 4);
+        uint64_t header = 8;
+        if (size == 1 && file.read(reinterpret_cast<char*>(head + 8), 8)) {
+            size = 0;
+            for (int i = 8; i < 16; ++i) size = (size << 8) | head[i];
+            header = 16;
+        }
+        if (size < header) break;
+        file.seekg(std::streamoff(size - header), std::ios::cur);
+    }
+    return atoms;
 }
 
 class QelhostRender : public ::testing::Test {
@@ -66,6 +88,13 @@ TEST_F(QelhostRender, TheDefaultClipIsH264HighAt1080pWithStereoSound) {
     EXPECT_EQ(audio->sample_rate, 48000);
     EXPECT_NEAR(double(file.audio_samples) / 48000, 1.0, 0.03);
     EXPECT_EQ(file.errors, 0);
+
+    // Faststart: the index stands in front of the media.
+    const std::vector<std::string> atoms = top_level_atoms(dir + "/out/demo.mp4");
+    const auto moov = std::find(atoms.begin(), atoms.end(), "moov"), mdat = std::find(atoms.begin(), atoms.end(), "mdat");
+    ASSERT_NE(moov, atoms.end());
+    ASSERT_NE(mdat, atoms.end());
+    EXPECT_LT(moov, mdat);
 }
 
 TEST_F(QelhostRender, AnInputClipKeepsItsFramesAndDuration) {
