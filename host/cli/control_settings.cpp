@@ -148,8 +148,8 @@ std::vector<ControlSetting> with_render_defaults(std::vector<ControlSetting> set
     if (!container && !given("klavvideocodec") && !given("klavvidprofile"))
         defaults.emplace_back("klavvidprofile", "High");
     if (!container && !given("klavfaststart")) defaults.emplace_back("klavfaststart", "on");
-    const bool channelsGiven =
-        std::any_of(settings.begin(), settings.end(), [](const ControlSetting& s) { return is_channel_toggle(s.first); });
+    const bool channelsGiven = std::any_of(settings.begin(), settings.end(),
+                                           [](const ControlSetting& s) { return is_channel_toggle(s.first); });
     if (!channelsGiven)
         for (int n = 1; n <= std::min(host_channels, 16); ++n)
             defaults.emplace_back(CHANNEL_PREFIX + std::to_string(n), "on");

@@ -9,7 +9,10 @@ constexpr auto REDRAW_INTERVAL = std::chrono::milliseconds(100);
 }  // namespace
 
 ProgressDisplay::ProgressDisplay(int64_t total, bool terminal, std::FILE* out)
-    : m_total(std::max<int64_t>(total, 0)), m_terminal(terminal), m_out(out), m_start(std::chrono::steady_clock::now()) {}
+    : m_total(std::max<int64_t>(total, 0)),
+      m_terminal(terminal),
+      m_out(out),
+      m_start(std::chrono::steady_clock::now()) {}
 
 double ProgressDisplay::elapsed_seconds() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();

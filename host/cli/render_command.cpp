@@ -312,8 +312,9 @@ void add_render_command(CLI::App& app) {
         "Render a clip through the module as the host does. Without --input: 10 s of a 1920x1080 test picture at "
         "25 fps with its timecode burnt in and a stereo 48 kHz tone, as mp4/libx264/High with faststart, to "
         "out/demo.mp4");
-    CLI::Option* input = render->add_option("--input,-i", options->input, "Media file to render (anything FFmpeg reads)")
-                             ->check(CLI::ExistingFile);
+    CLI::Option* input =
+        render->add_option("--input,-i", options->input, "Media file to render (anything FFmpeg reads)")
+            ->check(CLI::ExistingFile);
     render
         ->add_option("--raw", options->raw,
                      "File of raw rgba64le pictures of --size (no sound); frames past its end start it again")
@@ -331,7 +332,8 @@ void add_render_command(CLI::App& app) {
         ->check(CLI::PositiveNumber);
     render->add_option("--audio-rate", options->audio_rate, "The host's sample rate (an input is resampled)")
         ->check(CLI::PositiveNumber);
-    render->add_option("--audio-bits", options->audio_bits, "The host's sample size")->check(CLI::IsMember({16, 24, 32}));
+    render->add_option("--audio-bits", options->audio_bits, "The host's sample size")
+        ->check(CLI::IsMember({16, 24, 32}));
     render->add_option("--audio-channels", options->audio_channels, "The host's channels; 0 for a clip without sound")
         ->check(CLI::Range(0, 32));
     render->add_option("--cuts", options->cuts, "Frames where a new timeline segment begins, e.g. 50,120")

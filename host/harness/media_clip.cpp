@@ -196,8 +196,10 @@ struct MediaClip::Audio {
     bool prepare_resampler(const AVFrame& frame) {
         if (resampler) return true;
         SwrContext* raw = nullptr;
-        if (swr_alloc_set_opts2(&raw, &layout, AV_SAMPLE_FMT_FLT, int(rate), const_cast<AVChannelLayout*>(&frame.ch_layout),
-                                AVSampleFormat(frame.format), frame.sample_rate, 0, nullptr) < 0)
+        // FFmpeg 5.1 takes the input layout through a pointer to non-const.
+        auto* input = const_cast<AVChannelLayout*>(&frame.ch_layout);
+        if (swr_alloc_set_opts2(&raw, &layout, AV_SAMPLE_FMT_FLT, int(rate), input, AVSampleFormat(frame.format),
+                                frame.sample_rate, 0, nullptr) < 0)
             return false;
         resampler.reset(raw);
         return swr_init(raw) >= 0;

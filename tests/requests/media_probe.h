@@ -72,6 +72,19 @@ inline Tags read_tags(const AVDictionary* dictionary) {
     return tags;
 }
 
+// Sample i of the first channel, in [-1, 1], for the formats the tests write.
+inline float first_channel(const AVFrame& frame, int i) {
+    const AVSampleFormat format = AVSampleFormat(frame.format);
+    const int at = av_sample_fmt_is_planar(format) ? i : i * frame.ch_layout.nb_channels;
+    const uint8_t* data = frame.data[0];
+    switch (av_get_packed_sample_fmt(format)) {
+    case AV_SAMPLE_FMT_S16: return float(reinterpret_cast<const int16_t*>(data)[at]) / 32768.0f;
+    case AV_SAMPLE_FMT_S32: return float(reinterpret_cast<const int32_t*>(data)[at]) / 2147483648.0f;
+    case AV_SAMPLE_FMT_FLT: return reinterpret_cast<const float*>(data)[at];
+    default: return 0;
+    }
+}
+
 struct Decoder {
     AVCodecContext* context = nullptr;
     ~Decoder() { avcodec_free_context(&context); }
@@ -144,24 +157,14 @@ inline File read(const std::string& path, bool keep_pictures = false) {
                     std::vector<uint16_t> picture(size_t(frame->width) * size_t(frame->height) * 4);
                     uint8_t* target[4] = {reinterpret_cast<uint8_t*>(picture.data())};
                     const int stride[4] = {frame->width * 8};
-                    if (!scaler || sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, target, stride) <= 0)
+                    if (!scaler ||
+                        sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, target, stride) <= 0)
                         ++file.errors;
                     file.pictures.push_back(std::move(picture));
                 }
             } else {
                 file.audio_samples += frame->nb_samples;
-                for (int i = 0; i < frame->nb_samples; ++i) {
-                    float value = 0;
-                    switch (frame->format) {
-                    case AV_SAMPLE_FMT_S16: value = float(reinterpret_cast<const int16_t*>(frame->data[0])[i * frame->ch_layout.nb_channels]) / 32768.0f; break;
-                    case AV_SAMPLE_FMT_S16P: value = float(reinterpret_cast<const int16_t*>(frame->data[0])[i]) / 32768.0f; break;
-                    case AV_SAMPLE_FMT_FLTP: value = reinterpret_cast<const float*>(frame->data[0])[i]; break;
-                    case AV_SAMPLE_FMT_FLT: value = reinterpret_cast<const float*>(frame->data[0])[i * frame->ch_layout.nb_channels]; break;
-                    case AV_SAMPLE_FMT_S32: value = float(reinterpret_cast<const int32_t*>(frame->data[0])[i * frame->ch_layout.nb_channels]) / 2147483648.0f; break;
-                    default: break;
-                    }
-                    file.first_channel.push_back(value);
-                }
+                for (int i = 0; i < frame->nb_samples; ++i) file.first_channel.push_back(first_channel(*frame, i));
             }
         }
     };
@@ -183,7 +186,8 @@ inline File read(const std::string& path, bool keep_pictures = false) {
         avcodec_send_packet(decoders[size_t(index)].context, nullptr);
         take(index);
     }
-    std::stable_sort(packets.begin(), packets.end(), [](const Presented& a, const Presented& b) { return a.pts < b.pts; });
+    std::stable_sort(packets.begin(), packets.end(),
+                     [](const Presented& a, const Presented& b) { return a.pts < b.pts; });
     for (const Presented& p : packets) file.keys.push_back(p.key);
     file.video_seconds = double(videoEnd) / 1e6;
 

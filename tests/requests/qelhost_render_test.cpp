@@ -91,7 +91,8 @@ TEST_F(QelhostRender, TheDefaultClipIsH264HighAt1080pWithStereoSound) {
 
     // Faststart: the index stands in front of the media.
     const std::vector<std::string> atoms = top_level_atoms(dir + "/out/demo.mp4");
-    const auto moov = std::find(atoms.begin(), atoms.end(), "moov"), mdat = std::find(atoms.begin(), atoms.end(), "mdat");
+    const auto moov = std::find(atoms.begin(), atoms.end(), "moov");
+    const auto mdat = std::find(atoms.begin(), atoms.end(), "mdat");
     ASSERT_NE(moov, atoms.end());
     ASSERT_NE(mdat, atoms.end());
     EXPECT_LT(moov, mdat);
