@@ -20,8 +20,8 @@ test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 demo: build
-	./$(BUILD)/qelhost info
-	./$(BUILD)/qelhost panel
+	./$(BUILD)/qelhost render
+	ffprobe -hide_banner out/demo.mp4
 
 asan-test: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=ON
