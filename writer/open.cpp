@@ -357,14 +357,12 @@ bool FFWriter::openConverter(const char* timecode) {
     sws_setColorspaceDetails(sws, sws_getCoefficients(SWS_CS_ITU709), sourceRange, sws_getCoefficients(SWS_CS_ITU709),
                              carries_full_range(outFormat) ? 1 : 0, brightness, contrast, saturation);
 
-    const int size = av_image_get_buffer_size(outFormat, m_width, m_height, 1);
-    if (size > 0) m_pictureBuffer.reset(static_cast<uint8_t*>(av_malloc(size_t(size))));
+    const int size = av_image_get_buffer_size(outFormat, m_width, m_height, PICTURE_ALIGN);
+    if (size > 0) m_pictureBuffer.reset(av_buffer_pool_init(size_t(size), nullptr));
     if (!m_pictureBuffer) {
         log(LOG_ERROR, "QelFFmpegWriter: memory allocation error");
         return false;
     }
-    av_image_fill_arrays(m_outFrame->data, m_outFrame->linesize, m_pictureBuffer.get(), outFormat, m_width, m_height,
-                         1);
     m_outFrame->format = outFormat;
     m_outFrame->width = m_width;
     m_outFrame->height = m_height;

@@ -41,7 +41,10 @@ bool FFWriter::writeVideoFrame(const void* pixels, const MetadataPair* metadataP
     // A key-frame request holds for this frame only; the frame object is reused.
     frame->pict_type = forceKeyFrame ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     frame->pts = m_videoFrameCount++;
-    return encodeAndWrite(m_videoCodecContext.get(), m_videoStream, frame, m_videoLastDts, true);
+    const bool written = encodeAndWrite(m_videoCodecContext.get(), m_videoStream, frame, m_videoLastDts, true);
+    // The encoder holds its own reference to the picture as long as it needs it.
+    av_buffer_unref(&frame->buf[0]);
+    return written;
 }
 
 bool FFWriter::convertPicture(const void* pixels) {
@@ -51,17 +54,19 @@ bool FFWriter::convertPicture(const void* pixels) {
     av_image_fill_arrays(m_inFrame->data, m_inFrame->linesize, source, inFormat, m_width, m_height, 1);
 
     // The converter's threaded interface takes reference-counted frames; the
-    // host's pixels and our picture buffer are lent to it, not copied.
+    // host's pixels are lent to it, not copied.
     const int inSize = av_image_get_buffer_size(inFormat, m_width, m_height, 1);
-    const int outSize = av_image_get_buffer_size(outFormat, m_width, m_height, 1);
     m_inFrame->buf[0] = av_buffer_create(source, size_t(inSize), keep_buffer, nullptr, AV_BUFFER_FLAG_READONLY);
-    m_outFrame->buf[0] = av_buffer_create(m_pictureBuffer.get(), size_t(outSize), keep_buffer, nullptr, 0);
+    m_outFrame->buf[0] = av_buffer_pool_get(m_pictureBuffer.get());
     int result = AVERROR(ENOMEM);
-    if (m_inFrame->buf[0] && m_outFrame->buf[0])
+    if (m_inFrame->buf[0] && m_outFrame->buf[0]) {
+        av_image_fill_arrays(m_outFrame->data, m_outFrame->linesize, m_outFrame->buf[0]->data, outFormat, m_width,
+                             m_height, PICTURE_ALIGN);
         result = sws_scale_frame(m_swsContext.get(), m_outFrame.get(), m_inFrame.get());
+    }
     av_buffer_unref(&m_inFrame->buf[0]);
-    av_buffer_unref(&m_outFrame->buf[0]);
     if (result < 0) {
+        av_buffer_unref(&m_outFrame->buf[0]);
         log(LOG_ERROR, "QelFFmpegWriter: Error converting image format: %s", ffmpeg_error_text(result));
         return false;
     }
