@@ -12,7 +12,7 @@ command -v node >/dev/null || "$top/scripts/install-deps.sh" nodejs npm
 
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
-render() { "$build/qelhost" render --frames 100 --fps 25 --size 640x360 "$@"; }
+render() { "$build/qelhost" render --frames 100 --fps 25 --size 1280x720 "$@"; }
 render -o "$out/demo.mp4" --set klavformat=mp4 --set klavvideocodec=libx264 --set klavaudiocodec=aac \
   --set klavfaststart=on
 render -o "$out/slow.mp4" --set klavformat=mp4 --set klavvideocodec=libx264 --set klavaudiocodec=aac \
