@@ -5,7 +5,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test demo asan-test fuzz-ci clean
+.PHONY: all deps build test demo asan-test fuzz-ci browser-test clean
 
 all: build
 
@@ -20,8 +20,8 @@ test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 demo: build
-	./$(BUILD)/qelhost info
-	./$(BUILD)/qelhost panel
+	./$(BUILD)/qelhost render
+	ffprobe -hide_banner out/demo.mp4
 
 asan-test: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=ON
@@ -39,6 +39,9 @@ fuzz-ci: deps
 	mkdir -p $(FUZZ_BUILD)/corpus/faststart
 	./$(FUZZ_BUILD)/faststart_fuzz -max_total_time=$(FUZZ_TIME) -dict=fuzz/faststart.dict \
 	  -artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus/faststart fuzz/corpus/faststart
+
+browser-test: build
+	BUILD=$(abspath $(BUILD)) ./tests/browser/run.sh
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -10,6 +10,8 @@
 constexpr int WRITER_PATH_SIZE = 260;
 constexpr int CODEC_NAME_SIZE = 256;
 constexpr int AUDIO_PLANE_POINTERS = 8;
+// Rows of converted pictures start on this boundary, as encoders' own frames do.
+constexpr int PICTURE_ALIGN = 32;
 // What the writer calls itself in the files' "encoder" tags.
 constexpr const char* WRITER_ENCODER_TAG = "Velmora Korvex";
 
@@ -114,7 +116,9 @@ private:
     AVChannelLayout m_outChannelLayout{};
     char m_videoCodecName[CODEC_NAME_SIZE];
     char m_audioCodecName[CODEC_NAME_SIZE];
-    BufferPtr m_pictureBuffer;
+    // Pixel memory of m_outFrame: a new picture from the pool for every frame,
+    // so the encoder takes a reference to it instead of copying it.
+    BufferPoolPtr m_pictureBuffer;
     bool m_hasAudio = false;
     bool m_hasVideo = false;
     int32_t m_audioBufferSamples = 0;

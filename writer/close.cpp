@@ -3,6 +3,7 @@
 #include "FFWriter.h"
 
 #include "VelmoraCore.h"
+#include "plugin/messages.h"
 
 #include <cstdio>
 #include <cstring>
@@ -58,19 +59,27 @@ bool FFWriter::close() {
     // Nothing to drain without a picture; the release below ends the encoder.
     if (m_hasVideo && m_videoCodecContext && m_videoFrameCount > 0)
         encodeAndWrite(m_videoCodecContext.get(), m_videoStream, nullptr, m_videoLastDts, true);
-    av_write_trailer(m_formatContext.get());
+    const int trailer = av_write_trailer(m_formatContext.get());
+    // The last bytes reach the disk only here: a full disk or a size limit
+    // met now must not pass for a finished movie.
+    const int flushed = m_formatContext->pb ? avio_closep(&m_formatContext->pb) : 0;
+    const int failure = trailer < 0 ? trailer : flushed;
     release();
     m_isOpen = false;
 
+    const char* written = m_useTempFile ? m_tempFileName : m_fileName;
+    if (failure < 0)
+        log(LOG_ERROR, "QelFFmpegWriter: failed to finish file <%s>: %s", written, ffmpeg_error_text(failure));
     if (m_useTempFile) {
-        if (fastStartConvert(m_tempFileName, m_fileName))
+        // A broken movie is not rewritten; what there is keeps the final name.
+        if (failure >= 0 && fastStartConvert(m_tempFileName, m_fileName))
             file_delete(m_tempFileName);
         else
             std::rename(m_tempFileName, m_fileName);
     }
     m_fileName[0] = '\0';
     m_tempFileName[0] = '\0';
-    return true;
+    return failure >= 0;
 }
 
 void FFWriter::release() {

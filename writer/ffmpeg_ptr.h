@@ -8,6 +8,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
+#include <libavutil/buffer.h>
 #include <libavutil/dict.h>
 #include <libavutil/frame.h>
 #include <libavutil/mem.h>
@@ -40,6 +41,11 @@ struct SwrFree {
 struct AudioFifoFree {
     void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
 };
+// The pool goes when its last buffer comes back, so an encoder may still
+// hold pictures when the writer lets go of it.
+struct BufferPoolFree {
+    void operator()(AVBufferPool* pool) const { av_buffer_pool_uninit(&pool); }
+};
 struct AvFree {
     void operator()(void* block) const { av_free(block); }
 };
@@ -60,6 +66,7 @@ using SwsContextPtr = std::unique_ptr<SwsContext, SwsFree>;
 using SwrContextPtr = std::unique_ptr<SwrContext, SwrFree>;
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoFree>;
 using BufferPtr = std::unique_ptr<uint8_t, AvFree>;
+using BufferPoolPtr = std::unique_ptr<AVBufferPool, BufferPoolFree>;
 using AudioPlanesPtr = std::unique_ptr<uint8_t*, AudioPlanesFree>;
 
 // An owned AVDictionary; FFmpeg's setters want the address of the pointer.

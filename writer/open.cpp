@@ -89,18 +89,10 @@ void tell_x264_first_field(AVCodecContext* context, int32_t fieldOrder) {
 }
 
 // libswscale makes no palette pictures. As FFmpeg's own scale filter does,
-// the converter makes 3-3-2 BGR and the picture carries the palette that
-// spells out that layout.
+// the converter makes 3-3-2 BGR and each picture carries the palette that
+// spells out that layout (convertPicture).
 AVPixelFormat converter_format(AVPixelFormat format) {
     return format == AV_PIX_FMT_PAL8 ? AV_PIX_FMT_BGR8 : format;
-}
-
-void fill_bgr8_palette(uint8_t* palette) {
-    for (uint32_t i = 0; i < 256; ++i) {
-        const uint32_t blue = (i >> 6) * 85, green = ((i >> 3) & 7) * 36, red = (i & 7) * 36;
-        const uint32_t entry = 0xFF000000u | red << 16 | green << 8 | blue;
-        std::memcpy(palette + 4 * i, &entry, sizeof entry);
-    }
 }
 
 }  // namespace
@@ -378,15 +370,12 @@ bool FFWriter::openConverter(const char* timecode) {
     sws_setColorspaceDetails(sws, sws_getCoefficients(SWS_CS_ITU709), sourceRange, sws_getCoefficients(SWS_CS_ITU709),
                              carries_full_range(outFormat) ? 1 : 0, brightness, contrast, saturation);
 
-    const int size = av_image_get_buffer_size(outFormat, m_width, m_height, 1);
-    if (size > 0) m_pictureBuffer.reset(static_cast<uint8_t*>(av_malloc(size_t(size))));
+    const int size = av_image_get_buffer_size(outFormat, m_width, m_height, PICTURE_ALIGN);
+    if (size > 0) m_pictureBuffer.reset(av_buffer_pool_init(size_t(size), nullptr));
     if (!m_pictureBuffer) {
         log(LOG_ERROR, "QelFFmpegWriter: memory allocation error");
         return false;
     }
-    av_image_fill_arrays(m_outFrame->data, m_outFrame->linesize, m_pictureBuffer.get(), outFormat, m_width, m_height,
-                         1);
-    if (outFormat == AV_PIX_FMT_PAL8) fill_bgr8_palette(m_outFrame->data[1]);
     m_outFrame->format = outFormat;
     m_outFrame->width = m_width;
     m_outFrame->height = m_height;

@@ -8,9 +8,20 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include <cstring>
+
 namespace {
 
 void keep_buffer(void*, uint8_t*) {}
+
+// The palette of the converter's 3-3-2 BGR pictures (see openConverter).
+void fill_bgr8_palette(uint8_t* palette) {
+    for (uint32_t i = 0; i < 256; ++i) {
+        const uint32_t blue = (i >> 6) * 85, green = ((i >> 3) & 7) * 36, red = (i & 7) * 36;
+        const uint32_t entry = 0xFF000000u | red << 16 | green << 8 | blue;
+        std::memcpy(palette + 4 * i, &entry, sizeof entry);
+    }
+}
 
 }  // namespace
 
@@ -41,7 +52,10 @@ bool FFWriter::writeVideoFrame(const void* pixels, const MetadataPair* metadataP
     // A key-frame request holds for this frame only; the frame object is reused.
     frame->pict_type = forceKeyFrame ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     frame->pts = m_videoFrameCount++;
-    return encodeAndWrite(m_videoCodecContext.get(), m_videoStream, frame, m_videoLastDts, true);
+    const bool written = encodeAndWrite(m_videoCodecContext.get(), m_videoStream, frame, m_videoLastDts, true);
+    // The encoder holds its own reference to the picture as long as it needs it.
+    av_buffer_unref(&frame->buf[0]);
+    return written;
 }
 
 bool FFWriter::convertPicture(const void* pixels) {
@@ -51,17 +65,20 @@ bool FFWriter::convertPicture(const void* pixels) {
     av_image_fill_arrays(m_inFrame->data, m_inFrame->linesize, source, inFormat, m_width, m_height, 1);
 
     // The converter's threaded interface takes reference-counted frames; the
-    // host's pixels and our picture buffer are lent to it, not copied.
+    // host's pixels are lent to it, not copied.
     const int inSize = av_image_get_buffer_size(inFormat, m_width, m_height, 1);
-    const int outSize = av_image_get_buffer_size(outFormat, m_width, m_height, 1);
     m_inFrame->buf[0] = av_buffer_create(source, size_t(inSize), keep_buffer, nullptr, AV_BUFFER_FLAG_READONLY);
-    m_outFrame->buf[0] = av_buffer_create(m_pictureBuffer.get(), size_t(outSize), keep_buffer, nullptr, 0);
+    m_outFrame->buf[0] = av_buffer_pool_get(m_pictureBuffer.get());
     int result = AVERROR(ENOMEM);
-    if (m_inFrame->buf[0] && m_outFrame->buf[0])
+    if (m_inFrame->buf[0] && m_outFrame->buf[0]) {
+        av_image_fill_arrays(m_outFrame->data, m_outFrame->linesize, m_outFrame->buf[0]->data, outFormat, m_width,
+                             m_height, PICTURE_ALIGN);
+        if (outFormat == AV_PIX_FMT_PAL8) fill_bgr8_palette(m_outFrame->data[1]);
         result = sws_scale_frame(m_swsContext.get(), m_outFrame.get(), m_inFrame.get());
+    }
     av_buffer_unref(&m_inFrame->buf[0]);
-    av_buffer_unref(&m_outFrame->buf[0]);
     if (result < 0) {
+        av_buffer_unref(&m_outFrame->buf[0]);
         log(LOG_ERROR, "QelFFmpegWriter: Error converting image format: %s", ffmpeg_error_text(result));
         return false;
     }

@@ -1,5 +1,6 @@
 // qelhost panel: the controls the module creates in the host's panel.
 #include "commands.h"
+#include "control_settings.h"
 
 #include "host/harness/panel_view.h"
 #include "host/harness/standin_host.h"
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -17,6 +19,7 @@ struct PanelOptions {
     std::string module = qelhost::default_module_path();
     bool json = false;
     int channels = 16;
+    std::vector<std::string> sets;
 };
 
 void run_panel(const PanelOptions& options) {
@@ -36,6 +39,22 @@ void run_panel(const PanelOptions& options) {
         throw CLI::RuntimeError(1);
     }
     host->restore();
+    // Values chosen after the panel opened, as the user would.
+    std::vector<ControlSetting> settings;
+    for (const std::string& text : options.sets) {
+        ControlSetting setting;
+        std::string error;
+        if (!parse_control_setting(text, setting, error)) {
+            std::fprintf(stderr, "qelhost: %s\n", error.c_str());
+            throw CLI::RuntimeError(2);
+        }
+        settings.push_back(setting);
+    }
+    std::string error;
+    if (!apply_control_settings(*host, settings, error)) {
+        std::fprintf(stderr, "qelhost: %s\n", error.c_str());
+        throw CLI::RuntimeError(2);
+    }
 
     if (options.json) {
         nlohmann::json out;
@@ -43,7 +62,10 @@ void run_panel(const PanelOptions& options) {
         out["controls"] = qelhost::panel_json(host->controls());
         std::printf("%s\n", out.dump(2).c_str());
     } else {
-        std::printf("Panel of %s: %zu controls\n\n%s", host->module().path().c_str(), host->controls().all().size(),
+        std::printf("Panel of %s: %zu controls\n\n%s\n%s", host->module().path().c_str(),
+                    host->controls().all().size(), (qelhost::panel_grid(host->controls()) +
+                        "(choices end in v; toggles [x]/x on, [ ]/- off; disabled controls in parentheses)\n")
+                           .c_str(),
                     qelhost::panel_table(host->controls()).c_str());
     }
     const bool clean = host->faults().empty();
@@ -59,5 +81,7 @@ void add_panel_command(CLI::App& app) {
     panel->add_option("--module", options->module, "Module to load")->capture_default_str();
     panel->add_flag("--json", options->json, "Print the controls as JSON");
     panel->add_option("--channels", options->channels, "Audio channels the host offers")->capture_default_str();
+    panel->add_option("--set", options->sets,
+                      "Change a control after the panel opened, ID=VALUE (as for render), repeatable");
     panel->callback([options] { run_panel(*options); });
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,11 @@ public:
     // Echo each line to stderr as it arrives; `minimum_level` hides the chatty ones.
     bool echo = true;
     int minimum_level = 0;
+    // Where echoed lines go instead of stderr (a progress display clears its
+    // line first).
+    std::function<void(int level, const std::string& text)> sink;
+    // false: lines are echoed but not kept (a long render would pile them up).
+    bool keep = true;
 
     static const char* level_name(int level);
 

@@ -9,8 +9,13 @@
 namespace qelhost {
 
 void HostLog::add(int level, std::string text) {
-    if (echo && level >= minimum_level) std::fprintf(stderr, "[%s] %s\n", level_name(level), text.c_str());
-    m_lines.push_back({level, std::move(text)});
+    if (echo && level >= minimum_level) {
+        if (sink)
+            sink(level, text);
+        else
+            std::fprintf(stderr, "[%s] %s\n", level_name(level), text.c_str());
+    }
+    if (keep) m_lines.push_back({level, std::move(text)});
 }
 
 std::vector<std::string> HostLog::texts(int level) const {

@@ -80,7 +80,7 @@ std::string panel_table(const ControlSet& controls) {
         }
         std::string value = c->value_text();
         if (c->kind == ControlKind::Choice)
-            value += " [" + std::to_string(c->int_value()) + " of " + std::to_string(c->choices.size()) + "]";
+            value += " [#" + std::to_string(c->int_value()) + " of " + std::to_string(c->choices.size()) + " items]";
         if (c->fixed) value += " (fixed)";
         if (!c->enabled) value += " (disabled)";
         std::snprintf(line, sizeof line, "%-5s %-6s %-5s %-7s %-16s %-28s %s\n", where[0], where[1], where[2],
@@ -88,6 +88,50 @@ std::string panel_table(const ControlSet& controls) {
         out += line;
     }
     if (order.empty()) out += "(the module created no controls)\n";
+    return out;
+}
+
+namespace {
+
+std::string cell_text(const Control& c, size_t room) {
+    std::string text;
+    switch (c.kind) {
+    case ControlKind::Label: text = c.label; break;
+    case ControlKind::Choice: text = c.shown_label() + " v"; break;
+    case ControlKind::Toggle: {
+        // Narrow toggles (the channel row) drop the brackets.
+        const std::string box = c.value != 0 ? "[x]" : "[ ]";
+        text = box.size() + 1 + c.label.size() <= room ? box + " " + c.label : (c.value != 0 ? "x" : "-") + c.label;
+        break;
+    }
+    case ControlKind::Number: text = c.label + " " + c.value_text(); break;
+    }
+    if (!c.enabled) text = "(" + text + ")";
+    if (text.size() > room) text.resize(room);
+    return text;
+}
+
+}  // namespace
+
+std::string panel_grid(const ControlSet& controls, int unit) {
+    std::vector<std::string> rows;
+    for (const Control& c : controls.all()) {
+        if (!c.placement.placed || c.placement.row < 0) continue;
+        const size_t row = size_t(c.placement.row + 0.5f);
+        if (row >= rows.size()) rows.resize(row + 1);
+        const size_t column = size_t(std::max(0.0f, c.placement.column) * float(unit) + 0.5f);
+        const size_t width = size_t(std::max(0.0f, c.placement.width) * float(unit) + 0.5f);
+        // One column of space between neighbours.
+        const std::string text = cell_text(c, width > 1 ? width - 1 : 1);
+        std::string& line = rows[row];
+        if (line.size() < column + text.size()) line.resize(column + text.size(), ' ');
+        line.replace(column, text.size(), text);
+    }
+    std::string out;
+    for (std::string& line : rows) {
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        out += line + "\n";
+    }
     return out;
 }
 

@@ -1,0 +1,97 @@
+// Plays the plug-in's outputs in Debian's Chromium, headless and off the
+// network, from a page served on localhost.
+//   node browser_test.mjs DIR   (DIR holds demo.mp4, demo.webm, slow.mp4)
+// demo.mp4 (H.264 + AAC, faststart), demo.webm (VP9 + Opus) must play to their
+// end with the right length; slow.mp4 is demo.mp4's twin without faststart.
+import fs from 'node:fs';
+import path from 'node:path';
+import { chromium } from 'playwright-core';
+import { startServer } from './server.mjs';
+
+const dir = path.resolve(process.argv[2] || '.');
+const expectedSeconds = Number(process.env.EXPECTED_SECONDS || 4);
+const HEAD_FRACTION = 0.25;
+
+let failures = 0;
+let passes = 0;
+function check(ok, what) {
+  console.log(`${ok ? 'ok  ' : 'FAIL'} ${what}`);
+  if (ok) passes++; else failures++;
+}
+
+fs.writeFileSync(path.join(dir, 'index.html'), '<!doctype html><html><body></body></html>');
+const server = await startServer(dir);
+const browser = await chromium.launch({
+  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+    '--disable-component-update', '--disable-sync', '--autoplay-policy=no-user-gesture-required'],
+});
+
+try {
+  const page = await browser.newPage();
+  await page.goto(server.url('index.html'));
+
+  // Plays a file to its end; resolves with what the element reported.
+  const play = (src) => page.evaluate((source) => new Promise((resolve) => {
+    const video = document.createElement('video');
+    video.muted = true;
+    video.preload = 'auto';
+    let audioTracks = null;
+    video.onerror = () => resolve({ error: video.error ? `${video.error.code} ${video.error.message}` : 'error' });
+    video.onloadedmetadata = () => { video.playbackRate = 4; video.play().catch((e) => resolve({ error: String(e) })); };
+    video.onended = () => resolve({
+      ended: true, duration: video.duration, currentTime: video.currentTime,
+      width: video.videoWidth, height: video.videoHeight,
+      decodedFrames: video.getVideoPlaybackQuality().totalVideoFrames,
+      hasAudio: video.mozHasAudio ?? (video.webkitAudioDecodedByteCount > 0), audioTracks,
+    });
+    video.src = source;
+    document.body.appendChild(video);
+  }), src);
+
+  for (const name of ['demo.mp4', 'demo.webm']) {
+    const result = await play(server.url(name));
+    check(result.ended === true, `${name} plays to its end ${result.error ? `(${result.error})` : ''}`);
+    if (result.ended) {
+      check(Math.abs(result.duration - expectedSeconds) < 0.1,
+        `${name} lasts ${result.duration.toFixed(3)} s (expected ${expectedSeconds} s)`);
+      check(result.width > 0 && result.height > 0, `${name} shows ${result.width}x${result.height} pictures`);
+      check(result.hasAudio === true, `${name} carries sound the browser decoded`);
+    }
+  }
+
+  // Reaching the movie's length: how much of the file had to come first.
+  const metadata = async (name) => {
+    const before = server.served(name);
+    const duration = await page.evaluate((source) => new Promise((resolve) => {
+      const video = document.createElement('video');
+      video.muted = true;
+      video.preload = 'metadata';
+      video.onloadedmetadata = () => { const d = video.duration; video.removeAttribute('src'); video.load(); resolve(d); };
+      video.onerror = () => resolve(null);
+      video.src = source;
+    }), `${server.url(name)}?metadata`);
+    const after = server.served(name);
+    const size = fs.statSync(path.join(dir, name)).size;
+    const ranges = after.ranges.slice(before.ranges.length);
+    const bytes = after.bytes - before.bytes;
+    const onlyHead = ranges.every(([start]) => start < size * HEAD_FRACTION) && bytes < size * HEAD_FRACTION;
+    return { duration, size, bytes, ranges, onlyHead };
+  };
+
+  const fast = await metadata('demo.mp4');
+  console.log(`     demo.mp4: ${fast.bytes} of ${fast.size} bytes fetched, ranges ${JSON.stringify(fast.ranges)}`);
+  check(fast.duration !== null && Math.abs(fast.duration - expectedSeconds) < 0.1, 'faststart mp4 reaches its metadata');
+  check(fast.onlyHead, `faststart mp4 needed only the head of the file (under ${HEAD_FRACTION * 100}%)`);
+
+  const slow = await metadata('slow.mp4');
+  console.log(`     slow.mp4: ${slow.bytes} of ${slow.size} bytes fetched, ranges ${JSON.stringify(slow.ranges)}`);
+  check(slow.duration !== null, 'the mp4 without faststart still reaches its metadata');
+  check(!slow.onlyHead, 'the mp4 without faststart needed more than its head');
+} finally {
+  await browser.close();
+  await server.close();
+}
+
+console.log(`${passes} passed, ${failures} failed`);
+process.exit(failures ? 1 : 0);

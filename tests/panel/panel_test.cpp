@@ -1,0 +1,331 @@
+// The panel as the host sees it, driven only through the action entry: the
+// controls created, the lists a change rebuilds, the controls that only apply
+// to some choices, and a project restored.
+#include "foundation/host_fixture.h"
+#include "host/harness/panel_view.h"
+#include "host/harness/render.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+using qelhost::Control;
+using qelhost::ControlKind;
+
+namespace {
+
+constexpr const char* MOV = "QuickTime / MOV";
+constexpr const char* MP4 = "MP4 (MPEG-4 Part 14)";
+constexpr const char* AVI = "AVI (Audio Video Interleaved)";
+constexpr const char* X264 = "libx264 H.264 / AVC";
+constexpr const char* X264_RGB = "libx264 H.264 / AVC RGB";
+constexpr const char* MPEG4 = "MPEG-4 part 2";
+constexpr const char* PCM16 = "PCM signed 16-bit little-endian";
+
+struct Expected {
+    std::string identifier;  // empty for labels
+    ControlKind kind;
+    std::string label;
+    std::string created;  // the creating call as the host recorded it
+    float row, column, width;
+};
+
+// The control table, channel toggles for `channels` host channels in place.
+std::vector<Expected> control_table(int channels) {
+    using K = ControlKind;
+    std::vector<Expected> table = {
+        {"", K::Label, "Container Format", "add_label(\"Container Format\")", 0, 0, 1},
+        {"klavformat", K::Choice, "Format: %s", "add_choice(klavformat, \"...\", 0)", 1, 0, 2},
+        {"", K::Label, "Video encoder", "add_label(\"Video encoder\")", 2, 0, 1},
+        {"klavvideocodec", K::Choice, "%s", "add_choice(klavvideocodec, \"...\", 0)", 3, 0, 1.4f},
+        {"klavvidprofile", K::Choice, "Profile: %s", "add_choice(klavvidprofile, \"...\", 0)", 3, 1.4f, 0.6f},
+        {"klavpixelfmt", K::Choice, "Pixel: %s", "add_choice(klavpixelfmt, \"...\", 0)", 3, 2.0f, 0.8f},
+        {"klavquality", K::Choice, "Quality: %s", "add_choice(klavquality, \"Minimum,Low,Normal,High,Maximum\", 2)", 4,
+         0, 0.8f},
+        {"klavfaststart", K::Toggle, "F", "add_toggle(klavfaststart, off)", 4, 0.8f, 0.2f},
+        {"klavkeyframes", K::Number, "GOP", "add_number(klavkeyframes, 24)", 4, 1.0f, 0.4f},
+        {"klavbitratemode", K::Choice, "Bitrate mode: %s", "add_choice(klavbitratemode, \"CBR,VBR\", 0)", 4, 1.4f,
+         0.8f},
+        {"klavvidbitrate", K::Number, "kBps", "add_number(klavvidbitrate, 0)", 4, 2.2f, 0.6f},
+        {"", K::Label, "Audio encoder", "add_label(\"Audio encoder\")", 0, 2.8f, 1},
+        {"klavaudiocodec", K::Choice, "%s", "add_choice(klavaudiocodec, \"...\", 0)", 1, 2.8f, 2.2f},
+        {"klavaudprofile", K::Choice, "Profile: %s", "add_choice(klavaudprofile, \"...\", 0)", 1, 5.0f, 1.0f},
+    };
+    for (int n = 1; n <= std::min(channels, 16); ++n) {
+        const std::string id = "ffaudioChan" + std::to_string(n);
+        table.push_back({id, K::Toggle, std::to_string(n), "add_toggle(" + id + ", off)", 2, 2.8f + 0.2f * float(n - 1),
+                         0.2f});
+    }
+    table.push_back({"klavstereo", K::Toggle, "Stereo", "add_toggle(klavstereo, off)", 3, 2.8f, 0.5f});
+    table.push_back({"klav16bit", K::Toggle, "16 bit", "add_toggle(klav16bit, on, flag)", 3, 3.3f, 0.5f});
+    table.push_back({"klavaudbitrate", K::Choice, "Quality: %s",
+                     "add_choice(klavaudbitrate, \"64kbps,128kbps,164kbps,192kbps,256kbps,Maximum\", 3)", 3, 3.8f,
+                     0.8f});
+    return table;
+}
+
+qelhost::RenderOptions to(std::string path) {
+    qelhost::RenderOptions options;
+    options.path = std::move(path);
+    return options;
+}
+
+// The creating calls in the host's record, in order.
+std::vector<std::string> creating_calls(const qelhost::ControlSet& controls) {
+    std::vector<std::string> calls;
+    for (const std::string& call : controls.calls())
+        if (call.rfind("add_", 0) == 0) calls.push_back(call);
+    return calls;
+}
+
+}  // namespace
+
+class Panel : public HostTest {
+protected:
+    void TearDown() override {
+        standin_set_max_audio_channels(16);
+        standin_clear_translations();
+        HostTest::TearDown();
+    }
+
+    std::unique_ptr<qelhost::StandinHost> new_project() {
+        auto host = make_host();
+        EXPECT_TRUE(host->init());
+        EXPECT_TRUE(host->restore());
+        return host;
+    }
+
+    static const Control& control(qelhost::StandinHost& host, const char* id) {
+        const Control* c = host.controls().find(id);
+        EXPECT_NE(c, nullptr) << id;
+        static const Control none;
+        return c ? *c : none;
+    }
+};
+
+TEST_F(Panel, ControlsAreCreatedAsTheTableSaysWithAToggleForEachHostChannelUpToSixteen) {
+    for (const auto& [hostChannels, toggles] : {std::pair{2, 2}, std::pair{20, 16}, std::pair{0, 0}}) {
+        SCOPED_TRACE(hostChannels);
+        standin_set_max_audio_channels(hostChannels);
+        auto host = make_host();
+        ASSERT_TRUE(host->init());
+
+        const std::vector<Expected> table = control_table(hostChannels);
+        const std::vector<Control>& controls = host->controls().all();
+        ASSERT_EQ(controls.size(), table.size());
+        const std::vector<std::string> created = creating_calls(host->controls());
+        ASSERT_EQ(created.size(), table.size());
+        int channelToggles = 0;
+        for (size_t i = 0; i < table.size(); ++i) {
+            const Expected& want = table[i];
+            const Control& got = controls[i];
+            SCOPED_TRACE(want.created);
+            EXPECT_EQ(got.identifier, want.identifier);
+            EXPECT_EQ(got.kind, want.kind);
+            EXPECT_EQ(got.label, want.label);
+            EXPECT_EQ(created[i], want.created);
+            ASSERT_TRUE(got.placement.placed);
+            EXPECT_FLOAT_EQ(got.placement.row, want.row);
+            EXPECT_FLOAT_EQ(got.placement.column, want.column);
+            EXPECT_FLOAT_EQ(got.placement.width, want.width);
+            EXPECT_FLOAT_EQ(got.placement.height, 1);
+            if (got.identifier.rfind("ffaudioChan", 0) == 0) ++channelToggles;
+        }
+        EXPECT_EQ(channelToggles, toggles);
+
+        for (const char* id : {"klavkeyframes", "klavvidbitrate"}) {
+            const Control& number = control(*host, id);
+            EXPECT_EQ(number.minimum, 0);
+            EXPECT_EQ(number.increment, 1);
+            EXPECT_FALSE(number.flag);
+        }
+        EXPECT_EQ(control(*host, "klavkeyframes").maximum, 50);
+        EXPECT_EQ(control(*host, "klavvidbitrate").maximum, 268435);
+        EXPECT_TRUE(host->faults().empty());
+    }
+}
+
+TEST_F(Panel, LabelsAreTranslatedButNotTheChannelNumbersOrTheBareChoiceLabels) {
+    standin_set_max_audio_channels(2);
+    standin_set_translation(nullptr, "Container Format", "Conteneur");
+    standin_set_translation(nullptr, "Stereo", "Stéréo");
+    standin_set_translation("Faststart", "F", "R");
+    standin_set_translation(nullptr, "F", "wrong context");
+    standin_set_translation(nullptr, "%s", "wrong");
+    standin_set_translation(nullptr, "1", "wrong");
+    auto host = make_host();
+    ASSERT_TRUE(host->init());
+    EXPECT_EQ(host->controls().all().front().label, "Conteneur");
+    EXPECT_EQ(control(*host, "klavstereo").label, "Stéréo");
+    EXPECT_EQ(control(*host, "klavfaststart").label, "R");
+    EXPECT_EQ(control(*host, "klavvideocodec").label, "%s");
+    EXPECT_EQ(control(*host, "ffaudioChan1").label, "1");
+}
+
+TEST_F(Panel, AContainerChangeRebuildsTheListsAndPutsEachControlOnItsDefault) {
+    auto host = new_project();
+    ASSERT_TRUE(host->choose("klavformat", MOV));
+    // Several H.264 encoders are the container's default; the first is the one that opens anywhere.
+    EXPECT_EQ(control(*host, "klavvideocodec").chosen(), X264);
+    EXPECT_EQ(control(*host, "klavvidprofile").chosen(), "High");
+    EXPECT_EQ(control(*host, "klavpixelfmt").int_value(), 0);
+    EXPECT_EQ(control(*host, "klavaudiocodec").chosen(), "AAC (Advanced Audio Coding)");
+    EXPECT_EQ(control(*host, "klavaudprofile").chosen(), "AAC-Low");
+    const std::vector<std::string> movEncoders = control(*host, "klavvideocodec").choices;
+
+    // Move away from every default, then change the container.
+    ASSERT_TRUE(host->choose("klavvideocodec", MPEG4));
+    ASSERT_TRUE(host->choose("klavaudiocodec", PCM16));
+    ASSERT_TRUE(host->choose("klavformat", AVI));
+    EXPECT_NE(control(*host, "klavvideocodec").choices, movEncoders);
+    EXPECT_EQ(control(*host, "klavvideocodec").chosen(), MPEG4) << "avi's default codec";
+    EXPECT_EQ(control(*host, "klavvidprofile").choices, std::vector<std::string>{"-"});
+    EXPECT_FALSE(control(*host, "klavvidprofile").enabled);
+    EXPECT_EQ(control(*host, "klavpixelfmt").int_value(), 0);
+    EXPECT_EQ(control(*host, "klavaudiocodec").chosen(), "libmp3lame MP3 (MPEG audio layer 3)");
+
+    ASSERT_TRUE(host->choose("klavvidprofile", "-"));
+    ASSERT_TRUE(host->choose("klavformat", MP4));
+    EXPECT_EQ(control(*host, "klavvideocodec").chosen(), X264);
+    EXPECT_EQ(control(*host, "klavvidprofile").chosen(), "High");
+    EXPECT_TRUE(control(*host, "klavvidprofile").enabled);
+    EXPECT_EQ(control(*host, "klavaudiocodec").chosen(), "AAC (Advanced Audio Coding)");
+    EXPECT_TRUE(host->faults().empty());
+}
+
+TEST_F(Panel, FaststartOnlyForMovAndMp4AndOffWhenDisabled) {
+    auto host = new_project();
+    EXPECT_FALSE(control(*host, "klavfaststart").enabled) << "AMV is the first container";
+    ASSERT_TRUE(host->choose("klavformat", MOV));
+    EXPECT_TRUE(control(*host, "klavfaststart").enabled);
+    ASSERT_TRUE(host->change("klavfaststart", 1));
+
+    ASSERT_TRUE(host->choose("klavformat", AVI));
+    EXPECT_FALSE(control(*host, "klavfaststart").enabled);
+    EXPECT_EQ(control(*host, "klavfaststart").value, 0);
+
+    ASSERT_TRUE(host->choose("klavformat", MP4));
+    EXPECT_TRUE(control(*host, "klavfaststart").enabled);
+    EXPECT_EQ(control(*host, "klavfaststart").value, 0) << "enabled again, still off";
+}
+
+TEST_F(Panel, BitRateModeOnlyWithABitRate) {
+    auto host = new_project();
+    EXPECT_FALSE(control(*host, "klavbitratemode").enabled);
+    ASSERT_TRUE(host->change("klavvidbitrate", 1));
+    EXPECT_TRUE(control(*host, "klavbitratemode").enabled);
+    ASSERT_TRUE(host->change("klavvidbitrate", 268435));
+    EXPECT_TRUE(control(*host, "klavbitratemode").enabled);
+    ASSERT_TRUE(host->change("klavvidbitrate", 0));
+    EXPECT_FALSE(control(*host, "klavbitratemode").enabled);
+}
+
+TEST_F(Panel, QualityOnlyForTheX264EncodersAndNoVideoEmptiesItsLists) {
+    auto host = new_project();
+    ASSERT_TRUE(host->choose("klavformat", MOV));
+    EXPECT_TRUE(control(*host, "klavquality").enabled);
+    EXPECT_TRUE(control(*host, "klavpixelfmt").selectable) << "libx264 offers several formats";
+    ASSERT_TRUE(host->choose("klavvideocodec", X264_RGB));
+    EXPECT_TRUE(control(*host, "klavquality").enabled);
+    ASSERT_TRUE(host->choose("klavvideocodec", MPEG4));
+    EXPECT_FALSE(control(*host, "klavquality").enabled);
+    ASSERT_TRUE(host->choose("klavvideocodec", "-- NO VIDEO --"));
+    EXPECT_FALSE(control(*host, "klavquality").enabled);
+    for (const char* id : {"klavvidprofile", "klavpixelfmt"}) {
+        EXPECT_EQ(control(*host, id).choices, std::vector<std::string>{"-"}) << id;
+        EXPECT_FALSE(control(*host, id).enabled) << id;
+    }
+    EXPECT_TRUE(control(*host, "klavpixelfmt").fixed);
+
+    // A single format is shown fixed, not selectable.
+    ASSERT_TRUE(host->choose("klavformat", "AMV"));
+    EXPECT_EQ(control(*host, "klavpixelfmt").choices.size(), 1u);
+    EXPECT_TRUE(control(*host, "klavpixelfmt").enabled);
+    EXPECT_TRUE(control(*host, "klavpixelfmt").fixed);
+}
+
+TEST_F(Panel, StoredIndicesSurviveRestoreAndTheRenderUsesThem) {
+    standin_set_max_audio_channels(2);
+    std::map<std::string, double> project;
+    std::map<std::string, std::vector<std::string>> lists;
+    {
+        auto host = new_project();
+        ASSERT_TRUE(host->choose("klavformat", MOV));
+        ASSERT_TRUE(host->choose("klavvideocodec", MPEG4));
+        ASSERT_TRUE(host->choose("klavaudiocodec", PCM16));
+        for (const char* id : {"ffaudioChan1", "ffaudioChan2", "klavstereo"}) ASSERT_TRUE(host->change(id, 1));
+        ASSERT_TRUE(host->change("klavkeyframes", 7));
+        ASSERT_TRUE(host->change("klavaudbitrate", 5));
+        for (const Control& c : host->controls().all()) {
+            if (c.identifier.empty()) continue;
+            project[c.identifier] = c.value;
+            if (c.kind == ControlKind::Choice) lists[c.identifier] = c.choices;
+        }
+    }
+
+    // A host opening the project: new instance, stored values, then RESTORE.
+    auto host = make_host();
+    ASSERT_TRUE(host->init());
+    for (const auto& [id, value] : project) ASSERT_TRUE(host->controls().set_value(id, value)) << id;
+    host->controls().clear_calls();
+    ASSERT_TRUE(host->restore());
+    // Only an empty list ("-") is put on its one item.
+    for (const std::string& call : host->controls().calls()) {
+        if (call.rfind("set_int(", 0) != 0 && call.rfind("set_bool(", 0) != 0) continue;
+        const std::string id = call.substr(call.find('(') + 1, call.find(',') - call.find('(') - 1);
+        EXPECT_EQ(control(*host, id.c_str()).choices, std::vector<std::string>{"-"}) << "moved a control: " << call;
+    }
+    for (const Control& c : host->controls().all()) {
+        if (c.identifier.empty()) continue;
+        EXPECT_EQ(c.value, project[c.identifier]) << c.identifier;
+        if (c.kind == ControlKind::Choice) {
+            EXPECT_EQ(c.choices, lists[c.identifier]) << c.identifier;
+        }
+    }
+    EXPECT_EQ(control(*host, "klavvideocodec").chosen(), MPEG4);
+    EXPECT_FALSE(control(*host, "klavquality").enabled) << "states applied for the restored choices";
+
+    // A second RESTORE leaves everything where it is.
+    host->controls().clear_calls();
+    ASSERT_TRUE(host->restore());
+    EXPECT_TRUE(host->controls().calls().empty());
+
+    const std::string dir = std::string(QEL_BUILD_DIR) + "/test-output/panel";
+    std::filesystem::create_directories(dir);
+    const std::string file = dir + "/restored.mov";
+    qelhost::TestPatternClip clip({32, 24, 4, 25, 2, qelhost::AudioClip::tone(), {}});
+    ASSERT_TRUE(qelhost::render(*host, clip, to(file)).ok());
+    AVFormatContext* input = nullptr;
+    ASSERT_EQ(avformat_open_input(&input, file.c_str(), nullptr, nullptr), 0);
+    ASSERT_GE(avformat_find_stream_info(input, nullptr), 0);
+    std::vector<std::string> codecs;
+    for (unsigned i = 0; i < input->nb_streams; ++i)
+        codecs.push_back(avcodec_get_name(input->streams[i]->codecpar->codec_id));
+    avformat_close_input(&input);
+    EXPECT_NE(std::find(codecs.begin(), codecs.end(), "mpeg4"), codecs.end());
+    EXPECT_NE(std::find(codecs.begin(), codecs.end(), "pcm_s16le"), codecs.end());
+}
+
+TEST(PanelGrid, DrawsEachControlAtItsColumnAndMarksDisabledOnes) {
+    qelhost::FaultLog faults;
+    qelhost::ControlSet panel(faults);
+    const uint32_t format = panel.add_choice("klavformat", "Format: %s", "AVI,MOV", 1);
+    const uint32_t stereo = panel.add_toggle("klavstereo", "Stereo", true, false);
+    const uint32_t channel = panel.add_toggle("ffaudioChan1", "1", false, false);
+    const uint32_t bitrate = panel.add_number("klavvidbitrate", "kBps", 0, 0, 268435, 1, false);
+    panel.place(format, 0, 0, 2, 1);
+    panel.place(stereo, 0, 2.5f, 1.5f, 1);
+    panel.place(channel, 1, 0, 0.3f, 1);
+    panel.place(bitrate, 1, 1, 1, 1);
+    panel.disable(bitrate);
+
+    EXPECT_EQ(qelhost::panel_grid(panel, 10),
+              "Format: MOV v            [x] Stereo\n"
+              "-1        (kBps 0)\n");
+}

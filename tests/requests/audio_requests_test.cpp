@@ -1,0 +1,135 @@
+// The sound of frame requests: which slice of the host's audio each frame
+// asks for, which channels, and what reaches the file.
+#include "request_fixture.h"
+
+#include <cmath>
+#include <numeric>
+
+using qelhost::AudioClip;
+using qelhost::AudioRead;
+
+namespace {
+
+// Lossless PCM in mov, so sample counts in the file are exact.
+constexpr std::pair<const char*, const char*> PCM_IN_MOV[] = {{"klavformat", items::MOV},
+                                                              {"klavaudiocodec", items::PCM16}};
+
+}  // namespace
+
+class AudioRequests : public RequestTest {
+protected:
+    std::unique_ptr<qelhost::StandinHost> pcm_host(std::initializer_list<int> channels = {1, 2}) {
+        auto host = open_panel({PCM_IN_MOV[0], PCM_IN_MOV[1]});
+        for (int n : channels) EXPECT_TRUE(host->change("ffaudioChan" + std::to_string(n), 1));
+        return host;
+    }
+
+    static qelhost::TestPatternClip clip(double fps, int64_t frames, AudioClip audio) {
+        return qelhost::TestPatternClip({32, 24, 4, fps, frames, std::move(audio), {}});
+    }
+};
+
+TEST_F(AudioRequests, EachFrameAsksForItsOwnAdjacentSlice) {
+    struct Case {
+        double fps;
+        int64_t frames;
+        std::vector<int64_t> lengths;  // what the slices may be
+    };
+    for (const Case& c : {Case{25, 10, {1920}}, Case{30000.0 / 1001.0, 20, {1601, 1602}}}) {
+        SCOPED_TRACE(c.fps);
+        auto host = pcm_host();
+        auto clip = AudioRequests::clip(c.fps, c.frames, AudioClip::tone());
+        const std::string file = path("slices_" + std::to_string(int(c.fps)) + ".mov");
+        ASSERT_TRUE(qelhost::render(*host, clip, to(file)).ok());
+
+        const std::vector<AudioRead>& reads = host->node().audio_reads();
+        ASSERT_EQ(reads.size(), size_t(c.frames));
+        EXPECT_EQ(reads[0].start_seconds, 0.0);
+        int64_t next = 0;
+        for (size_t f = 0; f < reads.size(); ++f) {
+            EXPECT_NEAR(reads[f].start_seconds, double(f) / c.fps, 1e-9);
+            EXPECT_EQ(std::llround(reads[f].start_seconds * 48000), next) << "frame " << f << " follows the last";
+            EXPECT_NE(std::find(c.lengths.begin(), c.lengths.end(), reads[f].count), c.lengths.end())
+                << "frame " << f << " asks for " << reads[f].count;
+            EXPECT_EQ(reads[f].buffer_size, reads[f].count * 2 * 2);
+            next += reads[f].count;
+        }
+        EXPECT_EQ(next, std::llround(double(c.frames) * 48000 / c.fps));
+        EXPECT_EQ(probe::read(file).audio_samples, next);
+    }
+}
+
+TEST_F(AudioRequests, ChannelTogglesChooseTheChannelsAnd24BitAudioIsReadAs32Bit) {
+    standin_set_max_audio_channels(4);
+    auto host = pcm_host({1, 3});
+    auto clip = AudioRequests::clip(25, 2, AudioClip::tone(48000, 4, 24));
+    ASSERT_TRUE(qelhost::render(*host, clip, to(path("two_of_four.mov"))).ok());
+
+    const std::vector<AudioRead>& reads = host->node().audio_reads();
+    ASSERT_EQ(reads.size(), 2u);
+    EXPECT_EQ(reads[0].channel_mask, 0b101u);
+    EXPECT_EQ(reads[0].bits, 32);
+    EXPECT_EQ(reads[0].bytes_per_sample, 4);
+    EXPECT_EQ(reads[0].buffer_size, 1920 * 2 * 4);
+    const probe::File file = probe::read(path("two_of_four.mov"));
+    ASSERT_NE(file.first(AVMEDIA_TYPE_AUDIO), nullptr);
+    EXPECT_EQ(file.first(AVMEDIA_TYPE_AUDIO)->channels, 2);
+    EXPECT_TRUE(host->faults().empty());
+}
+
+TEST_F(AudioRequests, NoChannelTickedGivesAFileWithoutSound) {
+    auto host = pcm_host({});
+    auto clip = AudioRequests::clip(25, 2, AudioClip::tone());
+    ASSERT_TRUE(qelhost::render(*host, clip, to(path("silent.mov"))).ok());
+    EXPECT_TRUE(host->node().audio_reads().empty());
+    const probe::File file = probe::read(path("silent.mov"));
+    EXPECT_EQ(file.count(AVMEDIA_TYPE_AUDIO), 0);
+    EXPECT_EQ(file.video_frames, 2);
+}
+
+TEST_F(AudioRequests, AShortDeliveryIsPaddedWithSilenceSoSoundLastsAsLongAsPictures) {
+    auto host = pcm_host();
+    AudioClip sound = AudioClip::tone();
+    sound.length = 19200;  // 0.4 s under a 1 s clip
+    auto clip = AudioRequests::clip(25, 25, sound);
+    ASSERT_TRUE(qelhost::render(*host, clip, to(path("short.mov"))).ok());
+
+    const std::vector<AudioRead>& reads = host->node().audio_reads();
+    ASSERT_EQ(reads.size(), 25u);
+    EXPECT_EQ(reads[9].delivered, 1920);
+    EXPECT_EQ(reads[10].delivered, 0) << "the host ran out";
+
+    const probe::File file = probe::read(path("short.mov"));
+    EXPECT_EQ(file.audio_samples, 48000) << "sound as long as the pictures";
+    ASSERT_EQ(file.first_channel.size(), 48000u);
+    const auto loudest = [&file](size_t from, size_t to) {
+        float peak = 0;
+        for (size_t i = from; i < to; ++i) peak = std::max(peak, std::fabs(file.first_channel[i]));
+        return peak;
+    };
+    EXPECT_GT(loudest(0, 19200), 0.2f);
+    EXPECT_EQ(loudest(19200, 48000), 0.0f);
+}
+
+TEST_F(AudioRequests, WithVideoOffTheOutputCarriesSoundOnly) {
+    auto host = pcm_host();
+    ASSERT_TRUE(host->choose("klavvideocodec", items::NO_VIDEO));
+    qelhost::Picture picture(32, 24);
+    qelhost::FrameRequest request;
+    request.picture = &picture;
+    request.path = path("sound_only.mov");
+    host->node().audio = AudioClip::tone();
+    for (int frame = 0; frame < 3; ++frame) {
+        request.frame = frame;
+        ASSERT_TRUE(host->process(request));
+    }
+    QEL_OutputInfo info{};
+    ASSERT_TRUE(host->output_info(info));
+    EXPECT_EQ(info.audio_only, 1);
+    request.path.clear();
+    ASSERT_TRUE(host->process(request));
+
+    const probe::File file = probe::read(path("sound_only.mov"));
+    EXPECT_EQ(file.count(AVMEDIA_TYPE_VIDEO), 0);
+    EXPECT_EQ(file.audio_samples, 3 * 1920);
+}

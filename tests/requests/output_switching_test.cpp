@@ -1,0 +1,233 @@
+// Frame requests as the host sends them: which files come out, when they are
+// finalised, where the key frames fall, what metadata reaches them, and what
+// the module refuses.
+#include "request_fixture.h"
+
+#include <algorithm>
+
+using qelhost::FrameRequest;
+using qelhost::Picture;
+
+namespace {
+
+bool logged_containing(const qelhost::HostLog& log, int level, const std::string& part) {
+    const auto texts = log.texts(level);
+    return std::any_of(texts.begin(), texts.end(), [&part](const std::string& t) { return t.find(part) != t.npos; });
+}
+
+}  // namespace
+
+TEST_F(RequestTest, ARunOfOnePathIsOneFileOpenedByItsFirstRequest) {
+    auto host = open_panel({{"klavformat", items::MP4}});
+    Picture picture(64, 48);
+    FrameRequest request;
+    request.picture = &picture;
+    request.path = path("run.mp4");
+    for (int frame = 0; frame < 4; ++frame) {
+        request.frame = frame;
+        picture.draw_test_pattern(frame);
+        ASSERT_TRUE(host->process(request)) << frame;
+        if (frame == 0) {
+            EXPECT_TRUE(std::filesystem::exists(request.path));
+        }
+    }
+    request.path.clear();
+    ASSERT_TRUE(host->process(request));
+
+    EXPECT_EQ(files_in_dir(), 1u);
+    const probe::File file = probe::read(path("run.mp4"));
+    ASSERT_TRUE(file.opened);
+    EXPECT_EQ(file.video_frames, 4);
+    EXPECT_EQ(file.errors, 0);
+    EXPECT_TRUE(host->faults().empty());
+}
+
+TEST_F(RequestTest, ANewPathFinalisesTheOldFileAndOpensTheNewOneInTheSameRequest) {
+    auto host = open_panel({{"klavformat", items::MP4}});
+    Picture picture(64, 48);
+    FrameRequest request;
+    request.picture = &picture;
+    request.path = path("first.mp4");
+    for (int frame = 0; frame < 3; ++frame) {
+        request.frame = frame;
+        ASSERT_TRUE(host->process(request));
+    }
+    // Without faststart the index is written last: a readable file is a finalised one.
+    EXPECT_FALSE(probe::read(path("first.mp4")).opened);
+
+    request.path = path("second.mp4");
+    request.frame = 3;
+    ASSERT_TRUE(host->process(request));
+    const probe::File first = probe::read(path("first.mp4"));
+    ASSERT_TRUE(first.opened) << "the switching request finalised the old file";
+    EXPECT_EQ(first.video_frames, 3);
+    EXPECT_TRUE(std::filesystem::exists(path("second.mp4")));
+
+    request.frame = 4;
+    ASSERT_TRUE(host->process(request));
+    request.path.clear();
+    ASSERT_TRUE(host->process(request));
+    const probe::File second = probe::read(path("second.mp4"));
+    ASSERT_TRUE(second.opened);
+    EXPECT_EQ(second.video_frames, 2) << "the switching request's own frame went to the new file";
+    EXPECT_EQ(second.keys.size(), 2u);
+    EXPECT_TRUE(second.keys.at(0));
+}
+
+TEST_F(RequestTest, EmptyOrNullPathsFinaliseAndThenDoNothing) {
+    auto host = open_panel({{"klavformat", items::MP4}});
+    Picture picture(64, 48);
+    FrameRequest request;
+    request.picture = &picture;
+    request.path = path("ended.mp4");
+    ASSERT_TRUE(host->process(request));
+    request.frame = 1;
+    ASSERT_TRUE(host->process(request));
+
+    request.null_path = true;
+    EXPECT_TRUE(host->process(request)) << "a null path finalises like an empty one";
+    const probe::File file = probe::read(path("ended.mp4"));
+    ASSERT_TRUE(file.opened);
+    EXPECT_EQ(file.video_frames, 2);
+
+    host->node().clear_history();
+    for (bool nullPath : {false, true, false}) {
+        request.null_path = nullPath;
+        request.path.clear();
+        request.frame += 1;
+        EXPECT_TRUE(host->process(request));
+    }
+    EXPECT_EQ(files_in_dir(), 1u);
+    EXPECT_TRUE(host->node().audio_reads().empty());
+    EXPECT_EQ(host->node().metadata_requests(), 0);
+    EXPECT_EQ(probe::read(path("ended.mp4")).video_frames, 2);
+    EXPECT_TRUE(host->faults().empty());
+}
+
+TEST_F(RequestTest, TheFrameAfterACutIsAKeyFrameAndOnlyThatOne) {
+    auto host = open_panel({{"klavformat", items::MP4}});
+    ASSERT_TRUE(host->change("klavkeyframes", 50));  // no interval key frame within the clip
+    qelhost::TestPatternClip clip({64, 48, 4, 25, 20, std::nullopt, {7, 13}});
+    const qelhost::RenderResult result = qelhost::render(*host, clip, to(path("cuts.mp4")));
+    ASSERT_TRUE(result.ok());
+
+    const probe::File file = probe::read(path("cuts.mp4"));
+    ASSERT_EQ(file.keys.size(), 20u);
+    EXPECT_EQ(probe::key_frames(file), (std::vector<int>{0, 7, 13}));
+
+    // A second output of the same instance starts with a key frame whatever the segment.
+    const qelhost::RenderResult again = qelhost::render(*host, clip, to(path("again.mp4")));
+    ASSERT_TRUE(again.ok());
+    EXPECT_EQ(probe::key_frames(probe::read(path("again.mp4"))), (std::vector<int>{0, 7, 13}));
+}
+
+TEST_F(RequestTest, MetadataIsEchoedOncePerOpeningAndEveryHandleIsReleased) {
+    auto host = open_panel({{"klavformat", items::MATROSKA}, {"klavvideocodec", items::X264}});
+    host->node().metadata = [](double) {
+        return std::optional<qelhost::MetadataEntries>({{"Camera", "A7"}, {"Scene", "12"}});
+    };
+    Picture picture(64, 48);
+    FrameRequest request;
+    request.picture = &picture;
+    request.reel_id = "R001";
+    for (int frame = 0; frame < 5; ++frame) {
+        request.frame = frame;
+        request.path = path(frame < 3 ? "a.mkv" : "b.mkv");
+        ASSERT_TRUE(host->process(request));
+    }
+    request.path.clear();
+    ASSERT_TRUE(host->process(request));
+
+    const auto info = host->log().texts(2);
+    EXPECT_EQ(std::count(info.begin(), info.end(), "Camera = A7"), 2) << "once for each of the two files";
+    EXPECT_EQ(std::count(info.begin(), info.end(), "Scene = 12"), 2);
+    EXPECT_EQ(host->node().live_metadata_handles(), 0u);
+    EXPECT_EQ(host->node().metadata_releases(), host->node().metadata_requests());
+    EXPECT_EQ(host->node().metadata_requests(), 2 + 5) << "one per opening, one per frame";
+
+    const probe::File a = probe::read(path("a.mkv"));
+    ASSERT_TRUE(a.opened);
+    EXPECT_EQ(a.tag("reelid"), "R001");
+    EXPECT_EQ(a.tag("Camera"), "A7");
+    EXPECT_TRUE(host->faults().empty());
+}
+
+TEST_F(RequestTest, WithoutAMetadataHandleTheReelIdStaysOutButTheNullHandleIsReleased) {
+    auto host = open_panel({{"klavformat", items::MATROSKA}, {"klavvideocodec", items::X264}});
+    Picture picture(64, 48);
+    FrameRequest request;
+    request.picture = &picture;
+    request.reel_id = "R002";
+    request.path = path("plain.mkv");
+    ASSERT_TRUE(host->process(request));
+    request.path.clear();
+    ASSERT_TRUE(host->process(request));
+
+    EXPECT_EQ(host->node().metadata_releases(), host->node().metadata_requests());
+    EXPECT_EQ(host->node().metadata_requests(), 2);
+    EXPECT_EQ(probe::read(path("plain.mkv")).tag("reelid"), "");
+}
+
+TEST_F(RequestTest, ImagesTheModuleMustCopyGiveTheSamePixels) {
+    // PNG with 16-bit RGBA keeps every sample, so the files can be compared
+    // with the pictures themselves.
+    auto host = open_panel({{"klavformat", items::MP4}, {"klavvideocodec", items::PNG}, {"klavpixelfmt", "rgba64be"}});
+    qelhost::TestPatternClip clip({32, 24, 4, 25, 3, std::nullopt, {}});
+
+    const int copiesBefore = standin_icontext_copies();
+    const int imagesBefore = standin_live_images();
+    ASSERT_TRUE(qelhost::render(*host, clip, to(path("direct.mp4"))).ok());
+    EXPECT_EQ(standin_icontext_copies(), copiesBefore) << "direct images are read as they are";
+    qelhost::RenderOptions indirect = to(path("copied.mp4"));
+    indirect.direct = false;
+    ASSERT_TRUE(qelhost::render(*host, clip, indirect).ok());
+    EXPECT_EQ(standin_icontext_copies(), copiesBefore + 3) << "one copy per frame";
+    EXPECT_EQ(standin_live_images(), imagesBefore) << "every copy deleted";
+
+    const probe::File direct = probe::read(path("direct.mp4"), true);
+    const probe::File copied = probe::read(path("copied.mp4"), true);
+    ASSERT_EQ(direct.pictures.size(), 3u);
+    ASSERT_EQ(copied.pictures.size(), 3u);
+    Picture expected(32, 24);
+    for (int frame = 0; frame < 3; ++frame) {
+        expected.draw_test_pattern(frame);
+        const std::vector<uint16_t> source(expected.samples(), expected.samples() + expected.sample_count());
+        EXPECT_TRUE(direct.pictures[size_t(frame)] == source) << "frame " << frame;
+        EXPECT_TRUE(copied.pictures[size_t(frame)] == source) << "frame " << frame;
+    }
+}
+
+TEST_F(RequestTest, AFrameOfAnotherSizeIsRefusedWithAMessageAndTheNextRequestStartsAgain) {
+    auto host = open_panel({{"klavformat", items::MP4}});
+    Picture large(64, 48), small(32, 24);
+    FrameRequest request;
+    request.picture = &large;
+    request.path = path("sized.mp4");
+    ASSERT_TRUE(host->process(request));
+
+    request.picture = &small;
+    request.frame = 1;
+    EXPECT_FALSE(host->process(request));
+    EXPECT_TRUE(logged_containing(host->log(), 4, "32x24"));
+    EXPECT_TRUE(host->log().contains(4, "QelFFmpegWriter: Failed to encode/write video frame"));
+
+    // The failed output is given up: the same path opens a new file.
+    request.picture = &large;
+    request.frame = 2;
+    EXPECT_TRUE(host->process(request));
+    request.path.clear();
+    ASSERT_TRUE(host->process(request));
+    EXPECT_EQ(probe::read(path("sized.mp4")).video_frames, 1);
+}
+
+TEST_F(RequestTest, ARequestWithoutPixelsIsRefused) {
+    auto host = open_panel({{"klavformat", items::MP4}});
+    FrameRequest request;
+    request.width = 64;
+    request.height = 48;
+    request.channels = 4;
+    request.path = path("empty.mp4");
+    EXPECT_FALSE(host->process(request));
+    EXPECT_TRUE(host->log().contains(4, "QelFFmpegWriter: Failed to encode/write video frame"));
+    EXPECT_TRUE(host->faults().empty());
+}

@@ -1,0 +1,185 @@
+// qelhost render as a person runs it, the files checked with FFmpeg's decoders.
+#include "media_probe.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out;  // stdout and stderr together
+};
+
+Outcome run(const std::string& command) {
+    Outcome result;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return result;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+// The top-level atoms of a QuickTime-family file, in order.
+std::vector<std::string> top_level_atoms(const std::string& path) {
+    std::vector<std::string> atoms;
+    std::ifstream file(path, std::ios::binary);
+    uint8_t head[16];
+    while (file.read(reinterpret_cast<char*>(head), 8)) {
+        uint64_t size = (uint64_t(head[0]) << 24) | (uint64_t(head[1]) << 16) | (uint64_t(head[2]) << 8) | head[3];
+        atoms.emplace_back(reinterpret_cast<const char*>(head + 4), 4);
+        uint64_t header = 8;
+        if (size == 1 && file.read(reinterpret_cast<char*>(head + 8), 8)) {
+            size = 0;
+            for (int i = 8; i < 16; ++i) size = (size << 8) | head[i];
+            header = 16;
+        }
+        if (size < header) break;
+        file.seekg(std::streamoff(size - header), std::ios::cur);
+    }
+    return atoms;
+}
+
+class QelhostRender : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir = std::string(QEL_BUILD_DIR) + "/test-output/qelhost/" + test->name();
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+    }
+    // qelhost render run from the scratch folder.
+    Outcome render(const std::string& arguments) const {
+        return run("cd '" + dir + "' && '" + std::string(QEL_BUILD_DIR) + "/qelhost' render " + arguments);
+    }
+    std::string dir;
+};
+
+}  // namespace
+
+TEST_F(QelhostRender, TheDefaultClipIsH264HighAt1080pWithStereoSound) {
+    // The full demo is 250 frames; a second of it shows the same.
+    const Outcome result = render("--frames 25");
+    ASSERT_EQ(result.status, 0) << result.out;
+    EXPECT_NE(result.out.find("out/demo.mp4"), std::string::npos) << "says where the file is\n" << result.out;
+
+    const probe::File file = probe::read(dir + "/out/demo.mp4");
+    ASSERT_TRUE(file.opened);
+    EXPECT_EQ(file.format.find("mp4") != std::string::npos, true) << file.format;
+    const probe::Stream* video = file.first(AVMEDIA_TYPE_VIDEO);
+    ASSERT_NE(video, nullptr);
+    EXPECT_EQ(video->codec, "h264");
+    EXPECT_EQ(video->profile, FF_PROFILE_H264_HIGH);
+    EXPECT_EQ(video->width, 1920);
+    EXPECT_EQ(video->height, 1080);
+    EXPECT_EQ(file.video_frames, 25);
+    const probe::Stream* audio = file.first(AVMEDIA_TYPE_AUDIO);
+    ASSERT_NE(audio, nullptr);
+    EXPECT_EQ(audio->channels, 2);
+    EXPECT_EQ(audio->sample_rate, 48000);
+    EXPECT_NEAR(double(file.audio_samples) / 48000, 1.0, 0.03);
+    EXPECT_EQ(file.errors, 0);
+
+    // Faststart: the index stands in front of the media.
+    const std::vector<std::string> atoms = top_level_atoms(dir + "/out/demo.mp4");
+    const auto moov = std::find(atoms.begin(), atoms.end(), "moov");
+    const auto mdat = std::find(atoms.begin(), atoms.end(), "mdat");
+    ASSERT_NE(moov, atoms.end());
+    ASSERT_NE(mdat, atoms.end());
+    EXPECT_LT(moov, mdat);
+}
+
+TEST_F(QelhostRender, AnInputClipKeepsItsFramesAndDuration) {
+    struct Case {
+        const char* name;
+        const char* rate;
+        int frames;
+        double seconds;
+    };
+    for (const Case& c : {Case{"in.mp4", "25", 50, 2.0}, Case{"in.mkv", "30000/1001", 60, 60 * 1001 / 30000.0}}) {
+        SCOPED_TRACE(c.name);
+        const std::string input = dir + "/" + c.name;
+        const Outcome made = run(std::string("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=") + c.rate +
+                             ":d=2 -f lavfi -i sine=frequency=440:sample_rate=44100:d=2 -pix_fmt yuv420p '" + input +
+                             "'");
+        ASSERT_EQ(made.status, 0) << made.out;
+        const probe::File source = probe::read(input);
+        ASSERT_EQ(source.video_frames, c.frames);
+
+        const std::string output = dir + "/out_" + c.name + ".mp4";
+        const Outcome result = render("--input '" + input + "' -o '" + output + "'");
+        ASSERT_EQ(result.status, 0) << result.out;
+        const probe::File file = probe::read(output);
+        EXPECT_EQ(file.video_frames, source.video_frames);
+        // Matroska counts whole milliseconds: its own end may lie a few later.
+        EXPECT_NEAR(source.video_seconds, c.seconds, 0.005);
+        EXPECT_NEAR(file.video_seconds, c.seconds, 0.0005);
+        ASSERT_NE(file.first(AVMEDIA_TYPE_AUDIO), nullptr);
+        EXPECT_EQ(file.first(AVMEDIA_TYPE_AUDIO)->sample_rate, 44100);
+        EXPECT_NEAR(double(file.audio_samples) / 44100, file.video_seconds, 0.03);
+        EXPECT_EQ(file.errors, 0);
+    }
+}
+
+TEST_F(QelhostRender, ChoicesTakeShortNamesItemTextsAndIndices) {
+    const Outcome result = render(
+        "--frames 3 --size 64x48 --set klavformat=mov --set klavvideocodec=libx264 --set klavquality=High "
+        "--set 'klavaudiocodec=PCM signed 16-bit little-endian' --set klavaudbitrate=0 -o picked.mov");
+    ASSERT_EQ(result.status, 0) << result.out;
+    const probe::File file = probe::read(dir + "/picked.mov");
+    ASSERT_TRUE(file.opened);
+    EXPECT_NE(file.format.find("mov"), std::string::npos);
+    ASSERT_NE(file.first(AVMEDIA_TYPE_VIDEO), nullptr);
+    EXPECT_EQ(file.first(AVMEDIA_TYPE_VIDEO)->codec, "h264");
+    ASSERT_NE(file.first(AVMEDIA_TYPE_AUDIO), nullptr);
+    EXPECT_EQ(file.first(AVMEDIA_TYPE_AUDIO)->codec, "pcm_s16le");
+}
+
+TEST_F(QelhostRender, UnknownControlsAndValuesAreRefusedWithTheValidOnes) {
+    Outcome result = render("--frames 1 --set klavbogus=1");
+    EXPECT_NE(result.status, 0);
+    EXPECT_NE(result.out.find("klavbogus"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("klavvideocodec"), std::string::npos) << "lists the controls\n" << result.out;
+
+    result = render("--frames 1 --set klavformat=nosuch");
+    EXPECT_NE(result.status, 0);
+    EXPECT_NE(result.out.find("QuickTime / MOV"), std::string::npos) << "lists the items\n" << result.out;
+
+    result = render("--frames 1 --set klavkeyframes=51");
+    EXPECT_NE(result.status, 0);
+    EXPECT_NE(result.out.find("0 to 50"), std::string::npos) << result.out;
+
+    result = render("--frames 1 --set klavformat=avi --set klavfaststart=on");
+    EXPECT_NE(result.status, 0) << "faststart is disabled outside mov and mp4";
+
+    EXPECT_FALSE(std::filesystem::exists(dir + "/out")) << "nothing rendered";
+}
+
+TEST_F(QelhostRender, SplitStartsNewFilesAndCutsGiveKeyFrames) {
+    const Outcome result = render("--frames 10 --size 64x48 --split 4 --cuts 2,9 --set klavkeyframes=50 -o part.mp4");
+    ASSERT_EQ(result.status, 0) << result.out;
+    const int frames[] = {4, 4, 2};
+    const std::vector<int> keys[] = {{0, 2}, {0}, {0, 1}};
+    for (int part = 0; part < 3; ++part) {
+        SCOPED_TRACE(part + 1);
+        const probe::File file = probe::read(dir + "/part_" + std::to_string(part + 1) + ".mp4");
+        EXPECT_EQ(file.video_frames, frames[part]);
+        EXPECT_EQ(probe::key_frames(file), keys[part]);
+    }
+}
+
+TEST_F(QelhostRender, ExitStatusTellsWhetherEveryRequestSucceeded) {
+    // DV takes only its own picture sizes: every request fails.
+    const Outcome result = render("--frames 3 --size 64x48 --set klavformat=dv -o refused.dv");
+    EXPECT_EQ(result.status, 1) << result.out;
+    EXPECT_NE(result.out.find("3 of 3 frame requests failed"), std::string::npos) << result.out;
+}

@@ -1,0 +1,67 @@
+// A stand-in host whose panel is set as a user leaves it, a scratch folder
+// per test, and small pictures to send.
+#pragma once
+
+#include "foundation/host_fixture.h"
+#include "host/harness/render.h"
+#include "media_probe.h"
+
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+namespace items {
+constexpr const char* MP4 = "MP4 (MPEG-4 Part 14)";
+constexpr const char* MOV = "QuickTime / MOV";
+constexpr const char* MATROSKA = "Matroska";
+constexpr const char* X264 = "libx264 H.264 / AVC";
+constexpr const char* PNG = "PNG (Portable Network Graphics) image";
+constexpr const char* PCM16 = "PCM signed 16-bit little-endian";
+constexpr const char* NO_VIDEO = "-- NO VIDEO --";
+constexpr const char* NO_AUDIO = "-- NO AUDIO --";
+}  // namespace items
+
+// A render to one file.
+inline qelhost::RenderOptions to(std::string path) {
+    qelhost::RenderOptions options;
+    options.path = std::move(path);
+    return options;
+}
+
+using Choices = std::initializer_list<std::pair<const char*, const char*>>;
+
+class RequestTest : public HostTest {
+protected:
+    void SetUp() override {
+        HostTest::SetUp();
+        standin_set_max_audio_channels(2);
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir = std::string(QEL_BUILD_DIR) + "/test-output/requests/" + test->test_suite_name() + "." + test->name();
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+    }
+    void TearDown() override {
+        standin_set_max_audio_channels(16);
+        HostTest::TearDown();
+    }
+
+    // INIT, RESTORE of an empty project, then the user's choices one by one.
+    std::unique_ptr<qelhost::StandinHost> open_panel(Choices choices) {
+        auto host = make_host();
+        EXPECT_TRUE(host->init());
+        EXPECT_TRUE(host->restore());
+        for (const auto& [id, item] : choices) EXPECT_TRUE(host->choose(id, item)) << id << " = " << item;
+        return host;
+    }
+
+    std::string path(const std::string& name) const { return dir + "/" + name; }
+
+    size_t files_in_dir() const {
+        size_t n = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir)) ++n;
+        return n;
+    }
+
+    std::string dir;
+};

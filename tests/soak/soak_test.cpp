@@ -1,0 +1,79 @@
+// One host process keeps five instances alive and renders 200 outputs
+// through them, switched by path, with sound, faststart on for mov and mp4.
+// Every file must decode, and the process ends with the descriptors it had.
+#include "faults/fd_count.h"
+#include "requests/request_fixture.h"
+
+#include <memory>
+#include <vector>
+
+using qelhost::FrameRequest;
+using qelhost::Picture;
+
+namespace {
+
+constexpr int INSTANCES = 5;
+constexpr int OUTPUTS = 200;
+constexpr int FRAMES_PER_OUTPUT = 3;
+
+struct Instance {
+    std::unique_ptr<qelhost::StandinHost> host;
+    const char* extension;
+    double next_frame = 0;
+};
+
+}  // namespace
+
+class Soak : public RequestTest {};
+
+TEST_F(Soak, FiveInstancesTwoHundredOutputs) {
+    const int descriptors = open_descriptors();
+    {
+        const std::pair<const char*, const char*> containers[INSTANCES] = {
+            {items::MP4, "mp4"}, {items::MOV, "mov"}, {items::MATROSKA, "mkv"}, {items::MP4, "mp4"}, {items::MOV, "mov"}};
+        std::vector<Instance> instances;
+        for (const auto& [container, extension] : containers) {
+            Instance instance{open_panel({{"klavformat", container}}), extension};
+            qelhost::StandinHost& host = *instance.host;
+            host.node().audio = qelhost::AudioClip::tone();
+            EXPECT_TRUE(host.change("ffaudioChan1", 1));
+            EXPECT_TRUE(host.change("ffaudioChan2", 1));
+            if (std::string(extension) != "mkv") {
+                EXPECT_TRUE(host.change("klavfaststart", 1));
+            }
+            instances.push_back(std::move(instance));
+        }
+
+        Picture picture(64, 48);
+        std::vector<std::string> files;
+        for (int output = 0; output < OUTPUTS; ++output) {
+            Instance& instance = instances[size_t(output % INSTANCES)];
+            FrameRequest request;
+            request.picture = &picture;
+            request.path = path("out" + std::to_string(output) + "." + instance.extension);
+            files.push_back(request.path);
+            // The first request of a new path finalises the instance's previous output.
+            for (int frame = 0; frame < FRAMES_PER_OUTPUT; ++frame) {
+                request.frame = instance.next_frame++;
+                picture.draw_test_pattern(int64_t(request.frame));
+                ASSERT_TRUE(instance.host->process(request)) << request.path;
+            }
+        }
+        for (Instance& instance : instances) {
+            FrameRequest last;
+            ASSERT_TRUE(instance.host->process(last));
+            EXPECT_TRUE(instance.host->faults().empty());
+        }
+
+        for (const std::string& file : files) {
+            const probe::File movie = probe::read(file);
+            ASSERT_TRUE(movie.opened) << file;
+            EXPECT_EQ(movie.errors, 0) << file;
+            EXPECT_EQ(movie.video_frames, FRAMES_PER_OUTPUT) << file;
+            EXPECT_GT(movie.audio_samples, 0) << file;
+        }
+        // Faststart left no temporary file behind.
+        EXPECT_EQ(files_in_dir(), size_t(OUTPUTS));
+    }
+    EXPECT_EQ(open_descriptors(), descriptors);
+}
