@@ -41,6 +41,8 @@ struct File {
     // decoder gave, and each one as RGBA64 when asked for.
     std::vector<bool> keys;
     int64_t video_frames = 0;
+    int64_t video_bytes = 0;   // packet payload of the video stream
+    std::string x264_options;  // the text x264 leaves in its first SEI
     std::vector<std::vector<uint16_t>> pictures;
     double video_seconds = 0;  // last presentation time plus its duration
     // Audio: samples per channel the decoder gave, and the first channel of them.
@@ -172,6 +174,14 @@ inline File read(const std::string& path, bool keep_pictures = false) {
         const int index = packet->stream_index;
         if (index == video) {
             packets.push_back({packet->pts, (packet->flags & AV_PKT_FLAG_KEY) != 0});
+            file.video_bytes += packet->size;
+            if (packets.size() == 1) {
+                const char* begin = reinterpret_cast<const char*>(packet->data);
+                const char* end = begin + packet->size;
+                const char marker[] = "options: ";
+                const char* found = std::search(begin, end, marker, marker + sizeof marker - 1);
+                if (found != end) file.x264_options.assign(found, std::find(found, end, '\0'));
+            }
             const AVRational base = input->streams[index]->time_base;
             videoEnd = std::max(videoEnd, av_rescale_q(packet->pts + packet->duration, base, AVRational{1, 1000000}));
         }
