@@ -1,7 +1,7 @@
 // The chosen profile, preset, tuning and rate control as they end up in the
 // written file, read back by FFmpeg's demuxers and decoders.
 #include "catalogue_fixture.h"
-#include "file_probe.h"
+#include "common/media_probe.h"
 
 #include "catalogue/profiles.h"
 #include "plugin/messages.h"
@@ -83,7 +83,7 @@ protected:
     std::filesystem::path dir;
 };
 
-bool has_option(const VideoStreamFacts& facts, const std::string& option) {
+bool has_option(const probe::File& facts, const std::string& option) {
     return (facts.x264_options + " ").find(" " + option + " ") != std::string::npos;
 }
 
@@ -112,10 +112,10 @@ TEST_F(WrittenOptions, Libx264ProfileChosenIsTheProfileInTheFile) {
         s.quality = 4;
         const std::string path = write(std::string(c.label) + ".mp4", s, 5);
         ASSERT_FALSE(path.empty());
-        const VideoStreamFacts facts = probe_video(path);
-        ASSERT_TRUE(facts.opened);
-        EXPECT_EQ(facts.profile & ~FF_PROFILE_H264_CONSTRAINED, c.profile) << facts.profile_name;
-        EXPECT_EQ(facts.decoded_frames, 5);
+        const probe::File facts = probe::read(path);
+        ASSERT_TRUE(facts.opened && facts.first(AVMEDIA_TYPE_VIDEO));
+        EXPECT_EQ(facts.first(AVMEDIA_TYPE_VIDEO)->profile & ~FF_PROFILE_H264_CONSTRAINED, c.profile);
+        EXPECT_EQ(facts.video_frames, 5);
     }
     EXPECT_TRUE(problems().empty());
 }
@@ -133,10 +133,10 @@ TEST_F(WrittenOptions, EveryOfferedProresProfileIsTheProfileInTheFile) {
                 profile.value >= FF_PROFILE_PRORES_4444 ? AV_PIX_FMT_YUV444P10LE : AV_PIX_FMT_YUV422P10LE;
             const std::string path = write(std::string(encoder) + "_" + std::to_string(profile.value) + ".mov", s, 3);
             ASSERT_FALSE(path.empty());
-            const VideoStreamFacts facts = probe_video(path);
-            ASSERT_TRUE(facts.opened);
-            EXPECT_EQ(facts.profile, profile.value) << facts.profile_name;
-            EXPECT_EQ(facts.decoded_frames, 3);
+            const probe::File facts = probe::read(path);
+            ASSERT_TRUE(facts.opened && facts.first(AVMEDIA_TYPE_VIDEO));
+            EXPECT_EQ(facts.first(AVMEDIA_TYPE_VIDEO)->profile, profile.value);
+            EXPECT_EQ(facts.video_frames, 3);
         }
     }
     EXPECT_TRUE(problems().empty());
@@ -150,7 +150,7 @@ TEST_F(WrittenOptions, Libx264PresetTuneAndTuningReachTheStream) {
         s.keyFrameInterval = 12;
         const std::string path = write("preset" + std::to_string(quality) + ".mp4", s, 4);
         ASSERT_FALSE(path.empty());
-        const VideoStreamFacts facts = probe_video(path);
+        const probe::File facts = probe::read(path);
         ASSERT_FALSE(facts.x264_options.empty());
         EXPECT_TRUE(has_option(facts, search)) << facts.x264_options;
         EXPECT_TRUE(has_option(facts, "psy_rd=1.00:0.15")) << facts.x264_options;  // tune film
@@ -172,13 +172,13 @@ TEST_F(WrittenOptions, ConstantRateHoldsTheChosenRate) {
     const int frames = 100;
     const std::string path = write("cbr.mp4", s, frames);
     ASSERT_FALSE(path.empty());
-    const VideoStreamFacts facts = probe_video(path);
+    const probe::File facts = probe::read(path);
     ASSERT_TRUE(facts.opened);
     EXPECT_TRUE(has_option(facts, "nal_hrd=cbr")) << facts.x264_options;
     EXPECT_TRUE(has_option(facts, "bitrate=8000")) << facts.x264_options;
     EXPECT_TRUE(has_option(facts, "vbv_maxrate=8000")) << facts.x264_options;
     const double seconds = frames / FRAME_RATE;
-    const double rate = facts.payload_bytes * 8.0 / seconds;
+    const double rate = facts.video_bytes * 8.0 / seconds;
     EXPECT_NEAR(rate, 8e6, 0.15 * 8e6);
     RecordProperty("video_bit_rate", std::to_string(rate));
     // The key-frame interval still reached x264, through gop_size.
@@ -193,7 +193,7 @@ TEST_F(WrittenOptions, VariableRateLeavesTheBufferAlone) {
     s.videoBitRate = 2000000;
     const std::string path = write("vbr.mp4", s, 4);
     ASSERT_FALSE(path.empty());
-    const VideoStreamFacts facts = probe_video(path);
+    const probe::File facts = probe::read(path);
     ASSERT_FALSE(facts.x264_options.empty());
     EXPECT_TRUE(has_option(facts, "rc=abr")) << facts.x264_options;
     EXPECT_TRUE(has_option(facts, "bitrate=2000")) << facts.x264_options;
@@ -209,9 +209,9 @@ TEST_F(WrittenOptions, KeyFrameIntervalGivesAKeyFrameEveryTenFrames) {
     const int frames = 40;
     const std::string path = write("keyint.mp4", s, frames);
     ASSERT_FALSE(path.empty());
-    const VideoStreamFacts facts = probe_video(path);
-    ASSERT_EQ(facts.key_frames.size(), size_t(frames));
-    for (int i = 0; i < frames; ++i) EXPECT_EQ(facts.key_frames[i], i % 10 == 0) << "frame " << i;
+    const probe::File facts = probe::read(path);
+    ASSERT_EQ(facts.keys.size(), size_t(frames));
+    for (int i = 0; i < frames; ++i) EXPECT_EQ(facts.keys[i], i % 10 == 0) << "frame " << i;
     EXPECT_TRUE(has_option(facts, "keyint=10")) << facts.x264_options;
     EXPECT_TRUE(problems().empty());
 }

@@ -1,5 +1,5 @@
 // qelhost render as a person runs it, the files checked with FFmpeg's decoders.
-#include "media_probe.h"
+#include "common/media_probe.h"
 
 #include <gtest/gtest.h>
 

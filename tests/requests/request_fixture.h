@@ -4,7 +4,7 @@
 
 #include "foundation/host_fixture.h"
 #include "host/harness/render.h"
-#include "media_probe.h"
+#include "common/media_probe.h"
 
 #include <filesystem>
 #include <initializer_list>

@@ -57,8 +57,8 @@ TEST(Close, ReopenStartsCountingAgain) {
     // An intra-only encoder gives one packet per frame, each reported.
     EXPECT_EQ(count_logged("QelFFmpegWriter: Write frame (size="), 4);
 
-    const DecodedFile first = decode_file(dir + "/first.mov");
-    const DecodedFile second = decode_file(dir + "/second.mkv");
+    const probe::File first = decode_file(dir + "/first.mov");
+    const probe::File second = decode_file(dir + "/second.mkv");
     EXPECT_EQ(first.frames.size(), 7u);
     ASSERT_EQ(second.frames.size(), 4u);
     EXPECT_EQ(second.frames[0].pts, 0);
@@ -75,7 +75,7 @@ TEST(Close, DestroyingAnOpenWriterFinishesTheFile) {
         write_frames(writer, 12);
     }
     EXPECT_EQ(open_descriptors(), before);
-    const DecodedFile file = decode_file(dir + "/clip.mp4");
+    const probe::File file = decode_file(dir + "/clip.mp4");
     EXPECT_EQ(file.errors, 0);
     EXPECT_EQ(file.frames.size(), 12u);
     EXPECT_FALSE(file_exists(dir + "/clip_SlowStart.mov"));
@@ -108,7 +108,7 @@ TEST(Packets, DtsTooCloseForTheStreamAreClipped) {
     writer.close();
     EXPECT_EQ(count_logged("Error writing video frame"), 0);
     EXPECT_TRUE(logged("QelFFmpegWriter: Video timestamp 1 < 2 invalid, clipping", LOG_WARNING));
-    const DecodedFile file = decode_file(dir + "/fast.asf");
+    const probe::File file = decode_file(dir + "/fast.asf");
     EXPECT_EQ(file.errors, 0);
     EXPECT_EQ(file.frames.size(), 10u);
 }

@@ -65,7 +65,7 @@ TEST_P(Matrix, DecodesEveryFrameAsWritten) {
     ASSERT_TRUE(writer.close());
     EXPECT_FALSE(writer.isOpen());
 
-    const DecodedFile file = decode_file(path, cell.checkColour ? COLOUR_EVERY : 0);
+    const probe::File file = decode_file(path, cell.checkColour ? COLOUR_EVERY : 0);
     ASSERT_TRUE(file.opened);
     EXPECT_EQ(file.errors, 0);
     ASSERT_EQ(int(file.frames.size()), FRAMES);
@@ -79,19 +79,19 @@ TEST_P(Matrix, DecodesEveryFrameAsWritten) {
     }
 
     if (cell.containerTag) {
-        EXPECT_FALSE(file.containerTag(cell.containerTag).empty());
+        EXPECT_FALSE(file.container_tag(cell.containerTag).empty());
     }
     if (std::string(cell.container) == "mov") {
-        EXPECT_EQ(file.containerTag("encoder"), WRITER_ENCODER_TAG);
+        EXPECT_EQ(file.container_tag("encoder"), WRITER_ENCODER_TAG);
     }
     if (cell.streamTags) {
-        EXPECT_EQ(file.streamEncoder, WRITER_ENCODER_TAG);
-        EXPECT_EQ(file.streamTimecode, "01:00:00:00");
+        EXPECT_EQ(file.video_tag("encoder"), WRITER_ENCODER_TAG);
+        EXPECT_EQ(file.video_tag("timecode"), "01:00:00:00");
     }
 
     if (cell.checkColour) {
-        EXPECT_EQ(file.colorRange, AVCOL_RANGE_MPEG);
-        EXPECT_EQ(file.colorSpace, AVCOL_SPC_BT709);
+        EXPECT_EQ(file.color_range, AVCOL_RANGE_MPEG);
+        EXPECT_EQ(file.color_space, AVCOL_SPC_BT709);
         for (int i = 0; i < FRAMES; i += COLOUR_EVERY) {
             const std::vector<uint16_t> picture = host_picture(cell.width, cell.height, channels, i);
             EXPECT_LT(level_error(file.frames[i].rgb, picture, cell.width, cell.height, channels), 0.01)

@@ -75,7 +75,7 @@ TEST_F(Open, FrameRateBelowOneTenthBecomes24) {
     EXPECT_EQ(av_q2d(writer.videoCodecContext()->time_base), 1.0 / 24.0);
     write_frames(3);
     writer.close();
-    const DecodedFile file = decode_file(dir + "/slow.mov");
+    const probe::File file = decode_file(dir + "/slow.mov");
     EXPECT_EQ(file.frames.size(), 3u);
 
     clear_messages();
@@ -170,21 +170,21 @@ TEST_F(Open, MetadataFollowsTheHostSwitch) {
     ASSERT_TRUE(writer.open((dir + "/tagged.mkv").c_str(), &settings));
     write_frames(2);
     writer.close();
-    DecodedFile file = decode_file(dir + "/tagged.mkv");
-    EXPECT_EQ(file.containerTag("title"), "Take 3");
-    EXPECT_EQ(file.containerTag("project"), "Beta");
-    EXPECT_EQ(file.streamEncoder, WRITER_ENCODER_TAG);
-    EXPECT_EQ(file.streamTimecode, "01:00:00:00");
+    probe::File file = decode_file(dir + "/tagged.mkv");
+    EXPECT_EQ(file.container_tag("title"), "Take 3");
+    EXPECT_EQ(file.container_tag("project"), "Beta");
+    EXPECT_EQ(file.video_tag("encoder"), WRITER_ENCODER_TAG);
+    EXPECT_EQ(file.video_tag("timecode"), "01:00:00:00");
 
     standin_set_config_bool(KCONFIG_NO_METADATA, true);
     ASSERT_TRUE(writer.open((dir + "/plain.mkv").c_str(), &settings));
     write_frames(2);
     writer.close();
     file = decode_file(dir + "/plain.mkv");
-    EXPECT_EQ(file.containerTag("title"), "");
-    EXPECT_EQ(file.containerTag("project"), "");
-    EXPECT_EQ(file.streamEncoder, "");
-    EXPECT_EQ(file.streamTimecode, "01:00:00:00");
+    EXPECT_EQ(file.container_tag("title"), "");
+    EXPECT_EQ(file.container_tag("project"), "");
+    EXPECT_EQ(file.video_tag("encoder"), "");
+    EXPECT_EQ(file.video_tag("timecode"), "01:00:00:00");
 }
 
 TEST_F(Open, WithoutTimecodeNoTagIsWritten) {
@@ -194,10 +194,10 @@ TEST_F(Open, WithoutTimecodeNoTagIsWritten) {
     ASSERT_TRUE(writer.open((dir + "/clip.mov").c_str(), &settings));
     write_frames(5, 64, 48, nullptr);
     writer.close();
-    const DecodedFile file = decode_file(dir + "/clip.mov");
+    const probe::File file = decode_file(dir + "/clip.mov");
     EXPECT_EQ(file.errors, 0);
     EXPECT_EQ(file.frames.size(), 5u);
-    EXPECT_EQ(file.anyTimecode, "");
+    EXPECT_EQ(file.tag("timecode"), "");
 }
 
 TEST(TempFileName, ExtensionOfTheFileNameOnly) {

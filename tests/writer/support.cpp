@@ -1,10 +1,7 @@
 #include "support.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/log.h>
-#include <libswscale/swscale.h>
 }
 
 #include <algorithm>
@@ -30,11 +27,6 @@ struct QuietFFmpeg {
     // av_dump_format and the encoders' chatter would drown the test output.
     QuietFFmpeg() { av_log_set_callback(ffmpeg_log); }
 } g_quiet;
-
-std::string tag(const AVDictionary* dictionary, const char* key) {
-    const AVDictionaryEntry* entry = av_dict_get(dictionary, key, nullptr, 0);
-    return entry ? entry->value : "";
-}
 
 }  // namespace
 
@@ -96,95 +88,13 @@ WriterSettings video_settings(const char* container, const char* codec, int widt
     return settings;
 }
 
-DecodedFile decode_file(const std::string& path, int rgbEvery) {
-    DecodedFile result;
-    AVFormatContext* format = nullptr;
-    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return result;
+probe::File decode_file(const std::string& path, int rgbEvery) {
     g_decoderErrors = 0;
     g_countDecoderErrors = true;
-    AVCodecContext* decoder = nullptr;
-    AVPacket* packet = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
-    SwsContext* sws = nullptr;
-    int videoIndex = -1;
-
-    auto collect = [&]() {
-        for (;;) {
-            const int r = avcodec_receive_frame(decoder, frame);
-            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
-            if (r < 0) {
-                ++result.errors;
-                return;
-            }
-            if (frame->decode_error_flags) ++result.errors;
-            DecodedFrame decoded{frame->pts, frame->key_frame != 0 || frame->pict_type == AV_PICTURE_TYPE_I, {}};
-            if (result.colorRange < 0) {
-                result.colorRange = frame->color_range;
-                result.colorSpace = frame->colorspace;
-            }
-            if (rgbEvery > 0 && result.frames.size() % size_t(rgbEvery) == 0) {
-                // Read the picture as a player would: by the tags it carries,
-                // unknown range meaning limited.
-                if (!sws) {
-                    sws =
-                        sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
-                                       frame->height, AV_PIX_FMT_RGB48LE,
-                                       SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
-                    const int space =
-                        frame->colorspace != AVCOL_SPC_UNSPECIFIED ? frame->colorspace : decoder->colorspace;
-                    sws_setColorspaceDetails(sws, sws_getCoefficients(space),
-                                             frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0,
-                                             sws_getCoefficients(SWS_CS_ITU709), 1, 0, 1 << 16, 1 << 16);
-                }
-                decoded.rgb.resize(size_t(frame->width) * size_t(frame->height) * 3);
-                uint8_t* planes[4] = {reinterpret_cast<uint8_t*>(decoded.rgb.data()), nullptr, nullptr, nullptr};
-                int strides[4] = {frame->width * 6, 0, 0, 0};
-                sws_scale(sws, frame->data, frame->linesize, 0, frame->height, planes, strides);
-            }
-            result.frames.push_back(std::move(decoded));
-            av_frame_unref(frame);
-        }
-    };
-
-    if (avformat_find_stream_info(format, nullptr) >= 0) {
-        videoIndex = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-        const AVDictionaryEntry* entry = nullptr;
-        while ((entry = av_dict_get(format->metadata, "", entry, AV_DICT_IGNORE_SUFFIX)))
-            result.containerTags.emplace_back(entry->key, entry->value);
-        result.anyTimecode = tag(format->metadata, "timecode");
-        for (unsigned i = 0; i < format->nb_streams; ++i)
-            if (result.anyTimecode.empty()) result.anyTimecode = tag(format->streams[i]->metadata, "timecode");
-    }
-    if (videoIndex >= 0) {
-        const AVStream* stream = format->streams[videoIndex];
-        result.streamEncoder = tag(stream->metadata, "encoder");
-        result.streamTimecode = tag(stream->metadata, "timecode");
-        result.fieldOrder = stream->codecpar->field_order;
-        const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-        decoder = avcodec_alloc_context3(codec);
-        avcodec_parameters_to_context(decoder, stream->codecpar);
-        decoder->thread_count = 1;
-        if (avcodec_open2(decoder, codec, nullptr) >= 0) {
-            result.opened = true;
-            while (av_read_frame(format, packet) >= 0) {
-                if (packet->stream_index == videoIndex) {
-                    if (avcodec_send_packet(decoder, packet) < 0) ++result.errors;
-                    collect();
-                }
-                av_packet_unref(packet);
-            }
-            avcodec_send_packet(decoder, nullptr);
-            collect();
-        }
-    }
+    probe::File file = probe::read(path, false, rgbEvery);
     g_countDecoderErrors = false;
-    result.errors += g_decoderErrors;
-    sws_freeContext(sws);
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-    avcodec_free_context(&decoder);
-    avformat_close_input(&format);
-    return result;
+    file.errors += g_decoderErrors;
+    return file;
 }
 
 double level_error(const std::vector<uint16_t>& decodedRgb, const std::vector<uint16_t>& hostPicture, int width,

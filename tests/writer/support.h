@@ -3,13 +3,12 @@
 #pragma once
 
 #include "VelmoraServices.h"
+#include "common/media_probe.h"
 #include "plugin/messages.h"
 #include "writer/FFWriter.h"
 
 #include <cstdint>
 #include <string>
-#include <strings.h>
-#include <utility>
 #include <vector>
 
 namespace writer_test {
@@ -38,34 +37,9 @@ bool file_exists(const std::string& path);
 // texts alive for the call to open.
 WriterSettings video_settings(const char* container, const char* codec, int width, int height, int channels);
 
-struct DecodedFrame {
-    int64_t pts;
-    bool key;
-    std::vector<uint16_t> rgb;  // RGB48 read by the frame's own colour tags, when asked
-};
-
-struct DecodedFile {
-    bool opened = false;
-    int errors = 0;                    // failed calls plus decoder messages at error level
-    std::vector<DecodedFrame> frames;  // in presentation order
-    std::vector<std::pair<std::string, std::string>> containerTags;
-    std::string streamEncoder;
-    std::string streamTimecode;
-    std::string anyTimecode;  // any stream's or the container's "timecode"
-    int fieldOrder = -1;      // AVFieldOrder of the video stream
-    int colorRange = -1;
-    int colorSpace = -1;
-
-    std::string containerTag(const std::string& key) const {
-        for (const auto& [k, v] : containerTags)
-            if (strcasecmp(k.c_str(), key.c_str()) == 0) return v;
-        return "";
-    }
-};
-
-// Decodes every frame of the first video stream; every `rgbEvery`-th frame in
-// presentation order (none for 0) is also converted to RGB48.
-DecodedFile decode_file(const std::string& path, int rgbEvery = 0);
+// The file as probe::read finds it, with decoder messages at error level
+// counted as errors; every `rgbEvery`-th frame (none for 0) read as RGB48.
+probe::File decode_file(const std::string& path, int rgbEvery = 0);
 
 // The worst channel's mean difference of 8x8 block averages, as a fraction of
 // full scale: a level shift, with the coding noise averaged out.

@@ -32,6 +32,13 @@ struct Stream {
     Tags tags;
 };
 
+// A decoded video frame; `rgb` is filled for every `rgb_every`-th one.
+struct Frame {
+    int64_t pts;
+    bool key;
+    std::vector<uint16_t> rgb;  // RGB48 read by the frame's own colour tags
+};
+
 struct File {
     bool opened = false;
     std::string format;
@@ -41,12 +48,16 @@ struct File {
     // decoder gave, and each one as RGBA64 when asked for.
     std::vector<bool> keys;
     int64_t video_frames = 0;
+    std::vector<Frame> frames;  // in presentation order
+    int color_range = -1, color_space = -1;  // of the first decoded frame
+    int64_t video_bytes = 0;   // packet payload of the video stream
+    std::string x264_options;  // the text x264 leaves in its first SEI
     std::vector<std::vector<uint16_t>> pictures;
     double video_seconds = 0;  // last presentation time plus its duration
     // Audio: samples per channel the decoder gave, and the first channel of them.
     int64_t audio_samples = 0;
     std::vector<float> first_channel;
-    int errors = 0;  // calls that failed while reading and decoding
+    int errors = 0;  // calls that failed while reading and decoding, damaged frames
 
     const Stream* first(AVMediaType type) const {
         for (const Stream& s : streams)
@@ -62,6 +73,16 @@ struct File {
         for (const Stream& s : streams)
             if (auto it = s.tags.find(key); it != s.tags.end()) return it->second;
         return "";
+    }
+    std::string container_tag(const std::string& key) const {
+        auto it = tags.find(key);
+        return it == tags.end() ? "" : it->second;
+    }
+    std::string video_tag(const std::string& key) const {
+        const Stream* video = first(AVMEDIA_TYPE_VIDEO);
+        if (!video) return "";
+        auto it = video->tags.find(key);
+        return it == video->tags.end() ? "" : it->second;
     }
 };
 
@@ -90,7 +111,9 @@ struct Decoder {
     ~Decoder() { avcodec_free_context(&context); }
 };
 
-inline File read(const std::string& path, bool keep_pictures = false) {
+// Every frame is counted; `keep_pictures` keeps each as RGBA64 read without
+// its colour tags, `rgb_every` (0: none) every n-th as a player would see it.
+inline File read(const std::string& path, bool keep_pictures = false, int rgb_every = 0) {
     File file;
     AVFormatContext* input = nullptr;
     if (avformat_open_input(&input, path.c_str(), nullptr, nullptr) < 0) return file;
@@ -139,6 +162,7 @@ inline File read(const std::string& path, bool keep_pictures = false) {
     AVPacket* packet = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
     SwsContext* scaler = nullptr;
+    SwsContext* player = nullptr;
     auto take = [&](int index) {
         AVCodecContext* context = decoders[size_t(index)].context;
         for (;;) {
@@ -148,8 +172,33 @@ inline File read(const std::string& path, bool keep_pictures = false) {
                 ++file.errors;
                 return;
             }
+            if (frame->decode_error_flags) ++file.errors;
             if (index == video) {
                 ++file.video_frames;
+                if (file.frames.empty()) {
+                    file.color_range = frame->color_range;
+                    file.color_space = frame->colorspace;
+                }
+                Frame decoded{frame->pts, frame->key_frame != 0 || frame->pict_type == AV_PICTURE_TYPE_I, {}};
+                if (rgb_every > 0 && file.frames.size() % size_t(rgb_every) == 0) {
+                    // Unknown range means limited, as players take it.
+                    if (!player) {
+                        player = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format),
+                                                frame->width, frame->height, AV_PIX_FMT_RGB48LE,
+                                                SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+                                                nullptr, nullptr);
+                        const int space =
+                            frame->colorspace != AVCOL_SPC_UNSPECIFIED ? frame->colorspace : context->colorspace;
+                        sws_setColorspaceDetails(player, sws_getCoefficients(space),
+                                                 frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0,
+                                                 sws_getCoefficients(SWS_CS_ITU709), 1, 0, 1 << 16, 1 << 16);
+                    }
+                    decoded.rgb.resize(size_t(frame->width) * size_t(frame->height) * 3);
+                    uint8_t* target[4] = {reinterpret_cast<uint8_t*>(decoded.rgb.data())};
+                    const int stride[4] = {frame->width * 6};
+                    sws_scale(player, frame->data, frame->linesize, 0, frame->height, target, stride);
+                }
+                file.frames.push_back(std::move(decoded));
                 if (keep_pictures) {
                     scaler = sws_getCachedContext(scaler, frame->width, frame->height, AVPixelFormat(frame->format),
                                                   frame->width, frame->height, AV_PIX_FMT_RGBA64LE, SWS_POINT,
@@ -172,6 +221,14 @@ inline File read(const std::string& path, bool keep_pictures = false) {
         const int index = packet->stream_index;
         if (index == video) {
             packets.push_back({packet->pts, (packet->flags & AV_PKT_FLAG_KEY) != 0});
+            file.video_bytes += packet->size;
+            if (packets.size() == 1) {
+                const char* begin = reinterpret_cast<const char*>(packet->data);
+                const char* end = begin + packet->size;
+                const char marker[] = "options: ";
+                const char* found = std::search(begin, end, marker, marker + sizeof marker - 1);
+                if (found != end) file.x264_options.assign(found, std::find(found, end, '\0'));
+            }
             const AVRational base = input->streams[index]->time_base;
             videoEnd = std::max(videoEnd, av_rescale_q(packet->pts + packet->duration, base, AVRational{1, 1000000}));
         }
@@ -192,6 +249,7 @@ inline File read(const std::string& path, bool keep_pictures = false) {
     file.video_seconds = double(videoEnd) / 1e6;
 
     sws_freeContext(scaler);
+    sws_freeContext(player);
     av_frame_free(&frame);
     av_packet_free(&packet);
     avformat_close_input(&input);
