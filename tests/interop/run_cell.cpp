@@ -4,7 +4,7 @@
 // tells a fault of the module from a limit of FFmpeg.
 #include "cells.h"
 
-#include "common/decoded_media.h"
+#include "decoded_media.h"
 
 #include "catalogue/profiles.h"
 #include "host/harness/render.h"

@@ -1,7 +1,7 @@
-// A movie file read back with FFmpeg's own demuxers and decoders: every
-// packet of every stream decoded, what came back counted, and every message
-// FFmpeg raises at error level kept. Header-only, shared by the test programs
-// that judge files from the stand-in host.
+// A movie file read back the way the interoperability test judges it: every
+// packet of every stream decoded (experimental decoders allowed, as the
+// module writes with experimental encoders), what came back counted, and
+// every message FFmpeg raises at error level kept, for files of any codec.
 #pragma once
 
 extern "C" {
