@@ -31,6 +31,15 @@ extern "C" {
 #include <sstream>
 #include <sys/wait.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+
+// x265 keeps a block of x265_encoder_open past x265_encoder_close: a bare
+// open and close of libx265 through libavcodec leaks the same 1168 bytes.
+// (x265 has no frame pointers, so its own library is all the stack shows.)
+extern "C" const char* __lsan_default_suppressions() { return "leak:libx265.so\n"; }
+#endif
+
 extern char** environ;
 
 namespace interop {
@@ -117,6 +126,34 @@ bool is_hardware(const AVCodec* codec) {
     const bool openMax = length > 4 && std::strcmp(codec->name + length - 4, "_omx") == 0;
     return (codec->capabilities & AV_CODEC_CAP_HARDWARE) || avcodec_get_hw_config(codec, 0) || openMax;
 }
+
+// Cells where FFmpeg 5.1 itself leaks, as a bare reproduction without the
+// module shows: hardware encoders opened without their device (mjpeg_qsv
+// keeps the queue it made when its init fails), and wtv refusing rawvideo
+// after an ac3 stream (its header keeps a block). What they allocate is not
+// counted as the module's.
+bool ffmpeg_leaks(const Cell& cell, bool hardware) {
+    return hardware || (cell.container == "wtv" && cell.video == "rawvideo");
+}
+
+class LeaksIgnored {
+public:
+    explicit LeaksIgnored(bool on) : m_on(on) {
+#if defined(__SANITIZE_ADDRESS__)
+        if (m_on) __lsan_disable();
+#endif
+    }
+    ~LeaksIgnored() {
+#if defined(__SANITIZE_ADDRESS__)
+        if (m_on) __lsan_enable();
+#endif
+    }
+    LeaksIgnored(const LeaksIgnored&) = delete;
+    LeaksIgnored& operator=(const LeaksIgnored&) = delete;
+
+private:
+    [[maybe_unused]] bool m_on;
+};
 
 // The panel's reset choice of profile: the last one marked default.
 int default_profile(const std::string& encoder) {
@@ -457,6 +494,9 @@ Judged render_and_judge(const std::shared_ptr<qelhost::Module>& module, const Ce
 }  // namespace
 
 Outcome run_cell(const std::shared_ptr<qelhost::Module>& module, const Cell& cell, const std::string& directory) {
+    const bool hardware = is_hardware(avcodec_find_encoder_by_name(cell.video.c_str())) ||
+                          is_hardware(avcodec_find_encoder_by_name(cell.audio.c_str()));
+    LeaksIgnored ignored(ffmpeg_leaks(cell, hardware));
     Setup setup;
     Judged ours = render_and_judge(module, cell, setup, directory);
     if (!ours.usable()) {
@@ -468,8 +508,7 @@ Outcome run_cell(const std::shared_ptr<qelhost::Module>& module, const Cell& cel
     const std::string at = setup.note.empty() ? "" : "at " + setup.note;
 
     if (!ours.attempt.written) {
-        if (is_hardware(avcodec_find_encoder_by_name(cell.video.c_str())) ||
-            is_hardware(avcodec_find_encoder_by_name(cell.audio.c_str())))
+        if (hardware)
             return {Result::Skipped, "hardware encoder, no device here (" + ours.attempt.failure + ")"};
         const Attempt reference = render_with_ffmpeg(cell, setup, ours.attempt.path);
         std::remove(reference.path.c_str());
