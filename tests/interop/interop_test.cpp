@@ -103,8 +103,10 @@ TEST_P(Interop, EveryEncoderPairWritesAFileFFmpegReadsBackWhole) {
     std::ostringstream rows;
     for (const Cell& cell : cells(group)) {
         const Outcome outcome = run_cell(module, cell, directory);
-        const std::string row = "| " + cell.container + " | " + cell.video + " | " + cell.audio + " | " +
-                                result_word(outcome.result) + (outcome.text.empty() ? "" : ": " + escape(outcome.text)) + " |\n";
+        const std::string result =
+            result_word(outcome.result) + (outcome.text.empty() ? "" : ": " + escape(outcome.text));
+        const std::string row =
+            "| " + cell.container + " | " + cell.video + " | " + cell.audio + " | " + result + " |\n";
         std::cout << row << std::flush;
         rows << row;
         EXPECT_NE(outcome.result, Result::Failed) << cell.container << " " << cell.video << " + " << cell.audio

@@ -185,7 +185,8 @@ std::string pixel_format_name(const std::string& encoder, const char* name) {
 std::string sample_format_name(const std::string& encoder) {
     ChoiceList formats;
     list_sample_formats(encoder.c_str(), formats);
-    const char* name = av_get_sample_fmt_name(AVSampleFormat(choose_out_sample_format(formats, true, AV_SAMPLE_FMT_S16)));
+    const int32_t format = choose_out_sample_format(formats, true, AV_SAMPLE_FMT_S16);
+    const char* name = av_get_sample_fmt_name(AVSampleFormat(format));
     return name ? name : "";
 }
 
@@ -320,7 +321,8 @@ Attempt render_with_ffmpeg(const Cell& cell, const Setup& setup, const std::stri
     if (!pixelFormat.empty()) args.insert(args.end(), {"-pix_fmt", pixelFormat});
     const std::string sampleFormat = sample_format_name(cell.audio);
     if (!sampleFormat.empty()) args.insert(args.end(), {"-sample_fmt", sampleFormat});
-    if (picture.kilobytesPerSecond) args.insert(args.end(), {"-b:v", std::to_string(picture.kilobytesPerSecond * 8) + "k"});
+    if (picture.kilobytesPerSecond)
+        args.insert(args.end(), {"-b:v", std::to_string(picture.kilobytesPerSecond * 8) + "k"});
     if (!setup.audio.maximumBitRate) args.insert(args.end(), {"-b:a", "192k"});
     args.insert(args.end(), {"-f", cell.container, attempt.path});
 
@@ -334,8 +336,13 @@ Attempt render_with_ffmpeg(const Cell& cell, const Setup& setup, const std::stri
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     pid_t child = 0;
     int status = -1;
-    if (posix_spawnp(&child, "timeout", &actions, nullptr, argv.data(), environ) == 0) waitpid(child, &status, 0);
+    const bool started = posix_spawnp(&child, "timeout", &actions, nullptr, argv.data(), environ) == 0;
+    if (started) waitpid(child, &status, 0);
     posix_spawn_file_actions_destroy(&actions);
+    if (!started) {
+        attempt.failure = "could not start ffmpeg";
+        return attempt;
+    }
 
     std::ifstream log(errors);
     std::vector<std::string> lines;
@@ -536,7 +543,8 @@ Outcome run_cell(const std::shared_ptr<qelhost::Module>& module, const Cell& cel
     std::remove(reference.path.c_str());
     // Deviations that still play are FFmpeg's behaviour; spoilt files are its limit.
     if (!spoils_file(check.problem))
-        return {Result::Ok, joined({at, joined(check.notes), check.detail + ", as in FFmpeg's own file of the same job"})};
+        return {Result::Ok,
+                joined({at, joined(check.notes), check.detail + ", as in FFmpeg's own file of the same job"})};
     return {Result::Skipped, joined({at, "FFmpeg's own file of the same job is spoilt too (" + referenceCheck.detail +
                                              "); the module's: " + check.detail})};
 }
