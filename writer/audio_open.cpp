@@ -88,7 +88,7 @@ bool FFWriter::openAudio(WriterSettings& settings) {
         return true;
     }
 
-    // Created before the video stream, so the audio stream is stream 0.
+    // Created before the video stream, so the audio stream is stream 0 (gxf aside).
     m_audioStream = avformat_new_stream(m_formatContext.get(), nullptr);
     m_audioCodecContext.reset(m_audioStream ? avcodec_alloc_context3(m_audioCodec) : nullptr);
     if (!m_audioCodecContext) {

@@ -6,12 +6,58 @@
 #include "plugin/messages.h"
 
 #include <cstdio>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
+namespace {
+
+// A picture of the encoder's own layout and size, black.
+FramePtr blank_picture(const AVCodecContext* context) {
+    FramePtr frame(av_frame_alloc());
+    if (!frame) return frame;
+    frame->format = context->pix_fmt;
+    frame->width = context->width;
+    frame->height = context->height;
+    frame->pts = 0;
+    if (av_frame_get_buffer(frame.get(), 0) < 0) return FramePtr();
+    for (AVBufferRef* buffer : frame->buf)
+        if (buffer) std::memset(buffer->data, 0, buffer->size);
+    const ptrdiff_t linesizes[4] = {frame->linesize[0], frame->linesize[1], frame->linesize[2], frame->linesize[3]};
+    av_image_fill_black(frame->data, linesizes, context->pix_fmt, context->color_range, context->width,
+                        context->height);
+    return frame;
+}
+
+// An encoder freed before it saw the end of its input may wait for that end
+// for ever, and libsvtav1 also waits for ever on an end that follows no
+// picture (FFmpeg's own command line hangs alike). So a video encoder that
+// never had a picture gets a black one first; what comes out is dropped. An
+// audio encoder without input has nothing to finish (FFmpeg's vorbis would
+// hand out empty packets for ever). An encoder already drained answers at once.
+void end_encoder_input(AVCodecContext* context, bool hadInput) {
+    if (!context || !avcodec_is_open(context) || !av_codec_is_encoder(context->codec)) return;
+    if (!hadInput) {
+        if (context->codec_type != AVMEDIA_TYPE_VIDEO) return;
+        if (FramePtr blank = blank_picture(context)) avcodec_send_frame(context, blank.get());
+    }
+    if (avcodec_send_frame(context, nullptr) < 0) return;
+    PacketPtr packet(av_packet_alloc());
+    // Bounded all the same: nothing here is written, so stopping early loses nothing.
+    for (int i = 0; packet && i < 4096 && avcodec_receive_packet(context, packet.get()) >= 0; ++i)
+        av_packet_unref(packet.get());
+}
+
+}  // namespace
 
 bool FFWriter::close() {
     if (!m_isOpen) return true;
 
     drainAudio();
-    if (m_hasVideo && m_videoCodecContext)
+    // Nothing to drain without a picture; the release below ends the encoder.
+    if (m_hasVideo && m_videoCodecContext && m_videoFrameCount > 0)
         encodeAndWrite(m_videoCodecContext.get(), m_videoStream, nullptr, m_videoLastDts, true);
     const int trailer = av_write_trailer(m_formatContext.get());
     // The last bytes reach the disk only here: a full disk or a size limit
@@ -38,6 +84,8 @@ bool FFWriter::close() {
 
 void FFWriter::release() {
     m_swsContext.reset();
+    end_encoder_input(m_videoCodecContext.get(), m_videoFrameCount > 0);
+    end_encoder_input(m_audioCodecContext.get(), m_audioSampleCount > 0);
     m_videoCodecContext.reset();
     m_audioCodecContext.reset();
     m_outFrame.reset();

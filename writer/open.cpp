@@ -88,6 +88,13 @@ void tell_x264_first_field(AVCodecContext* context, int32_t fieldOrder) {
     av_opt_set(context->priv_data, "x264-params", params.c_str(), 0);
 }
 
+// libswscale makes no palette pictures. As FFmpeg's own scale filter does,
+// the converter makes 3-3-2 BGR and each picture carries the palette that
+// spells out that layout (convertPicture).
+AVPixelFormat converter_format(AVPixelFormat format) {
+    return format == AV_PIX_FMT_PAL8 ? AV_PIX_FMT_BGR8 : format;
+}
+
 }  // namespace
 
 bool FFWriter::makeTempFileName(const char* fileName, char (&tempFileName)[WRITER_PATH_SIZE]) {
@@ -191,8 +198,11 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
     }
 
     if (!openContainer(settings)) return false;
+    // Audio is the first stream, except for a muxer that takes video first only.
+    const bool videoFirst = std::strcmp(m_outputFormat->name, "gxf") == 0;
+    if (videoFirst && m_hasVideo && !openVideo(settings)) return false;
     if (m_hasAudio && !openAudio(settings)) return false;
-    if (m_hasVideo && !openVideo(settings)) return false;
+    if (!videoFirst && m_hasVideo && !openVideo(settings)) return false;
     if (!openFile()) return false;
     if (m_hasVideo && !openConverter(settings.timecode)) return false;
     return writeHeader(settings.timecode);
@@ -281,7 +291,9 @@ bool FFWriter::openVideo(WriterSettings& settings) {
     // The muxer may pick its own time base at the header; mov needs the frame
     // rate to write the timecode track.
     m_videoStream->time_base = context->time_base;
-    m_videoStream->avg_frame_rate = av_inv_q(context->time_base);
+    // In lowest terms: some muxers (roq) take only whole frame rates.
+    av_reduce(&m_videoStream->avg_frame_rate.num, &m_videoStream->avg_frame_rate.den, context->time_base.den,
+              context->time_base.num, INT_MAX);
     m_videoStream->r_frame_rate = m_videoStream->avg_frame_rate;
     return true;
 }
@@ -340,7 +352,8 @@ bool FFWriter::openConverter(const char* timecode) {
     const bool configured =
         sws && av_opt_set_int(sws, "srcw", m_width, 0) >= 0 && av_opt_set_int(sws, "srch", m_height, 0) >= 0 &&
         av_opt_set_int(sws, "src_format", inFormat, 0) >= 0 && av_opt_set_int(sws, "dstw", m_width, 0) >= 0 &&
-        av_opt_set_int(sws, "dsth", m_height, 0) >= 0 && av_opt_set_int(sws, "dst_format", outFormat, 0) >= 0 &&
+        av_opt_set_int(sws, "dsth", m_height, 0) >= 0 &&
+        av_opt_set_int(sws, "dst_format", converter_format(outFormat), 0) >= 0 &&
         av_opt_set_int(sws, "sws_flags", SWS_FAST_BILINEAR, 0) >= 0 && av_opt_set_int(sws, "threads", 0, 0) >= 0 &&
         sws_init_context(sws, nullptr, nullptr) >= 0;
     if (!configured) {

@@ -8,9 +8,20 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include <cstring>
+
 namespace {
 
 void keep_buffer(void*, uint8_t*) {}
+
+// The palette of the converter's 3-3-2 BGR pictures (see openConverter).
+void fill_bgr8_palette(uint8_t* palette) {
+    for (uint32_t i = 0; i < 256; ++i) {
+        const uint32_t blue = (i >> 6) * 85, green = ((i >> 3) & 7) * 36, red = (i & 7) * 36;
+        const uint32_t entry = 0xFF000000u | red << 16 | green << 8 | blue;
+        std::memcpy(palette + 4 * i, &entry, sizeof entry);
+    }
+}
 
 }  // namespace
 
@@ -62,6 +73,7 @@ bool FFWriter::convertPicture(const void* pixels) {
     if (m_inFrame->buf[0] && m_outFrame->buf[0]) {
         av_image_fill_arrays(m_outFrame->data, m_outFrame->linesize, m_outFrame->buf[0]->data, outFormat, m_width,
                              m_height, PICTURE_ALIGN);
+        if (outFormat == AV_PIX_FMT_PAL8) fill_bgr8_palette(m_outFrame->data[1]);
         result = sws_scale_frame(m_swsContext.get(), m_outFrame.get(), m_inFrame.get());
     }
     av_buffer_unref(&m_inFrame->buf[0]);

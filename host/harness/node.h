@@ -60,6 +60,8 @@ public:
     std::function<std::optional<MetadataEntries>(double frame)> metadata;
     // Frames at which a new timeline segment starts; segment_at counts those <= frame.
     std::vector<double> cuts;
+    // A host that miscounts: read_audio answers this for what it delivered.
+    std::function<int64_t(int64_t delivered)> misreport;
 
     // --- "Node" suite entries ---
     bool audio_format(double* rate, int32_t* bits, int32_t* bytes, int32_t* channels, int32_t* flags);

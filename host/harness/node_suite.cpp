@@ -100,7 +100,7 @@ int64_t NodeServices::read_audio(double rate, int32_t bits, int32_t bytes_per_sa
         }
     read.delivered = n;
     m_reads.push_back(read);
-    return n;
+    return misreport ? misreport(n) : n;
 }
 
 void* NodeServices::metadata_at(double frame) {

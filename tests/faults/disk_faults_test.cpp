@@ -2,6 +2,7 @@
 // the middle. The request fails with the module's message, the next output
 // with another path works, and nothing is left open.
 #include "fd_count.h"
+#include "leak_check.h"
 #include "requests/request_fixture.h"
 
 #include <csignal>
@@ -88,6 +89,7 @@ TEST_F(DiskFaults, SizeLimitInMidRenderFailsTheRequestAndTheNextOutputWorks) {
             if (!render_frames(*host, path("small.mkv"), 2, 400)) code |= 4;
             if (open_descriptors() != descriptors) code |= 8;
         }
+        if (leaks_now()) code |= 16;
         _exit(code);
     }
     int status = 0;
@@ -98,5 +100,6 @@ TEST_F(DiskFaults, SizeLimitInMidRenderFailsTheRequestAndTheNextOutputWorks) {
     EXPECT_EQ(code & 2, 0) << "no message named the cause";
     EXPECT_EQ(code & 4, 0) << "the next output failed";
     EXPECT_EQ(code & 8, 0) << "a descriptor was left open";
+    EXPECT_EQ(code & 16, 0) << "memory was left behind";
     EXPECT_EQ(probe::read(path("small.mkv")).video_frames, 2);
 }

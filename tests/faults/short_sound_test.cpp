@@ -1,0 +1,116 @@
+// A host whose clip has less sound than the module asks for, or that
+// miscounts what it delivered, and stored choices that point past the lists.
+// The sound keeps pace with the pictures, padded with silence; nothing is
+// read outside the module's buffer; the module says what it cannot do.
+#include "fd_count.h"
+#include "requests/request_fixture.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace {
+
+constexpr int FRAMES = 4;
+constexpr int64_t SLICE = 1920;  // samples of one frame at 48 kHz and 25 fps
+
+qelhost::TestPatternClip clip_with_sound(int64_t samples) {
+    qelhost::TestPatternClip::Settings settings;
+    settings.width = 64;
+    settings.height = 48;
+    settings.frames = FRAMES;
+    settings.audio = qelhost::AudioClip::tone();
+    settings.audio->length = samples;
+    return qelhost::TestPatternClip(settings);
+}
+
+double loudest(const std::vector<float>& samples, size_t from, size_t to) {
+    double peak = 0;
+    for (size_t i = from; i < to && i < samples.size(); ++i) peak = std::max(peak, double(std::fabs(samples[i])));
+    return peak;
+}
+
+}  // namespace
+
+class ShortSound : public RequestTest {
+protected:
+    std::unique_ptr<qelhost::StandinHost> pcm_panel() {
+        auto host = open_panel({{"klavformat", items::MATROSKA}, {"klavaudiocodec", items::PCM16}});
+        EXPECT_TRUE(host->change("ffaudioChan1", 1));
+        EXPECT_TRUE(host->change("ffaudioChan2", 1));
+        return host;
+    }
+};
+
+// The clip's sound ends inside the first frame, or has none at all though
+// the host says it has: the file's sound still lasts as long as its pictures,
+// the host's samples first, silence after.
+TEST_F(ShortSound, SoundThatEndsEarlyIsPaddedWithSilence) {
+    for (const int64_t samples : {int64_t(1000), int64_t(0)}) {
+        auto host = pcm_panel();
+        qelhost::TestPatternClip clip = clip_with_sound(samples);
+        const std::string file = path("short" + std::to_string(samples) + ".mkv");
+        ASSERT_TRUE(qelhost::render(*host, clip, to(file)).ok()) << samples;
+        for (const qelhost::AudioRead& read : host->node().audio_reads()) EXPECT_LE(read.delivered, read.count);
+
+        const probe::File movie = probe::read(file);
+        EXPECT_EQ(movie.errors, 0);
+        EXPECT_EQ(movie.video_frames, FRAMES);
+        ASSERT_EQ(movie.audio_samples, FRAMES * SLICE) << samples;
+        if (samples > 0) {
+            EXPECT_GT(loudest(movie.first_channel, 0, size_t(samples)), 0.1) << "the host's own samples";
+        }
+        EXPECT_EQ(loudest(movie.first_channel, size_t(samples), movie.first_channel.size()), 0.0) << samples;
+    }
+}
+
+// read_audio answers a count that is not what it wrote: negative, far more
+// than asked, the largest count there is. The module trusts none of them
+// past its own buffer (the sanitizer build sees any read beyond it).
+TEST_F(ShortSound, AHostThatMiscountsItsSamplesCannotMoveTheModuleOutOfItsBuffer) {
+    const std::function<int64_t(int64_t)> answers[] = {
+        [](int64_t) { return int64_t(-7); },
+        [](int64_t delivered) { return delivered * 1000 + 1; },
+        [](int64_t) { return std::numeric_limits<int64_t>::max(); },
+    };
+    int n = 0;
+    for (const auto& answer : answers) {
+        auto host = pcm_panel();
+        qelhost::TestPatternClip clip = clip_with_sound(-1);
+        host->node().misreport = answer;
+        const std::string file = path("miscount" + std::to_string(++n) + ".mkv");
+        ASSERT_TRUE(qelhost::render(*host, clip, to(file)).ok()) << n;
+        const probe::File movie = probe::read(file);
+        EXPECT_EQ(movie.errors, 0) << n;
+        EXPECT_EQ(movie.video_frames, FRAMES) << n;
+        EXPECT_EQ(movie.audio_samples, FRAMES * SLICE) << n;
+    }
+}
+
+// Stored choices of container and encoders may point past the lists the
+// module builds (a project from a machine with another FFmpeg). The
+// container falls back to "mov"; encoders that are not there give no stream.
+TEST_F(ShortSound, ChoicesPastTheListsFallBackOrSayWhy) {
+    for (const double index : {-1.0, 100000.0}) {
+        auto host = make_host();
+        ASSERT_TRUE(host->init());
+        for (const char* id : {"klavformat", "klavvideocodec", "klavaudiocodec", "klavvidprofile", "klavpixelfmt",
+                               "klavaudprofile"})
+            host->controls().set_value(id, index);
+        ASSERT_TRUE(host->restore());
+        QEL_OutputInfo info{};
+        ASSERT_TRUE(host->output_info(info));
+        EXPECT_STREQ(info.extension, "mov") << index;
+
+        host->node().audio = qelhost::AudioClip::tone();
+        const int descriptors = open_descriptors();
+        qelhost::TestPatternClip clip = clip_with_sound(-1);
+        const qelhost::RenderResult result = qelhost::render(*host, clip, to(path("past-the-lists.mov")));
+        // Neither encoder is there, so there is nothing to write: every
+        // request says so rather than leaving an empty movie.
+        EXPECT_EQ(result.failed, FRAMES) << index;
+        EXPECT_TRUE(host->log().contains(4, "QelFFmpegWriter: Failed to create file.")) << index;
+        EXPECT_TRUE(host->faults().empty()) << index;
+        EXPECT_EQ(open_descriptors(), descriptors) << index;
+    }
+}
