@@ -3,7 +3,7 @@
 // with another path works, and nothing is left open.
 #include "fd_count.h"
 #include "leak_check.h"
-#include "requests/request_fixture.h"
+#include "fault_requests.h"
 
 #include <csignal>
 #include <fstream>
@@ -13,33 +13,6 @@
 
 using qelhost::FrameRequest;
 using qelhost::Picture;
-
-namespace {
-
-// Sends `frames` requests to `path`, then the empty path; true when every
-// request succeeded.
-bool render_frames(qelhost::StandinHost& host, const std::string& path, int frames, int first = 0) {
-    Picture picture(64, 48);
-    FrameRequest request;
-    request.picture = &picture;
-    request.path = path;
-    bool ok = true;
-    for (int frame = first; frame < first + frames && ok; ++frame) {
-        request.frame = frame;
-        picture.draw_test_pattern(frame);
-        ok = host.process(request);
-    }
-    request.path.clear();
-    return host.process(request) && ok;
-}
-
-bool logged(const qelhost::HostLog& log, const std::string& part) {
-    for (const std::string& text : log.texts(4))
-        if (text.find(part) != std::string::npos) return true;
-    return false;
-}
-
-}  // namespace
 
 class DiskFaults : public RequestTest {};
 

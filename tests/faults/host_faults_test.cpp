@@ -2,22 +2,12 @@
 // size, control values outside every range, a missing suite. Each gets a
 // message or a documented fallback; none crashes.
 #include "fd_count.h"
-#include "requests/request_fixture.h"
+#include "fault_requests.h"
 
 #include <climits>
 
 using qelhost::FrameRequest;
 using qelhost::Picture;
-
-namespace {
-
-bool logged(const qelhost::HostLog& log, const std::string& part) {
-    for (const std::string& text : log.texts(4))
-        if (text.find(part) != std::string::npos) return true;
-    return false;
-}
-
-}  // namespace
 
 class HostFaults : public RequestTest {};
 

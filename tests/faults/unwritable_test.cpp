@@ -3,7 +3,7 @@
 // folder is tried in a child that first becomes an ordinary user ("nobody").
 #include "fd_count.h"
 #include "leak_check.h"
-#include "requests/request_fixture.h"
+#include "fault_requests.h"
 
 #include <filesystem>
 #include <fstream>
@@ -19,26 +19,7 @@ namespace {
 
 constexpr uid_t NOBODY = 65534;
 
-bool render_frames(qelhost::StandinHost& host, const std::string& path, int frames) {
-    Picture picture(64, 48);
-    FrameRequest request;
-    request.picture = &picture;
-    request.path = path;
-    bool ok = true;
-    for (int frame = 0; frame < frames && ok; ++frame) {
-        request.frame = frame;
-        picture.draw_test_pattern(frame);
-        ok = host.process(request);
-    }
-    request.path.clear();
-    return host.process(request) && ok;
-}
 
-bool logged(const qelhost::HostLog& log, const std::string& part) {
-    for (const std::string& text : log.texts(4))
-        if (text.find(part) != std::string::npos) return true;
-    return false;
-}
 
 }  // namespace
 
