@@ -4,6 +4,7 @@
 
 #include "WriterSettings.h"
 #include "ffmpeg_ptr.h"
+#include "split_converter.h"
 
 #include <cstdint>
 
@@ -101,6 +102,9 @@ private:
     CodecContextPtr m_videoCodecContext;
     CodecContextPtr m_audioCodecContext;
     SwsContextPtr m_swsContext;
+    // The same conversion, sooner, for the formats it serves (m_swsContext's
+    // companion: opened and released with it).
+    SplitConverter m_splitConverter;
     SwrContextPtr m_swrContext;
     Dictionary m_videoOptions;
     Dictionary m_audioOptions;

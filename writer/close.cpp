@@ -84,6 +84,7 @@ bool FFWriter::close() {
 
 void FFWriter::release() {
     m_swsContext.reset();
+    m_splitConverter.reset();
     end_encoder_input(m_videoCodecContext.get(), m_videoFrameCount > 0);
     end_encoder_input(m_audioCodecContext.get(), m_audioSampleCount > 0);
     m_videoCodecContext.reset();

@@ -345,30 +345,19 @@ bool FFWriter::openConverter(const char* timecode) {
     const auto inFormat = AVPixelFormat(m_inPixelFormat);
     const auto outFormat = AVPixelFormat(m_outPixelFormat);
 
-    // Same size in and out: only the pixel layout changes. libswscale's own
-    // slice threads give the same picture as one thread, only sooner.
-    m_swsContext.reset(sws_alloc_context());
-    SwsContext* sws = m_swsContext.get();
-    const bool configured =
-        sws && av_opt_set_int(sws, "srcw", m_width, 0) >= 0 && av_opt_set_int(sws, "srch", m_height, 0) >= 0 &&
-        av_opt_set_int(sws, "src_format", inFormat, 0) >= 0 && av_opt_set_int(sws, "dstw", m_width, 0) >= 0 &&
-        av_opt_set_int(sws, "dsth", m_height, 0) >= 0 &&
-        av_opt_set_int(sws, "dst_format", converter_format(outFormat), 0) >= 0 &&
-        av_opt_set_int(sws, "sws_flags", SWS_FAST_BILINEAR, 0) >= 0 && av_opt_set_int(sws, "threads", 0, 0) >= 0 &&
-        sws_init_context(sws, nullptr, nullptr) >= 0;
-    if (!configured) {
-        m_swsContext.reset();
+    ConverterSetup setup;
+    setup.width = m_width;
+    setup.height = m_height;
+    setup.inFormat = inFormat;
+    setup.outFormat = converter_format(outFormat);
+    setup.fullRangeOut = carries_full_range(outFormat);
+    m_swsContext = make_converter(setup);
+    if (!m_swsContext) {
         log(LOG_ERROR, "QelFFmpegWriter: Failed to initialize conversion context");
         return false;
     }
-
-    int* inverseTable = nullptr;
-    int* table = nullptr;
-    int sourceRange = 1, destinationRange = 0, brightness = 0, contrast = 1 << 16, saturation = 1 << 16;
-    sws_getColorspaceDetails(sws, &inverseTable, &sourceRange, &table, &destinationRange, &brightness, &contrast,
-                             &saturation);
-    sws_setColorspaceDetails(sws, sws_getCoefficients(SWS_CS_ITU709), sourceRange, sws_getCoefficients(SWS_CS_ITU709),
-                             carries_full_range(outFormat) ? 1 : 0, brightness, contrast, saturation);
+    // Without a split route the direct converter does it all, only slower.
+    m_splitConverter.open(setup);
 
     const int size = av_image_get_buffer_size(outFormat, m_width, m_height, PICTURE_ALIGN);
     if (size > 0) m_pictureBuffer.reset(av_buffer_pool_init(size_t(size), nullptr));

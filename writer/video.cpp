@@ -74,7 +74,8 @@ bool FFWriter::convertPicture(const void* pixels) {
         av_image_fill_arrays(m_outFrame->data, m_outFrame->linesize, m_outFrame->buf[0]->data, outFormat, m_width,
                              m_height, PICTURE_ALIGN);
         if (outFormat == AV_PIX_FMT_PAL8) fill_bgr8_palette(m_outFrame->data[1]);
-        result = sws_scale_frame(m_swsContext.get(), m_outFrame.get(), m_inFrame.get());
+        result = m_splitConverter.isOpen() ? m_splitConverter.convert(source, m_outFrame.get())
+                                           : sws_scale_frame(m_swsContext.get(), m_outFrame.get(), m_inFrame.get());
     }
     av_buffer_unref(&m_inFrame->buf[0]);
     if (result < 0) {

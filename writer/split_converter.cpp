@@ -1,0 +1,177 @@
+#include "split_converter.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <cstring>
+
+namespace {
+
+constexpr AVPixelFormat PLANES_FORMAT = AV_PIX_FMT_GBRP16LE;
+constexpr uint64_t KIND_FLAGS = AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
+                                AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_ALPHA |
+                                AV_PIX_FMT_FLAG_BAYER | AV_PIX_FMT_FLAG_FLOAT;
+
+// Three planes, one component each, stored the same way.
+bool is_plain_planar_yuv(const AVPixFmtDescriptor* format) {
+    if (format->nb_components != 3 || (format->flags & KIND_FLAGS & ~AV_PIX_FMT_FLAG_BE) ||
+        !(format->flags & AV_PIX_FMT_FLAG_PLANAR) || std::strncmp(format->name, "yuvj", 4) == 0)
+        return false;
+    for (int i = 0; i < 3; ++i) {
+        const AVComponentDescriptor& component = format->comp[i];
+        if (component.plane != i || component.offset != 0 || component.shift != 0 ||
+            component.depth != format->comp[0].depth || component.step != format->comp[0].step)
+            return false;
+    }
+    return true;
+}
+
+// A format whose samples are stored like `like`'s, with `components` planes
+// and the chroma height (but not width) of `like`.
+AVPixelFormat find_format(const AVPixFmtDescriptor* like, int components) {
+    for (const AVPixFmtDescriptor* format = nullptr; (format = av_pix_fmt_desc_next(format));) {
+        if (format->nb_components != components || (format->flags & KIND_FLAGS) != (like->flags & KIND_FLAGS) ||
+            format->comp[0].depth != like->comp[0].depth || format->comp[0].step != like->comp[0].step)
+            continue;
+        if (components == 1 && format->comp[0].plane == 0 && format->comp[0].offset == 0 &&
+            format->comp[0].shift == 0)
+            return av_pix_fmt_desc_get_id(format);
+        if (components == 3 && is_plain_planar_yuv(format) && format->log2_chroma_w == 0 &&
+            format->log2_chroma_h == like->log2_chroma_h)
+            return av_pix_fmt_desc_get_id(format);
+    }
+    return AV_PIX_FMT_NONE;
+}
+
+FramePtr make_frame(AVPixelFormat format, int width, int height, bool withBuffer) {
+    FramePtr frame(av_frame_alloc());
+    if (!frame) return frame;
+    frame->format = format;
+    frame->width = width;
+    frame->height = height;
+    if (withBuffer && av_frame_get_buffer(frame.get(), 0) < 0) frame.reset();
+    return frame;
+}
+
+}  // namespace
+
+SwsContextPtr make_converter(const ConverterSetup& setup) {
+    // Same size in and out: only the pixel layout changes. libswscale's own
+    // slice threads give the same picture as one thread, only sooner.
+    SwsContextPtr context(sws_alloc_context());
+    SwsContext* sws = context.get();
+    const bool configured =
+        sws && av_opt_set_int(sws, "srcw", setup.width, 0) >= 0 && av_opt_set_int(sws, "srch", setup.height, 0) >= 0 &&
+        av_opt_set_int(sws, "src_format", setup.inFormat, 0) >= 0 && av_opt_set_int(sws, "dstw", setup.width, 0) >= 0 &&
+        av_opt_set_int(sws, "dsth", setup.height, 0) >= 0 && av_opt_set_int(sws, "dst_format", setup.outFormat, 0) >= 0 &&
+        av_opt_set_int(sws, "sws_flags", SWS_FAST_BILINEAR, 0) >= 0 && av_opt_set_int(sws, "threads", 0, 0) >= 0 &&
+        sws_init_context(sws, nullptr, nullptr) >= 0;
+    if (!configured) return nullptr;
+    int* inverseTable = nullptr;
+    int* table = nullptr;
+    int sourceRange = 1, destinationRange = 0, brightness = 0, contrast = 1 << 16, saturation = 1 << 16;
+    sws_getColorspaceDetails(sws, &inverseTable, &sourceRange, &table, &destinationRange, &brightness, &contrast,
+                             &saturation);
+    sws_setColorspaceDetails(sws, sws_getCoefficients(SWS_CS_ITU709), sourceRange, sws_getCoefficients(SWS_CS_ITU709),
+                             setup.fullRangeOut ? 1 : 0, brightness, contrast, saturation);
+    return context;
+}
+
+bool SplitConverter::open(const ConverterSetup& setup) {
+    reset();
+    const int channels = setup.inFormat == AV_PIX_FMT_RGBA64LE ? 4 : setup.inFormat == AV_PIX_FMT_RGB48LE ? 3 : 0;
+    const AVPixFmtDescriptor* out = av_pix_fmt_desc_get(setup.outFormat);
+    // The direct conversion averages pixel pairs for chroma only at even widths.
+    if (!channels || !out || !is_plain_planar_yuv(out) || out->log2_chroma_w != 1 || setup.width < 2 ||
+        setup.width % 2 != 0 || setup.height < 1)
+        return false;
+    const AVPixelFormat lumaFormat = find_format(out, 1);
+    const AVPixelFormat chromaFormat = find_format(out, 3);
+    if (lumaFormat == AV_PIX_FMT_NONE || chromaFormat == AV_PIX_FMT_NONE) return false;
+
+    ConverterSetup luma = setup;
+    luma.inFormat = PLANES_FORMAT;
+    luma.outFormat = lumaFormat;
+    ConverterSetup chroma = luma;
+    chroma.width = setup.width / 2;
+    chroma.outFormat = chromaFormat;
+    m_lumaContext = make_converter(luma);
+    m_chromaContext = make_converter(chroma);
+    m_planes = make_frame(PLANES_FORMAT, setup.width, setup.height, true);
+    m_pairPlanes = make_frame(PLANES_FORMAT, chroma.width, setup.height, true);
+    m_lumaTarget = make_frame(lumaFormat, setup.width, setup.height, false);
+    // Its luma plane takes the half-width luma nobody needs.
+    m_chromaTarget = make_frame(chromaFormat, chroma.width, setup.height, true);
+    if (!m_lumaContext || !m_chromaContext || !m_planes || !m_pairPlanes || !m_lumaTarget || !m_chromaTarget) {
+        reset();
+        return false;
+    }
+    m_width = setup.width;
+    m_height = setup.height;
+    m_channels = channels;
+    return true;
+}
+
+void SplitConverter::reset() {
+    m_lumaContext.reset();
+    m_chromaContext.reset();
+    m_planes.reset();
+    m_pairPlanes.reset();
+    m_lumaTarget.reset();
+    m_chromaTarget.reset();
+}
+
+void SplitConverter::split(const uint16_t* pixels, int firstRow, int endRow) {
+    const int channels = m_channels;
+    const auto row_of = [](const AVFrame* frame, int plane, int y) {
+        return reinterpret_cast<uint16_t*>(frame->data[plane] + ptrdiff_t(y) * frame->linesize[plane]);
+    };
+    for (int y = firstRow; y < endRow; ++y) {
+        const uint16_t* source = pixels + size_t(y) * size_t(m_width) * size_t(channels);
+        uint16_t* green = row_of(m_planes.get(), 0, y);
+        uint16_t* blue = row_of(m_planes.get(), 1, y);
+        uint16_t* red = row_of(m_planes.get(), 2, y);
+        uint16_t* pairGreen = row_of(m_pairPlanes.get(), 0, y);
+        uint16_t* pairBlue = row_of(m_pairPlanes.get(), 1, y);
+        uint16_t* pairRed = row_of(m_pairPlanes.get(), 2, y);
+        for (int x = 0; x < m_width; x += 2, source += 2 * channels) {
+            const uint16_t* next = source + channels;
+            red[x] = source[0], green[x] = source[1], blue[x] = source[2];
+            red[x + 1] = next[0], green[x + 1] = next[1], blue[x + 1] = next[2];
+            // Rounded as libswscale's interleaved readers round.
+            pairRed[x / 2] = uint16_t((source[0] + next[0] + 1) >> 1);
+            pairGreen[x / 2] = uint16_t((source[1] + next[1] + 1) >> 1);
+            pairBlue[x / 2] = uint16_t((source[2] + next[2] + 1) >> 1);
+        }
+    }
+}
+
+int SplitConverter::run(SwsContext* context, AVFrame* target, const AVFrame* planes, const AVFrame* out) {
+    // The converter wants a reference-counted target; the output's own
+    // buffer vouches for the planes borrowed from it.
+    const bool borrowsAll = target == m_lumaTarget.get();
+    if (borrowsAll) {
+        target->buf[0] = av_buffer_ref(out->buf[0]);
+        if (!target->buf[0]) return AVERROR(ENOMEM);
+    }
+    const int result = sws_scale_frame(context, target, planes);
+    if (borrowsAll) av_buffer_unref(&target->buf[0]);
+    return result;
+}
+
+int SplitConverter::convert(const uint8_t* pixels, AVFrame* out) {
+    if (!isOpen()) return AVERROR(EINVAL);
+    split(reinterpret_cast<const uint16_t*>(pixels), 0, m_height);
+
+    m_lumaTarget->data[0] = out->data[0];
+    m_lumaTarget->linesize[0] = out->linesize[0];
+    for (int plane = 1; plane < 3; ++plane) {
+        m_chromaTarget->data[plane] = out->data[plane];
+        m_chromaTarget->linesize[plane] = out->linesize[plane];
+    }
+    const int result = run(m_lumaContext.get(), m_lumaTarget.get(), m_planes.get(), out);
+    if (result < 0) return result;
+    return run(m_chromaContext.get(), m_chromaTarget.get(), m_pairPlanes.get(), out);
+}
