@@ -74,6 +74,7 @@ private:
     void applyAudioProfile(const WriterSettings& settings, const char* codecName);
 
     bool convertPicture(const void* pixels);
+    int convertDirectly(const uint8_t* pixels);
 
     // Shared packet path: sends `frame` (null drains), then rescales, clips
     // against `lastDts` and writes every packet the encoder gives. The audio

@@ -59,29 +59,35 @@ bool FFWriter::writeVideoFrame(const void* pixels, const MetadataPair* metadataP
 }
 
 bool FFWriter::convertPicture(const void* pixels) {
-    const auto inFormat = AVPixelFormat(m_inPixelFormat);
     const auto outFormat = AVPixelFormat(m_outPixelFormat);
-    auto* source = static_cast<uint8_t*>(const_cast<void*>(pixels));
-    av_image_fill_arrays(m_inFrame->data, m_inFrame->linesize, source, inFormat, m_width, m_height, 1);
-
-    // The converter's threaded interface takes reference-counted frames; the
-    // host's pixels are lent to it, not copied.
-    const int inSize = av_image_get_buffer_size(inFormat, m_width, m_height, 1);
-    m_inFrame->buf[0] = av_buffer_create(source, size_t(inSize), keep_buffer, nullptr, AV_BUFFER_FLAG_READONLY);
+    const auto* source = static_cast<const uint8_t*>(pixels);
     m_outFrame->buf[0] = av_buffer_pool_get(m_pictureBuffer.get());
     int result = AVERROR(ENOMEM);
-    if (m_inFrame->buf[0] && m_outFrame->buf[0]) {
+    if (m_outFrame->buf[0]) {
         av_image_fill_arrays(m_outFrame->data, m_outFrame->linesize, m_outFrame->buf[0]->data, outFormat, m_width,
                              m_height, PICTURE_ALIGN);
         if (outFormat == AV_PIX_FMT_PAL8) fill_bgr8_palette(m_outFrame->data[1]);
         result = m_splitConverter.isOpen() ? m_splitConverter.convert(source, m_outFrame.get())
-                                           : sws_scale_frame(m_swsContext.get(), m_outFrame.get(), m_inFrame.get());
+                                           : convertDirectly(source);
     }
-    av_buffer_unref(&m_inFrame->buf[0]);
     if (result < 0) {
         av_buffer_unref(&m_outFrame->buf[0]);
         log(LOG_ERROR, "QelFFmpegWriter: Error converting image format: %s", ffmpeg_error_text(result));
         return false;
     }
     return true;
+}
+
+int FFWriter::convertDirectly(const uint8_t* pixels) {
+    const auto inFormat = AVPixelFormat(m_inPixelFormat);
+    auto* source = const_cast<uint8_t*>(pixels);
+    av_image_fill_arrays(m_inFrame->data, m_inFrame->linesize, source, inFormat, m_width, m_height, 1);
+    // The converter's threaded interface takes reference-counted frames; the
+    // host's pixels are lent to it, not copied.
+    const int inSize = av_image_get_buffer_size(inFormat, m_width, m_height, 1);
+    m_inFrame->buf[0] = av_buffer_create(source, size_t(inSize), keep_buffer, nullptr, AV_BUFFER_FLAG_READONLY);
+    if (!m_inFrame->buf[0]) return AVERROR(ENOMEM);
+    const int result = sws_scale_frame(m_swsContext.get(), m_outFrame.get(), m_inFrame.get());
+    av_buffer_unref(&m_inFrame->buf[0]);
+    return result;
 }
