@@ -1,7 +1,7 @@
-// Renders of a known tone through FFWriter, and a decoder that reads the
-// resulting file back with FFmpeg's own demuxers and decoders.
+// Renders of a known tone through FFWriter; files are read back by probe::read.
 #pragma once
 
+#include "common/media_probe.h"
 #include "plugin/messages.h"
 #include "writer/FFWriter.h"
 
@@ -73,31 +73,6 @@ WriterSettings settingsFor(const RenderJob& job);
 int64_t sliceStart(int64_t frame, int rate, double fps);
 RenderResult render(const RenderJob& job, const std::string& path);
 
-struct DecodedFile {
-    bool ok = false;
-    std::string error;
-    int audioStreamIndex = -1;
-    int rate = 0;
-    int channels = 0;
-    uint64_t channelMask = 0;
-    std::string codec;
-    int frameSize = 0;
-    int initialPadding = 0;
-    int trailingPadding = 0;
-    // Per channel, as doubles in [-1, 1), from sample `firstKept` on.
-    std::vector<std::vector<double>> samples;
-    int64_t firstKept = 0;
-    int64_t count = 0;
-    int64_t decodedSamples() const { return count; }
-    double audioStart = 0;  // first audio timestamp, seconds
-    // End of the last audio packet as the container stores it, in samples.
-    int64_t audioEndSamples = 0;
-    double audioSeconds() const { return rate ? double(decodedSamples()) / rate : 0; }
-    int videoFrames = 0;
-    double videoEnd = 0;  // end of the last video frame, seconds
-};
-// Long files keep only the samples from `keepFrom` on; all are counted.
-DecodedFile decodeFile(const std::string& path, int64_t keepFrom = 0);
 
 // Normalised correlation of `decoded` with a sine of `frequency` Hz at `rate`,
 // best over phase: 1 for a clean tone, near 0 when the tone is absent.

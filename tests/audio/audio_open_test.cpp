@@ -43,13 +43,13 @@ TEST(AudioOpen, HostRateTheEncoderLacksBecomesTheNearestWithAWarning) {
     EXPECT_TRUE(logged("QelFFmpegWriter: Requested sampling rate (44100Hz) unsupported, using 48000Hz instead.",
                        LOG_WARNING));
 
-    const DecodedFile file = decodeFile(path);
-    ASSERT_TRUE(file.ok) << file.error;
-    EXPECT_EQ(file.rate, 48000);
+    const probe::File file = probe::read(path);
+    ASSERT_TRUE(file.opened) << file.error_text();
+    EXPECT_EQ(file.sample_rate, 48000);
     // Resampled, so counted at the new rate; the resampler's last samples are in too.
     const double expected = double(result.samplesSent) * 48000.0 / 44100.0;
-    EXPECT_NEAR(double(file.decodedSamples()), expected, 2.0);
-    EXPECT_LT(std::abs(file.audioSeconds() - file.videoEnd), 1.0 / job.fps);
+    EXPECT_NEAR(double(file.audio_samples), expected, 2.0);
+    EXPECT_LT(std::abs(file.audio_seconds() - file.video_seconds), 1.0 / job.fps);
     for (int channel = 0; channel < 2; ++channel)
         EXPECT_GT(toneCorrelation(file.samples[size_t(channel)], job.host.frequency(channel), 48000), 0.98);
 }
@@ -146,21 +146,21 @@ TEST(AudioOpen, MoreHostChannelsThanTwoAreMixedIntoTwo) {
         ASSERT_TRUE(result.opened) << c.codec << ": " << (g_logged.empty() ? "" : g_logged.back().text);
         EXPECT_TRUE(result.allWritten);
 
-        const DecodedFile file = decodeFile(path);
-        ASSERT_TRUE(file.ok) << file.error;
-        ASSERT_EQ(file.channels, 2) << c.codec;
-        EXPECT_GE(file.decodedSamples(), result.samplesSent) << c.codec;
+        const probe::File file = probe::read(path);
+        ASSERT_TRUE(file.opened) << file.error_text();
+        ASSERT_EQ(file.samples.size(), 2u) << c.codec;
+        EXPECT_GE(file.audio_samples, result.samplesSent) << c.codec;
         for (int host = 0; host < c.hostChannels; ++host) {
             const double frequency = job.host.frequency(host);
-            const double strongest = std::max(toneAmplitude(file.samples[0], frequency, file.rate),
-                                              toneAmplitude(file.samples[1], frequency, file.rate));
+            const double strongest = std::max(toneAmplitude(file.samples[0], frequency, file.sample_rate),
+                                              toneAmplitude(file.samples[1], frequency, file.sample_rate));
             EXPECT_GT(strongest, 0.1 * job.host.amplitude) << c.codec << ": host channel " << host;
         }
         // Left and right stay apart: host channel 0 is mostly on the left, 1 on the right.
-        EXPECT_GT(toneAmplitude(file.samples[0], job.host.frequency(0), file.rate),
-                  10 * toneAmplitude(file.samples[1], job.host.frequency(0), file.rate));
-        EXPECT_GT(toneAmplitude(file.samples[1], job.host.frequency(1), file.rate),
-                  10 * toneAmplitude(file.samples[0], job.host.frequency(1), file.rate));
+        EXPECT_GT(toneAmplitude(file.samples[0], job.host.frequency(0), file.sample_rate),
+                  10 * toneAmplitude(file.samples[1], job.host.frequency(0), file.sample_rate));
+        EXPECT_GT(toneAmplitude(file.samples[1], job.host.frequency(1), file.sample_rate),
+                  10 * toneAmplitude(file.samples[0], job.host.frequency(1), file.sample_rate));
     }
 }
 
@@ -181,11 +181,11 @@ TEST(AudioOpen, StereoWithTwoHostChannelsOpensWithEveryStereoEncoder) {
         const std::string path = outputPath(std::string("stereo_two_") + c.codec, c.extension);
         const RenderResult result = render(job, path);
         ASSERT_TRUE(result.opened) << c.codec << ": " << (g_logged.empty() ? "" : g_logged.back().text);
-        const DecodedFile file = decodeFile(path);
-        ASSERT_TRUE(file.ok) << file.error;
-        ASSERT_EQ(file.channels, 2) << c.codec;
-        EXPECT_GT(toneCorrelation(file.samples[0], job.host.frequency(0), file.rate), 0.98) << c.codec;
-        EXPECT_GT(toneCorrelation(file.samples[1], job.host.frequency(1), file.rate), 0.98) << c.codec;
+        const probe::File file = probe::read(path);
+        ASSERT_TRUE(file.opened) << file.error_text();
+        ASSERT_EQ(file.samples.size(), 2u) << c.codec;
+        EXPECT_GT(toneCorrelation(file.samples[0], job.host.frequency(0), file.sample_rate), 0.98) << c.codec;
+        EXPECT_GT(toneCorrelation(file.samples[1], job.host.frequency(1), file.sample_rate), 0.98) << c.codec;
     }
 }
 
@@ -199,11 +199,11 @@ TEST(AudioOpen, ManyPlanarChannelsKeepTheirOrder) {
     const RenderResult result = render(job, path);
     ASSERT_TRUE(result.opened) << (g_logged.empty() ? "" : g_logged.back().text);
     EXPECT_TRUE(result.allWritten);
-    const DecodedFile file = decodeFile(path);
-    ASSERT_TRUE(file.ok) << file.error;
-    ASSERT_EQ(file.channels, 10);
+    const probe::File file = probe::read(path);
+    ASSERT_TRUE(file.opened) << file.error_text();
+    ASSERT_EQ(file.samples.size(), 10u);
     for (int channel = 0; channel < 10; ++channel)
-        EXPECT_GT(toneCorrelation(file.samples[size_t(channel)], job.host.frequency(channel), file.rate), 0.95)
+        EXPECT_GT(toneCorrelation(file.samples[size_t(channel)], job.host.frequency(channel), file.sample_rate), 0.95)
             << "channel " << channel;
 }
 

@@ -56,11 +56,11 @@ TEST_F(AudioPath, FixedFrameSizeEncodesWholeFramesAndKeepsTheRest) {
 
     // The 131 kept at the end went out as a short last frame (the decoder
     // gives it whole; the container's timestamps say where it ends).
-    const DecodedFile file = decodeFile(m_path);
-    ASSERT_TRUE(file.ok) << file.error;
-    EXPECT_NEAR(double(file.audioEndSamples), double(m_sent), MILLISECOND);
-    EXPECT_GE(file.decodedSamples(), m_sent);
-    EXPECT_LE(file.decodedSamples(), m_sent + 1024);
+    const probe::File file = probe::read(m_path);
+    ASSERT_TRUE(file.opened) << file.error_text();
+    EXPECT_NEAR(double(file.audio_end_samples), double(m_sent), MILLISECOND);
+    EXPECT_GE(file.audio_samples, m_sent);
+    EXPECT_LE(file.audio_samples, m_sent + 1024);
 }
 
 TEST_F(AudioPath, EncoderWithoutFrameSizeTakesEachBlockWhole) {
@@ -73,9 +73,9 @@ TEST_F(AudioPath, EncoderWithoutFrameSizeTakesEachBlockWhole) {
     EXPECT_TRUE(write(7));
     EXPECT_EQ(m_writer.audioSampleCount(), 3210);
     EXPECT_TRUE(m_writer.close());
-    const DecodedFile file = decodeFile(m_path);
-    ASSERT_TRUE(file.ok) << file.error;
-    EXPECT_EQ(file.decodedSamples(), 3210);
+    const probe::File file = probe::read(m_path);
+    ASSERT_TRUE(file.opened) << file.error_text();
+    EXPECT_EQ(file.audio_samples, 3210);
 }
 
 TEST_F(AudioPath, TailShorterThanOneFrameReachesTheFile) {
@@ -105,12 +105,12 @@ TEST_F(AudioPath, TailShorterThanOneFrameReachesTheFile) {
         ASSERT_TRUE(writer.writeAudio(block.data(), int64_t(block.size()))) << c.codec;
         EXPECT_TRUE(writer.close());
 
-        const DecodedFile file = decodeFile(path);
-        ASSERT_TRUE(file.ok) << file.error;
-        EXPECT_GE(file.decodedSamples(), 700) << c.codec;
-        EXPECT_LE(file.decodedSamples(), 700 + c.decodedSlack) << c.codec;
+        const probe::File file = probe::read(path);
+        ASSERT_TRUE(file.opened) << file.error_text();
+        EXPECT_GE(file.audio_samples, 700) << c.codec;
+        EXPECT_LE(file.audio_samples, 700 + c.decodedSlack) << c.codec;
         if (c.exactEnd) {
-            EXPECT_NEAR(double(file.audioEndSamples), 700.0, MILLISECOND) << c.codec;
+            EXPECT_NEAR(double(file.audio_end_samples), 700.0, MILLISECOND) << c.codec;
         }
     }
 }
@@ -124,9 +124,9 @@ TEST_F(AudioPath, TwentyFourBitHostAudioKeepsItsLowBits) {
     ASSERT_TRUE(write(1602));
     ASSERT_TRUE(m_writer.close());
 
-    const DecodedFile file = decodeFile(m_path);
-    ASSERT_TRUE(file.ok) << file.error;
-    ASSERT_EQ(file.decodedSamples(), m_sent);
+    const probe::File file = probe::read(m_path);
+    ASSERT_TRUE(file.opened) << file.error_text();
+    ASSERT_EQ(file.audio_samples, m_sent);
     const std::vector<uint8_t> sent = job.host.block(0, m_sent);
     const int32_t* samples = reinterpret_cast<const int32_t*>(sent.data());
     for (int64_t n = 0; n < m_sent; ++n) {
@@ -144,11 +144,11 @@ TEST_F(AudioPath, EightBitHostAudioIsCenteredOnSilence) {
     ASSERT_TRUE(open(job, "u8_host"));
     ASSERT_TRUE(write(4800));
     ASSERT_TRUE(m_writer.close());
-    const DecodedFile file = decodeFile(m_path);
-    ASSERT_TRUE(file.ok) << file.error;
+    const probe::File file = probe::read(m_path);
+    ASSERT_TRUE(file.opened) << file.error_text();
     for (int channel = 0; channel < 2; ++channel) {
-        EXPECT_GT(toneCorrelation(file.samples[size_t(channel)], job.host.frequency(channel), file.rate), 0.99);
-        EXPECT_NEAR(toneAmplitude(file.samples[size_t(channel)], job.host.frequency(channel), file.rate),
+        EXPECT_GT(toneCorrelation(file.samples[size_t(channel)], job.host.frequency(channel), file.sample_rate), 0.99);
+        EXPECT_NEAR(toneAmplitude(file.samples[size_t(channel)], job.host.frequency(channel), file.sample_rate),
                     job.host.amplitude, 0.01);
     }
 }
@@ -172,9 +172,9 @@ TEST_F(AudioPath, DrainingTwiceLosesNothing) {
     EXPECT_TRUE(m_writer.writeAudio(nullptr, 0));
     EXPECT_TRUE(m_writer.writeAudio(nullptr, 0));
     EXPECT_TRUE(m_writer.close());
-    const DecodedFile file = decodeFile(m_path);
-    ASSERT_TRUE(file.ok) << file.error;
-    EXPECT_NEAR(double(file.audioEndSamples), 3000.0, MILLISECOND);
+    const probe::File file = probe::read(m_path);
+    ASSERT_TRUE(file.opened) << file.error_text();
+    EXPECT_NEAR(double(file.audio_end_samples), 3000.0, MILLISECOND);
 }
 
 TEST_F(AudioPath, AfterAnAudioFailureFurtherCallsFailWithAMessage) {
@@ -192,9 +192,9 @@ TEST_F(AudioPath, AfterAnAudioFailureFurtherCallsFailWithAMessage) {
     EXPECT_EQ(g_logged.front().level, LOG_ERROR);
     EXPECT_TRUE(m_writer.close());
 
-    const DecodedFile file = decodeFile(m_path);
-    ASSERT_TRUE(file.ok) << file.error;
-    EXPECT_NEAR(double(file.audioEndSamples), 1601.0, MILLISECOND);
+    const probe::File file = probe::read(m_path);
+    ASSERT_TRUE(file.opened) << file.error_text();
+    EXPECT_NEAR(double(file.audio_end_samples), 1601.0, MILLISECOND);
 }
 
 TEST_F(AudioPath, WriterDestroyedWhileOpenStillWritesItsLastSamples) {
@@ -208,9 +208,9 @@ TEST_F(AudioPath, WriterDestroyedWhileOpenStillWritesItsLastSamples) {
         const std::vector<uint8_t> block = job.host.block(0, 3000);
         ASSERT_TRUE(writer.writeAudio(block.data(), int64_t(block.size())));
     }
-    const DecodedFile file = decodeFile(path);
-    ASSERT_TRUE(file.ok) << file.error;
-    EXPECT_NEAR(double(file.audioEndSamples), 3000.0, MILLISECOND);
+    const probe::File file = probe::read(path);
+    ASSERT_TRUE(file.opened) << file.error_text();
+    EXPECT_NEAR(double(file.audio_end_samples), 3000.0, MILLISECOND);
 }
 
 TEST_F(AudioPath, WriterReopenedForAnotherOutputStartsAfresh) {
@@ -239,14 +239,14 @@ TEST_F(AudioPath, WriterReopenedForAnotherOutputStartsAfresh) {
     }
     ASSERT_TRUE(m_writer.close());
 
-    const DecodedFile firstFile = decodeFile(m_path);
-    ASSERT_TRUE(firstFile.ok);
-    EXPECT_EQ(firstFile.decodedSamples(), 48000);
-    const DecodedFile secondFile = decodeFile(path);
-    ASSERT_TRUE(secondFile.ok);
-    ASSERT_EQ(secondFile.channels, 10);
-    EXPECT_GE(secondFile.decodedSamples(), sent);
-    EXPECT_LE(secondFile.decodedSamples(), sent + 2048);  // vorbis's long block
+    const probe::File firstFile = probe::read(m_path);
+    ASSERT_TRUE(firstFile.opened);
+    EXPECT_EQ(firstFile.audio_samples, 48000);
+    const probe::File secondFile = probe::read(path);
+    ASSERT_TRUE(secondFile.opened);
+    ASSERT_EQ(secondFile.samples.size(), 10u);
+    EXPECT_GE(secondFile.audio_samples, sent);
+    EXPECT_LE(secondFile.audio_samples, sent + 2048);  // vorbis's long block
     for (int channel = 0; channel < 10; ++channel)
         EXPECT_GT(toneCorrelation(secondFile.samples[size_t(channel)], second.host.frequency(channel), 44100), 0.95);
 }

@@ -87,7 +87,7 @@ TEST_F(QelhostRender, TheDefaultClipIsH264HighAt1080pWithStereoSound) {
     EXPECT_EQ(audio->channels, 2);
     EXPECT_EQ(audio->sample_rate, 48000);
     EXPECT_NEAR(double(file.audio_samples) / 48000, 1.0, 0.03);
-    EXPECT_EQ(file.errors, 0);
+    EXPECT_TRUE(file.errors.empty()) << file.error_text();
 
     // Faststart: the index stands in front of the media.
     const std::vector<std::string> atoms = top_level_atoms(dir + "/out/demo.mp4");
@@ -126,7 +126,7 @@ TEST_F(QelhostRender, AnInputClipKeepsItsFramesAndDuration) {
         ASSERT_NE(file.first(AVMEDIA_TYPE_AUDIO), nullptr);
         EXPECT_EQ(file.first(AVMEDIA_TYPE_AUDIO)->sample_rate, 44100);
         EXPECT_NEAR(double(file.audio_samples) / 44100, file.video_seconds, 0.03);
-        EXPECT_EQ(file.errors, 0);
+        EXPECT_TRUE(file.errors.empty()) << file.error_text();
     }
 }
 

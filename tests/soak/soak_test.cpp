@@ -91,7 +91,7 @@ TEST_F(Soak, FiveInstancesTwoHundredOutputs) {
         for (const std::string& file : files) {
             const probe::File movie = probe::read(file);
             ASSERT_TRUE(movie.opened) << file;
-            EXPECT_EQ(movie.errors, 0) << file;
+            EXPECT_TRUE(movie.errors.empty()) << movie.error_text() << file;
             EXPECT_EQ(movie.video_frames, FRAMES_PER_OUTPUT) << file;
             // All the sound sent, plus at most AAC's priming and padding.
             EXPECT_GE(movie.audio_samples, FRAMES_PER_OUTPUT * 1920) << file;

@@ -67,7 +67,7 @@ TEST_P(Matrix, DecodesEveryFrameAsWritten) {
 
     const probe::File file = decode_file(path, cell.checkColour ? COLOUR_EVERY : 0);
     ASSERT_TRUE(file.opened);
-    EXPECT_EQ(file.errors, 0);
+    EXPECT_TRUE(file.errors.empty()) << file.error_text();
     ASSERT_EQ(int(file.frames.size()), FRAMES);
     for (int i = 1; i < FRAMES; ++i) EXPECT_LT(file.frames[i - 1].pts, file.frames[i].pts) << "frame " << i;
     EXPECT_TRUE(file.frames[0].key);

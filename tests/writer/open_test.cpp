@@ -195,7 +195,7 @@ TEST_F(Open, WithoutTimecodeNoTagIsWritten) {
     write_frames(5, 64, 48, nullptr);
     writer.close();
     const probe::File file = decode_file(dir + "/clip.mov");
-    EXPECT_EQ(file.errors, 0);
+    EXPECT_TRUE(file.errors.empty()) << file.error_text();
     EXPECT_EQ(file.frames.size(), 5u);
     EXPECT_EQ(file.tag("timecode"), "");
 }

@@ -14,18 +14,10 @@ namespace writer_test {
 namespace {
 
 std::vector<Message> g_messages;
-int g_decoderErrors = 0;
-bool g_countDecoderErrors = false;
 
-void ffmpeg_log(void* object, int level, const char* format, va_list args) {
-    if (g_countDecoderErrors && level <= AV_LOG_ERROR) ++g_decoderErrors;
-    if (level > AV_LOG_WARNING) return;
-    av_log_default_callback(object, level, format, args);
-}
-
+// av_dump_format and the encoders' chatter would drown the test output.
 struct QuietFFmpeg {
-    // av_dump_format and the encoders' chatter would drown the test output.
-    QuietFFmpeg() { av_log_set_callback(ffmpeg_log); }
+    QuietFFmpeg() { av_log_set_callback(probe::detail::log_line); }
 } g_quiet;
 
 }  // namespace
@@ -89,12 +81,10 @@ WriterSettings video_settings(const char* container, const char* codec, int widt
 }
 
 probe::File decode_file(const std::string& path, int rgbEvery) {
-    g_decoderErrors = 0;
-    g_countDecoderErrors = true;
-    probe::File file = probe::read(path, false, rgbEvery);
-    g_countDecoderErrors = false;
-    file.errors += g_decoderErrors;
-    return file;
+    probe::Options options;
+    options.rgb_every = rgbEvery;
+    options.log_errors = true;
+    return probe::read(path, options);
 }
 
 double level_error(const std::vector<uint16_t>& decodedRgb, const std::vector<uint16_t>& hostPicture, int width,
