@@ -82,23 +82,6 @@ TEST_F(CatalogueTest, MovOffersLibx264FirstAndEveryEncoderOnce) {
     EXPECT_TRUE(state.audio_encoders[1].is_default);
 }
 
-TEST_F(CatalogueTest, ContainerChangeStandsOnTheFirstEncoderOfTheDefaultCodec) {
-    build_catalogue(state);
-    for (const char* container : {"mov", "mp4"}) {
-        SCOPED_TRACE(container);
-        set_control(&Controls::m_container, index_of_container(container));
-        on_control_changed(state, CHANGE_CONTAINER);
-        // Later H.264 encoders here are hardware ones that cannot open without
-        // their device; the reset must land on libx264.
-        EXPECT_STREQ(selected_video_encoder(state), "libx264");
-        EXPECT_STREQ(selected_audio_encoder(state), "aac");
-        EXPECT_STREQ(state.video_profiles[control(&Controls::m_videoProfile)].label, "High");
-        EXPECT_STREQ(state.audio_profiles[control(&Controls::m_audioProfile)].label, "AAC-Low");
-        EXPECT_STREQ(state.extension, container);
-        EXPECT_FALSE(state.pixel_formats.empty());
-    }
-}
-
 TEST_F(CatalogueTest, NoEntryRowsAreAddedOnce) {
     EncoderList list;
     add_encoders(0, list, true, true, false);
@@ -187,28 +170,4 @@ TEST_F(CatalogueTest, EncoderIndexBeyondTheListKeepsProfilesButEmptiesPixelForma
     set_control(&Controls::m_audioEncoder, 0);
     select_audio_encoder(state, false);
     EXPECT_TRUE(state.audio_profiles.empty());
-}
-
-TEST_F(CatalogueTest, FirstFillStandsOnTheFirstContainerAndRestoreRunsOnce) {
-    build_catalogue(state);
-    ASSERT_FALSE(state.containers.empty());
-    EXPECT_STREQ(state.extension, "amv");
-    EXPECT_STREQ(state.video_encoders[0].name, NO_VIDEO_TEXT);
-    EXPECT_STREQ(state.video_encoders[1].name, "amv");
-
-    // The host restores a stored project: mp4 with libx264 and aac.
-    set_control(&Controls::m_container, index_of_container("mp4"));
-    set_control(&Controls::m_videoEncoder, 1);
-    set_control(&Controls::m_audioEncoder, 1);
-    restore_selection(state);
-    EXPECT_TRUE(state.lists_restored);
-    EXPECT_STREQ(state.extension, "mp4");
-    EXPECT_STREQ(selected_video_encoder(state), "libx264");
-    EXPECT_EQ(control(&Controls::m_videoEncoder), 1);
-    EXPECT_EQ(state.video_profiles.size(), 6u);
-
-    set_control(&Controls::m_container, index_of_container("dv"));
-    restore_selection(state);  // already restored: nothing changes
-    EXPECT_STREQ(state.extension, "mp4");
-    EXPECT_STREQ(selected_video_encoder(state), "libx264");
 }

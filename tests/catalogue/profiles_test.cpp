@@ -63,22 +63,6 @@ TEST(Profiles, UnknownOrMissingEncoder) {
     EXPECT_TRUE(profiles.empty());
 }
 
-TEST(Profiles, TableLookupsTheWriterMakes) {
-    const ProfileOptionRow* row = find_profile_option("libx264", "High10");
-    ASSERT_NE(row, nullptr);
-    EXPECT_STREQ(row->option, "profile");
-    EXPECT_STREQ(row->value, "high10");
-    EXPECT_EQ(find_profile_option("libx264rgb", "High"), nullptr);
-    EXPECT_EQ(find_profile_option("libx264", "high"), nullptr);  // labels compare exactly
-    row = find_profile_option("aac", "AAC-Low");
-    ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row->option, nullptr);
-    EXPECT_EQ(row->profile, FF_PROFILE_AAC_LOW);
-    row = find_profile_option("libfdk_aac", "AAC-HE V2");
-    ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row->profile, FF_PROFILE_AAC_HE_V2);
-}
-
 TEST(PixelFormats, EncodersOwnListOrTheSixteenFallbacks) {
     ChoiceList formats;
     list_pixel_formats("libx264", formats);

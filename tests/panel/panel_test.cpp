@@ -5,11 +5,8 @@
 #include "host/harness/panel_view.h"
 #include "host/harness/render.h"
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
+#include "common/media_probe.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -301,15 +298,11 @@ TEST_F(Panel, StoredIndicesSurviveRestoreAndTheRenderUsesThem) {
     const std::string file = dir + "/restored.mov";
     qelhost::TestPatternClip clip({32, 24, 4, 25, 2, qelhost::AudioClip::tone(), {}});
     ASSERT_TRUE(qelhost::render(*host, clip, to(file)).ok());
-    AVFormatContext* input = nullptr;
-    ASSERT_EQ(avformat_open_input(&input, file.c_str(), nullptr, nullptr), 0);
-    ASSERT_GE(avformat_find_stream_info(input, nullptr), 0);
-    std::vector<std::string> codecs;
-    for (unsigned i = 0; i < input->nb_streams; ++i)
-        codecs.push_back(avcodec_get_name(input->streams[i]->codecpar->codec_id));
-    avformat_close_input(&input);
-    EXPECT_NE(std::find(codecs.begin(), codecs.end(), "mpeg4"), codecs.end());
-    EXPECT_NE(std::find(codecs.begin(), codecs.end(), "pcm_s16le"), codecs.end());
+    const probe::File written = probe::read(file);
+    ASSERT_EQ(written.count(AVMEDIA_TYPE_VIDEO), 1);
+    ASSERT_EQ(written.count(AVMEDIA_TYPE_AUDIO), 1);
+    EXPECT_EQ(written.first(AVMEDIA_TYPE_VIDEO)->codec, "mpeg4");
+    EXPECT_EQ(written.first(AVMEDIA_TYPE_AUDIO)->codec, "pcm_s16le");
 }
 
 TEST(PanelGrid, DrawsEachControlAtItsColumnAndMarksDisabledOnes) {
