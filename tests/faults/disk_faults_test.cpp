@@ -1,7 +1,7 @@
 // What a disk does to an output: full, not writable, a size limit reached in
 // the middle. The request fails with the module's message, the next output
 // with another path works, and nothing is left open.
-#include "fd_count.h"
+#include "common/fd_count.h"
 #include "leak_check.h"
 #include "fault_requests.h"
 

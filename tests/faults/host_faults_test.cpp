@@ -1,7 +1,7 @@
 // What a host may get wrong: no sound, no pixels, a picture that changes
 // size, control values outside every range, a missing suite. Each gets a
 // message or a documented fallback; none crashes.
-#include "fd_count.h"
+#include "common/fd_count.h"
 #include "fault_requests.h"
 
 #include <climits>

@@ -2,7 +2,7 @@
 // miscounts what it delivered, and stored choices that point past the lists.
 // The sound keeps pace with the pictures, padded with silence; nothing is
 // read outside the module's buffer; the module says what it cannot do.
-#include "fd_count.h"
+#include "common/fd_count.h"
 #include "requests/request_fixture.h"
 
 #include <cmath>

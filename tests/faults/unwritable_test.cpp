@@ -1,7 +1,7 @@
 // A folder the user may not write to, and what repeated disk faults leave
 // behind. Tests run as root, which ignores permission bits: the read-only
 // folder is tried in a child that first becomes an ordinary user ("nobody").
-#include "fd_count.h"
+#include "common/fd_count.h"
 #include "leak_check.h"
 #include "fault_requests.h"
 

@@ -58,10 +58,7 @@ TEST_P(Matrix, DecodesEveryFrameAsWritten) {
     settings.videoBitRate = cell.bitRate;
     ASSERT_TRUE(writer.open(path.c_str(), &settings));
 
-    for (int i = 0; i < FRAMES; ++i) {
-        const std::vector<uint16_t> picture = host_picture(cell.width, cell.height, channels, i);
-        ASSERT_TRUE(writer.writeVideoFrame(picture.data(), nullptr, 0, i == 0 || i == FORCED_KEY, "01:00:00:00"));
-    }
+    ASSERT_TRUE(write_frames(writer, FRAMES, cell.width, cell.height, channels, "01:00:00:00", FORCED_KEY));
     ASSERT_TRUE(writer.close());
     EXPECT_FALSE(writer.isOpen());
 

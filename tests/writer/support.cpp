@@ -56,6 +56,15 @@ std::vector<uint16_t> host_picture(int width, int height, int channels, int fram
     return pixels;
 }
 
+bool write_frames(FFWriter& writer, int count, int width, int height, int channels, const char* timecode,
+                  int forcedKey) {
+    for (int i = 0; i < count; ++i) {
+        const std::vector<uint16_t> picture = host_picture(width, height, channels, i);
+        if (!writer.writeVideoFrame(picture.data(), nullptr, 0, i == 0 || i == forcedKey, timecode)) return false;
+    }
+    return true;
+}
+
 std::string scratch_dir(const std::string& name) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::path(QEL_BUILD_DIR) / "test_writer_files" / name;

@@ -29,6 +29,10 @@ int count_logged(const std::string& text);
 // Soft gradients that stay away from black and white, shifted per frame.
 std::vector<uint16_t> host_picture(int width, int height, int channels, int frame);
 
+// Writes frames 0..count-1 of host_picture; frame 0 and `forcedKey` asked as key frames.
+bool write_frames(FFWriter& writer, int count, int width = 64, int height = 48, int channels = 4,
+                  const char* timecode = "01:00:00:00", int forcedKey = 0);
+
 // A fresh directory under the build tree for one test's files.
 std::string scratch_dir(const std::string& name);
 bool file_exists(const std::string& path);
