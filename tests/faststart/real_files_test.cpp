@@ -2,6 +2,8 @@
 // end, checked with FFmpeg's decoders and probe.
 #include "movie_files.h"
 
+#include "common/run.h"
+
 #include "writer/FFWriter.h"
 
 extern "C" {
@@ -9,42 +11,23 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
-#include <array>
 #include <cmath>
-#include <sys/wait.h>
 #include <vector>
 
 namespace {
-
-struct Result {
-    int status;
-    std::string output;
-};
-
-Result run(const std::string& command) {
-    Result r{-1, {}};
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return r;
-    std::array<char, 4096> chunk;
-    size_t n;
-    while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) r.output.append(chunk.data(), n);
-    const int status = pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
 
 std::string shell_quoted(const std::string& path) { return "'" + path + "'"; }
 
 // Every decoded video frame and audio packet, with its checksum.
 std::string frame_md5(const std::string& path) {
-    const Result r = run("ffmpeg -nostdin -v error -i " + shell_quoted(path) + " -map 0:v -map 0:a -f framemd5 -");
-    EXPECT_EQ(r.status, 0) << r.output;
-    return r.output;
+    const CommandResult r = run_command("ffmpeg -nostdin -v error -i " + shell_quoted(path) + " -map 0:v -map 0:a -f framemd5 -");
+    EXPECT_EQ(r.status, 0) << r.out;
+    return r.out;
 }
 
 std::string stream_list(const std::string& path) {
-    return run("ffprobe -v error -show_entries stream=codec_type:stream_tags=timecode -of csv=p=0 " + shell_quoted(path))
-        .output;
+    return run_command("ffprobe -v error -show_entries stream=codec_type:stream_tags=timecode -of csv=p=0 " + shell_quoted(path))
+        .out;
 }
 
 // Three seconds of a moving 16-bit picture and a stereo tone through the
@@ -121,11 +104,11 @@ TEST_P(RealMovie, DecodesIdenticallyAndPlaysFromItsHead) {
         Bytes bytes = read_file(path);
         bytes.resize(bytes.size() / 20);
         write_file(cut, bytes);
-        return run("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + shell_quoted(cut));
+        return run_command("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + shell_quoted(cut));
     };
-    const Result converted = head(out, dir / "head_out");
-    EXPECT_EQ(converted.status, 0) << converted.output;
-    EXPECT_EQ(converted.output, "audio\nvideo\ndata\n") << "the writer puts audio first";
+    const CommandResult converted = head(out, dir / "head_out");
+    EXPECT_EQ(converted.status, 0) << converted.out;
+    EXPECT_EQ(converted.out, "audio\nvideo\ndata\n") << "the writer puts audio first";
     EXPECT_NE(head(in, dir / "head_in").status, 0) << "without faststart the head alone cannot be probed";
 }
 
@@ -137,19 +120,19 @@ TEST(QelhostFaststart, ExitsZeroOnlyWhenTheConversionSucceeded) {
     const std::string in = dir / "in.mov", out = dir / "out.mov";
     write_file(in, cat({ftyp(), atom("mdat", media(100)), moov({trak(stco({28}))})}));
 
-    const Result ok = run(qelhost + shell_quoted(in) + " " + shell_quoted(out));
-    EXPECT_EQ(ok.status, 0) << ok.output;
-    EXPECT_NE(ok.output.find("QelFFmpegWriter: faststart conversion: patching stco atom..."), std::string::npos);
+    const CommandResult ok = run_command(qelhost + shell_quoted(in) + " " + shell_quoted(out));
+    EXPECT_EQ(ok.status, 0) << ok.out;
+    EXPECT_NE(ok.out.find("QelFFmpegWriter: faststart conversion: patching stco atom..."), std::string::npos);
     EXPECT_EQ(types_of(top_level(read_file(out))), (std::vector<std::string>{"ftyp", "moov", "mdat"}));
 
-    const Result again = run(qelhost + shell_quoted(out) + " " + shell_quoted(dir / "again.mov"));
+    const CommandResult again = run_command(qelhost + shell_quoted(out) + " " + shell_quoted(dir / "again.mov"));
     EXPECT_EQ(again.status, 1);
-    EXPECT_NE(again.output.find("QelFFmpegWriter: last atom in file was not a moov atom. File <" + out + ">"),
+    EXPECT_NE(again.out.find("QelFFmpegWriter: last atom in file was not a moov atom. File <" + out + ">"),
               std::string::npos)
-        << again.output;
+        << again.out;
     EXPECT_FALSE(exists(dir / "again.mov"));
 
-    EXPECT_NE(run(qelhost + shell_quoted(in)).status, 0) << "both names are needed";
+    EXPECT_NE(run_command(qelhost + shell_quoted(in)).status, 0) << "both names are needed";
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include "common/run.h"
+
 extern "C" {
 #include <libavutil/log.h>
 }
@@ -122,14 +124,9 @@ double level_error(const std::vector<uint16_t>& decodedRgb, const std::vector<ui
 }
 
 std::string probe_field_order(const std::string& path) {
-    const std::string command =
-        "ffprobe -v error -select_streams v:0 -show_entries stream=field_order -of csv=p=0 '" + path + "'";
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-        pclose(pipe);
-    }
+    std::string output =
+        run_command("ffprobe -v error -select_streams v:0 -show_entries stream=field_order -of csv=p=0 '" + path + "'")
+            .out;
     while (!output.empty() && (output.back() == '\n' || output.back() == '\r' || output.back() == ','))
         output.pop_back();
     return output;
