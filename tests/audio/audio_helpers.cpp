@@ -4,22 +4,6 @@
 #include <cstring>
 #include <filesystem>
 
-std::vector<LoggedMessage> g_logged;
-
-void captureLog(int32_t level, const char* text) { g_logged.push_back({level, text}); }
-
-bool logged(const std::string& text, int32_t level) {
-    for (const LoggedMessage& message : g_logged)
-        if (message.level == level && message.text == text) return true;
-    return false;
-}
-
-bool loggedContaining(const std::string& part, int32_t level) {
-    for (const LoggedMessage& message : g_logged)
-        if (message.level == level && message.text.find(part) != std::string::npos) return true;
-    return false;
-}
-
 double HostAudio::value(int channel, int64_t n) const {
     return amplitude * std::sin(2.0 * M_PI * frequency(channel) * double(n) / rate);
 }
@@ -89,7 +73,7 @@ RenderResult render(const RenderJob& job, const std::string& path) {
     RenderResult result;
     result.path = path;
     FFWriter writer;
-    writer.m_logCallback = captureLog;
+    writer.m_logCallback = keep_message;
     WriterSettings settings = settingsFor(job);
     result.opened = writer.open(path.c_str(), &settings);
     result.outSampleRate = settings.outSampleRate;

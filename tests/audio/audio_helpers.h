@@ -2,6 +2,7 @@
 #pragma once
 
 #include "common/media_probe.h"
+#include "common/writer_log.h"
 #include "plugin/messages.h"
 #include "writer/FFWriter.h"
 
@@ -12,17 +13,6 @@
 extern "C" {
 #include <libavutil/samplefmt.h>
 }
-
-// Messages the writer reported, collected by `captureLog` (the writer's log
-// callback carries no context, so the list is shared).
-struct LoggedMessage {
-    int32_t level;
-    std::string text;
-};
-extern std::vector<LoggedMessage> g_logged;
-void captureLog(int32_t level, const char* text);
-bool logged(const std::string& text, int32_t level);
-bool loggedContaining(const std::string& part, int32_t level);
 
 // A host clip: every channel carries its own sine, so the order of the
 // channels in the file can be told apart.

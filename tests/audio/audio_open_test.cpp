@@ -23,7 +23,7 @@ struct OpenedWriter {
     WriterSettings settings;
     bool opened = false;
     OpenedWriter(const RenderJob& job, const std::string& name) {
-        writer.m_logCallback = captureLog;
+        writer.m_logCallback = keep_message;
         settings = settingsFor(job);
         const std::string path = outputPath(name, job.extension);
         opened = writer.open(path.c_str(), &settings);
@@ -31,7 +31,7 @@ struct OpenedWriter {
 };
 
 TEST(AudioOpen, HostRateTheEncoderLacksBecomesTheNearestWithAWarning) {
-    g_logged.clear();
+    clear_messages();
     RenderJob job = shortJob("webm", "webm", "libopus", AV_SAMPLE_FMT_S16);
     job.videoCodec = "libvpx";
     job.host.rate = 44100;
@@ -63,7 +63,7 @@ TEST(AudioOpen, NearestRateKeepsTheEarlierOfTwoEquallyNear) {
         int expected;
     };
     for (const Case& c : {Case{"libmp3lame", AV_SAMPLE_FMT_S16P, 44100}, Case{"aac", AV_SAMPLE_FMT_FLTP, 48000}}) {
-        g_logged.clear();
+        clear_messages();
         RenderJob job = shortJob("mov", "mov", c.codec, c.format);
         job.host.rate = 46050;
         OpenedWriter opened(job, std::string("rate_tie_") + c.codec);
@@ -78,17 +78,17 @@ TEST(AudioOpen, NearestRateKeepsTheEarlierOfTwoEquallyNear) {
 }
 
 TEST(AudioOpen, RateIsTruncatedAndKeptWhereTheEncoderTakesAny) {
-    g_logged.clear();
+    clear_messages();
     RenderJob job = shortJob("mov", "mov", "pcm_s16le", AV_SAMPLE_FMT_S16);
     job.inRate = 44099.7;
     OpenedWriter opened(job, "rate_any_pcm");
     ASSERT_TRUE(opened.opened);
     EXPECT_EQ(opened.settings.outSampleRate, 44099.0);
-    EXPECT_FALSE(loggedContaining("Requested sampling rate", LOG_WARNING));
+    EXPECT_FALSE(count_logged("Requested sampling rate", LOG_WARNING));
 }
 
 TEST(AudioOpen, SampleFormatTheEncoderLacksFailsNamingTheFormat) {
-    g_logged.clear();
+    clear_messages();
     RenderJob job = shortJob("mp4", "mp4", "aac", AV_SAMPLE_FMT_S16);
     OpenedWriter opened(job, "format_s16_aac");
     EXPECT_FALSE(opened.opened);
@@ -98,17 +98,17 @@ TEST(AudioOpen, SampleFormatTheEncoderLacksFailsNamingTheFormat) {
 TEST(AudioOpen, ChannelsTheResamplerCannotMixFailWithBothMessages) {
     // Ten host channels have no named layout; alac takes at most eight, and
     // nothing says how to mix ten unnamed channels into 7.1.
-    g_logged.clear();
+    clear_messages();
     RenderJob job = shortJob("mov", "mov", "alac", AV_SAMPLE_FMT_S16P);
     job.host.channels = 10;
     OpenedWriter opened(job, "alac_ten_channels");
     EXPECT_FALSE(opened.opened);
-    EXPECT_TRUE(loggedContaining("QelFFmpegWriter: Failed to initialize audio conversion context. ", LOG_ERROR));
+    EXPECT_TRUE(count_logged("QelFFmpegWriter: Failed to initialize audio conversion context. ", LOG_ERROR));
     EXPECT_TRUE(logged("Can't convert audio from s16 to s16p", LOG_PLAIN));
 }
 
 TEST(AudioOpen, UnknownEncoderGivesAFileWithoutSoundSilently) {
-    g_logged.clear();
+    clear_messages();
     RenderJob job = shortJob("mov", "mov", "no_such_encoder", AV_SAMPLE_FMT_S16);
     OpenedWriter opened(job, "unknown_encoder");
     ASSERT_TRUE(opened.opened);
@@ -116,7 +116,7 @@ TEST(AudioOpen, UnknownEncoderGivesAFileWithoutSoundSilently) {
     const std::vector<uint8_t> block = job.host.block(0, 1601);
     EXPECT_FALSE(opened.writer.writeAudio(block.data(), int64_t(block.size())));
     EXPECT_FALSE(opened.writer.writeAudio(nullptr, 0));
-    for (const LoggedMessage& message : g_logged) EXPECT_LT(message.level, LOG_WARNING) << message.text;
+    for (const LoggedMessage& message : kept_messages()) EXPECT_LT(message.level, LOG_WARNING) << message.text;
 }
 
 TEST(AudioOpen, MoreHostChannelsThanTwoAreMixedIntoTwo) {
@@ -136,14 +136,14 @@ TEST(AudioOpen, MoreHostChannelsThanTwoAreMixedIntoTwo) {
                           Case{"matroska", "mkv", "ac3", AV_SAMPLE_FMT_FLTP, 6, true},
                           Case{"matroska", "mkv", "flac", AV_SAMPLE_FMT_S16, 6, true},
                           Case{"matroska", "mkv", "mp2", AV_SAMPLE_FMT_S16, 4, false}}) {
-        g_logged.clear();
+        clear_messages();
         RenderJob job = shortJob(c.container, c.extension, c.codec, c.format);
         job.host.channels = c.hostChannels;
         job.host.amplitude = 0.15;
         job.stereo = c.stereo;
         const std::string path = outputPath(std::string("mixed_") + c.codec, c.extension);
         const RenderResult result = render(job, path);
-        ASSERT_TRUE(result.opened) << c.codec << ": " << (g_logged.empty() ? "" : g_logged.back().text);
+        ASSERT_TRUE(result.opened) << c.codec << ": " << last_message();
         EXPECT_TRUE(result.allWritten);
 
         const probe::File file = probe::read(path);
@@ -174,13 +174,13 @@ TEST(AudioOpen, StereoWithTwoHostChannelsOpensWithEveryStereoEncoder) {
     for (const Case& c : {Case{"mp4", "mp4", "aac", AV_SAMPLE_FMT_FLTP}, Case{"mov", "mov", "libmp3lame", AV_SAMPLE_FMT_FLTP},
                           Case{"webm", "webm", "libopus", AV_SAMPLE_FMT_FLT}, Case{"mov", "mov", "alac", AV_SAMPLE_FMT_S16P},
                           Case{"matroska", "mkv", "mp2", AV_SAMPLE_FMT_S16}, Case{"mov", "mov", "pcm_s16le", AV_SAMPLE_FMT_S16}}) {
-        g_logged.clear();
+        clear_messages();
         RenderJob job = shortJob(c.container, c.extension, c.codec, c.format);
         if (job.container == "webm") job.videoCodec = "libvpx";
         job.stereo = true;
         const std::string path = outputPath(std::string("stereo_two_") + c.codec, c.extension);
         const RenderResult result = render(job, path);
-        ASSERT_TRUE(result.opened) << c.codec << ": " << (g_logged.empty() ? "" : g_logged.back().text);
+        ASSERT_TRUE(result.opened) << c.codec << ": " << last_message();
         const probe::File file = probe::read(path);
         ASSERT_TRUE(file.opened) << file.error_text();
         ASSERT_EQ(file.samples.size(), 2u) << c.codec;
@@ -191,13 +191,13 @@ TEST(AudioOpen, StereoWithTwoHostChannelsOpensWithEveryStereoEncoder) {
 
 TEST(AudioOpen, ManyPlanarChannelsKeepTheirOrder) {
     // Ten planar channels: more planes than the usual eight pointers.
-    g_logged.clear();
+    clear_messages();
     RenderJob job = shortJob("matroska", "mkv", "libvorbis", AV_SAMPLE_FMT_FLTP);
     job.host.channels = 10;
     job.host.amplitude = 0.2;
     const std::string path = outputPath("vorbis_ten_channels", "mkv");
     const RenderResult result = render(job, path);
-    ASSERT_TRUE(result.opened) << (g_logged.empty() ? "" : g_logged.back().text);
+    ASSERT_TRUE(result.opened) << last_message();
     EXPECT_TRUE(result.allWritten);
     const probe::File file = probe::read(path);
     ASSERT_TRUE(file.opened) << file.error_text();

@@ -12,11 +12,11 @@ constexpr double MILLISECOND = 48;
 
 class AudioPath : public testing::Test {
 protected:
-    void SetUp() override { g_logged.clear(); }
+    void SetUp() override { clear_messages(); }
 
     bool open(const RenderJob& job, const std::string& name) {
         m_job = job;
-        m_writer.m_logCallback = captureLog;
+        m_writer.m_logCallback = keep_message;
         m_path = outputPath(name, job.extension);
         WriterSettings settings = settingsFor(job);
         return m_writer.open(m_path.c_str(), &settings);
@@ -96,7 +96,7 @@ TEST_F(AudioPath, TailShorterThanOneFrameReachesTheFile) {
                           Case{"matroska", "mkv", "ac3", AV_SAMPLE_FMT_FLTP, 1536, false},
                           Case{"webm", "webm", "libopus", AV_SAMPLE_FMT_S16, 0, false}}) {
         FFWriter writer;
-        writer.m_logCallback = captureLog;
+        writer.m_logCallback = keep_message;
         RenderJob job = jobFor(c.container, c.extension, c.codec, c.format);
         const std::string path = outputPath(std::string("tail_") + c.codec, c.extension);
         WriterSettings settings = settingsFor(job);
@@ -155,7 +155,7 @@ TEST_F(AudioPath, EightBitHostAudioIsCenteredOnSilence) {
 
 TEST_F(AudioPath, DrainWithoutAudioFailsSilently) {
     FFWriter closed;
-    closed.m_logCallback = captureLog;
+    closed.m_logCallback = keep_message;
     EXPECT_FALSE(closed.writeAudio(nullptr, 0));
 
     RenderJob job = jobFor("mov", "mov", "", AV_SAMPLE_FMT_S16);
@@ -163,7 +163,7 @@ TEST_F(AudioPath, DrainWithoutAudioFailsSilently) {
     ASSERT_TRUE(open(job, "drain_video_only"));
     EXPECT_FALSE(m_writer.hasAudio());
     EXPECT_FALSE(m_writer.writeAudio(nullptr, 0));
-    EXPECT_TRUE(g_logged.empty()) << g_logged.front().text;
+    EXPECT_TRUE(kept_messages().empty()) << kept_messages().front().text;
 }
 
 TEST_F(AudioPath, DrainingTwiceLosesNothing) {
@@ -183,13 +183,13 @@ TEST_F(AudioPath, AfterAnAudioFailureFurtherCallsFailWithAMessage) {
     ASSERT_TRUE(m_writer.writeAudio(nullptr, 0));  // the encoder is finished now
     // More sound for a finished encoder fails and resets the audio path.
     EXPECT_FALSE(write(1602));
-    EXPECT_TRUE(loggedContaining("QelFFmpegWriter: Error encoding audio: ", LOG_ERROR));
+    EXPECT_TRUE(count_logged("QelFFmpegWriter: Error encoding audio: ", LOG_ERROR));
 
-    g_logged.clear();
+    clear_messages();
     EXPECT_FALSE(write(1602));
     EXPECT_FALSE(m_writer.writeAudio(nullptr, 0));
-    ASSERT_FALSE(g_logged.empty());
-    EXPECT_EQ(g_logged.front().level, LOG_ERROR);
+    ASSERT_FALSE(kept_messages().empty());
+    EXPECT_EQ(kept_messages().front().level, LOG_ERROR);
     EXPECT_TRUE(m_writer.close());
 
     const probe::File file = probe::read(m_path);
@@ -202,7 +202,7 @@ TEST_F(AudioPath, WriterDestroyedWhileOpenStillWritesItsLastSamples) {
     const std::string path = outputPath("destroyed_open", "mp4");
     {
         FFWriter writer;
-        writer.m_logCallback = captureLog;
+        writer.m_logCallback = keep_message;
         WriterSettings settings = settingsFor(job);
         ASSERT_TRUE(writer.open(path.c_str(), &settings));
         const std::vector<uint8_t> block = job.host.block(0, 3000);

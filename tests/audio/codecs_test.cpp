@@ -45,11 +45,11 @@ TEST_P(AudioCodecs, FileHoldsEveryHostSampleInStepWithThePictures) {
     job.host.format = c.hostFormat;
     job.host.lowBits = c.hostFormat == AV_SAMPLE_FMT_S32;
     job.frames = 300;  // ten seconds at 29.97 fps
-    g_logged.clear();
+    clear_messages();
     const RenderResult result = render(job, outputPath(std::string("codec_") + c.name, c.extension));
-    ASSERT_TRUE(result.opened) << (g_logged.empty() ? "" : g_logged.back().text);
+    ASSERT_TRUE(result.opened) << last_message();
     EXPECT_TRUE(result.allWritten);
-    EXPECT_FALSE(loggedContaining("Audio timestamp", LOG_WARNING));
+    EXPECT_FALSE(count_logged("Audio timestamp", LOG_WARNING));
 
     const probe::File file = probe::read(result.path);
     ASSERT_TRUE(file.opened) << file.error_text();

@@ -17,12 +17,12 @@ TEST(AudioLongRender, TenMinutesAt2997StayInStepWithThePictures) {
     job.height = 16;
     job.host.channels = 1;
     job.frames = 17982;  // 10 minutes at 30000/1001
-    g_logged.clear();
+    clear_messages();
     const RenderResult result = render(job, outputPath("long_render", "mp4"));
     ASSERT_TRUE(result.opened);
     EXPECT_TRUE(result.allWritten);
     EXPECT_EQ(result.samplesSent, sliceStart(job.frames, 48000, job.fps));
-    EXPECT_FALSE(loggedContaining("timestamp", LOG_WARNING));
+    EXPECT_FALSE(count_logged("timestamp", LOG_WARNING));
 
     const int64_t lastSecond = result.samplesSent - 48000;
     const probe::File file = probe::read(result.path, {false, 0, lastSecond});

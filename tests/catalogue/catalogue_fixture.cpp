@@ -19,19 +19,12 @@ void set_choices(uint32_t, const char*) {}
 
 void* g_ctrlSuite[82];
 
-void keep_message(int32_t level, const char* text) { CatalogueTest::messages().push_back({level, text}); }
-
 }  // namespace
-
-std::vector<LoggedMessage>& CatalogueTest::messages() {
-    static std::vector<LoggedMessage> kept;
-    return kept;
-}
 
 void CatalogueTest::SetUp() {
     g_values.clear();
     g_nextId = 1;
-    messages().clear();
+    clear_messages();
     g_ctrlSuite[CTRL_ENABLE] = reinterpret_cast<void*>(&enable);
     g_ctrlSuite[CTRL_DISABLE] = reinterpret_cast<void*>(&control_only);
     g_ctrlSuite[CTRL_SET_SELECTABLE] = reinterpret_cast<void*>(&enable);

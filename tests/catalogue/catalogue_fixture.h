@@ -3,6 +3,7 @@
 #pragma once
 
 #include "catalogue/catalogue.h"
+#include "common/writer_log.h"
 #include "panel/Controls.h"
 #include "plugin/state.h"
 #include "writer/FFWriter.h"
@@ -14,11 +15,6 @@
 #include <utility>
 #include <vector>
 
-struct LoggedMessage {
-    int32_t level;
-    std::string text;
-};
-
 class CatalogueTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -28,11 +24,6 @@ protected:
     void set_control(uint32_t Controls::*control, int32_t value);
     int32_t control(uint32_t Controls::*control) const;
     int32_t index_of_container(const char* name) const;
-
-public:
-    static std::vector<LoggedMessage>& messages();
-
-protected:
 
     PluginState state;
 };

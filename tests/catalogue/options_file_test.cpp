@@ -67,7 +67,7 @@ protected:
             written = writer.writeVideoFrame(pixels.data(), nullptr, 0, i == 0, "01:00:00:00");
         }
         written = writer.close() && written;
-        for (const LoggedMessage& message : messages())
+        for (const LoggedMessage& message : kept_messages())
             if (message.level >= LOG_WARNING) ADD_FAILURE() << message.text;
         return written ? path : "";
     }

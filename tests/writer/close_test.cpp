@@ -26,7 +26,7 @@ TEST(Close, NeverOpenedOrTwice) {
 
 TEST(Close, ReopenStartsCountingAgain) {
     FFWriter writer;
-    writer.m_logCallback = record_message;
+    writer.m_logCallback = keep_message;
     const std::string dir = scratch_dir("reopen");
     WriterSettings settings = video_settings("mov", "prores_ks", 64, 48, 3);
     ASSERT_TRUE(writer.open((dir + "/first.mov").c_str(), &settings));
@@ -86,7 +86,7 @@ TEST(Packets, DtsTooCloseForTheStreamAreClipped) {
     // muxer equal dts, which it would refuse.
     const std::string dir = scratch_dir("clipping");
     FFWriter writer;
-    writer.m_logCallback = record_message;
+    writer.m_logCallback = keep_message;
     clear_messages();
     WriterSettings settings = video_settings("asf", "mpeg4", 64, 48, 4);
     settings.frameRate = 2000;

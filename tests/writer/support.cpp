@@ -15,28 +15,12 @@ extern "C" {
 namespace writer_test {
 namespace {
 
-std::vector<Message> g_messages;
-
 // av_dump_format and the encoders' chatter would drown the test output.
 struct QuietFFmpeg {
     QuietFFmpeg() { av_log_set_callback(probe::detail::log_line); }
 } g_quiet;
 
 }  // namespace
-
-const std::vector<Message>& messages() { return g_messages; }
-void clear_messages() { g_messages.clear(); }
-void record_message(int32_t level, const char* text) { g_messages.push_back({level, text}); }
-
-bool logged(const std::string& text, int32_t level) {
-    return std::any_of(g_messages.begin(), g_messages.end(),
-                       [&](const Message& m) { return m.level == level && m.text == text; });
-}
-
-int count_logged(const std::string& text) {
-    return int(std::count_if(g_messages.begin(), g_messages.end(),
-                             [&](const Message& m) { return m.text.find(text) != std::string::npos; }));
-}
 
 std::vector<uint16_t> host_picture(int width, int height, int channels, int frame) {
     std::vector<uint16_t> pixels(size_t(width) * size_t(height) * size_t(channels));

@@ -4,6 +4,7 @@
 
 #include "VelmoraServices.h"
 #include "common/media_probe.h"
+#include "common/writer_log.h"
 #include "plugin/messages.h"
 #include "writer/FFWriter.h"
 
@@ -12,18 +13,6 @@
 #include <vector>
 
 namespace writer_test {
-
-struct Message {
-    int32_t level;
-    std::string text;
-};
-
-// Every message of every writer since the last clear_messages().
-const std::vector<Message>& messages();
-void clear_messages();
-void record_message(int32_t level, const char* text);
-bool logged(const std::string& text, int32_t level);
-int count_logged(const std::string& text);
 
 // A moving 16-bit host picture: RGBA64LE (4 channels) or RGB48LE (3).
 // Soft gradients that stay away from black and white, shifted per frame.
