@@ -111,32 +111,6 @@ TEST_F(CatalogueTest, UnknownContainerLeavesNoEntryRowsAndReportsTwice) {
     }
 }
 
-TEST_F(CatalogueTest, SelectedNamesFallBackToMovOrNone) {
-    list_containers(state.containers);
-    set_control(&Controls::m_container, -1);
-    EXPECT_STREQ(selected_container(state), "mov");
-    set_control(&Controls::m_container, static_cast<int32_t>(state.containers.size()));
-    EXPECT_STREQ(selected_container(state), "mov");
-    set_control(&Controls::m_container, 0);
-    EXPECT_STREQ(selected_container(state), state.containers[0].name);  // not mov: FFmpeg's first
-    set_control(&Controls::m_container, index_of_container("mp4"));
-    EXPECT_STREQ(selected_container(state), "mp4");
-
-    select_container(state, "mp4", false);
-    set_control(&Controls::m_videoEncoder, 0);
-    set_control(&Controls::m_audioEncoder, 0);
-    EXPECT_EQ(selected_video_encoder(state), nullptr);  // the no-entry rows
-    EXPECT_EQ(selected_audio_encoder(state), nullptr);
-    set_control(&Controls::m_videoEncoder, 1);
-    set_control(&Controls::m_audioEncoder, 1);
-    EXPECT_STREQ(selected_video_encoder(state), "libx264");
-    EXPECT_STREQ(selected_audio_encoder(state), "aac");
-    set_control(&Controls::m_videoEncoder, -1);
-    set_control(&Controls::m_audioEncoder, 100000);
-    EXPECT_EQ(selected_video_encoder(state), nullptr);
-    EXPECT_EQ(selected_audio_encoder(state), nullptr);
-}
-
 TEST_F(CatalogueTest, ContainerChoiceRebuildsTheListsOfTheChosenEncoders) {
     set_control(&Controls::m_videoEncoder, 1);
     set_control(&Controls::m_audioEncoder, 1);

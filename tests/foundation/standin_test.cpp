@@ -136,53 +136,6 @@ TEST_F(Suites, MetadataHandlesAreCountedUntilReleased) {
     EXPECT_EQ(host->faults().list().size(), 1u);
 }
 
-TEST_F(Suites, TimelineSegmentsComeFromTheNodeObjectsOperations) {
-    host->node().cuts = {50, 120};
-    void* node = host->record().node;
-    int32_t context = qelhost::virtual_call<QelSegmentContext>(node, NODE_SEGMENT_CONTEXT)(node, 0);
-    auto segment_at = qelhost::virtual_call<QelSegmentAt>(node, NODE_SEGMENT_AT);
-    EXPECT_EQ(segment_at(node, 0, &context), 0);
-    EXPECT_EQ(segment_at(node, 49, &context), 0);
-    EXPECT_EQ(segment_at(node, 50, &context), 1);
-    EXPECT_EQ(segment_at(node, 500, &context), 2);
-    EXPECT_TRUE(host->faults().empty());
-}
-
-TEST_F(Suites, ControlsKeepValuesStatesAndPlacement) {
-    auto add_choice = entry<QelCtrlAddChoice>("Ctrl", CTRL_ADD_CHOICE);
-    auto add_toggle = entry<QelCtrlAddToggle>("Ctrl", CTRL_ADD_TOGGLE);
-    const uint32_t format = add_choice("klavformat", "Format: %s", "...", 0);
-    const uint32_t toggle = add_toggle("klav16bit", "16 bit", true, true);
-    ASSERT_NE(format, 0u);
-    ASSERT_NE(format, toggle);
-
-    entry<QelCtrlPlace>("Ctrl", CTRL_PLACE)(format, 1, 0, 2, 1);
-    entry<QelCtrlSetChoices>("Ctrl", CTRL_SET_CHOICES)(format, "AVI,QuickTime / MOV,MP4");
-    entry<QelCtrlSetInt>("Ctrl", CTRL_SET_INT)(format, 1);
-    entry<QelCtrlControl>("Ctrl", CTRL_SET_FIXED)(format);
-    entry<QelCtrlControl>("Ctrl", CTRL_DISABLE)(format);
-
-    const qelhost::Control& c = *host->controls().find("klavformat");
-    EXPECT_EQ(c.choices.size(), 3u);
-    EXPECT_EQ(c.shown_label(), "Format: QuickTime / MOV");
-    EXPECT_TRUE(c.fixed);
-    EXPECT_FALSE(c.enabled);
-    EXPECT_EQ(c.placement.column, 0);
-    EXPECT_EQ(c.placement.width, 2);
-    EXPECT_EQ(entry<QelCtrlGetInt>("Ctrl", CTRL_GET_INT)(format), 1);
-    EXPECT_TRUE(entry<QelCtrlGetBool>("Ctrl", CTRL_GET_BOOL)(toggle));
-    EXPECT_FALSE(entry<QelCtrlGetBool>("Ctrl", CTRL_GET_BOOL)(0));
-
-    // The user picks an item by its text.
-    EXPECT_TRUE(host->controls().choose("klavformat", "MP4"));
-    EXPECT_EQ(entry<QelCtrlGetInt>("Ctrl", CTRL_GET_INT)(format), 2);
-    EXPECT_FALSE(host->controls().choose("klavformat", "WebM"));
-    EXPECT_TRUE(host->faults().empty());
-
-    entry<QelCtrlSetInt>("Ctrl", CTRL_SET_INT)(999, 1);
-    EXPECT_EQ(host->faults().list().size(), 1u) << "a control the host never created";
-}
-
 TEST_F(Suites, EntriesOutsideTheContractStopTheProgram) {
     auto stray = entry<void (*)()>("Ctrl", 2);
     EXPECT_DEATH(stray(), "Ctrl entry 2");
