@@ -22,12 +22,7 @@ TEST_F(HostFaults, NoPixelsIsRefusedWithAMessage) {
     EXPECT_TRUE(logged(host->log(), "QelFFmpegWriter: Failed to encode/write video frame"));
 
     // The next request opens the output again and is written.
-    Picture picture(64, 48);
-    request.picture = &picture;
-    request.frame = 1;
-    EXPECT_TRUE(host->process(request));
-    request.path.clear();
-    EXPECT_TRUE(host->process(request));
+    EXPECT_TRUE(render_frames(*host, path("no-pixels.mkv"), 1, 1));
     EXPECT_EQ(probe::read(path("no-pixels.mkv")).video_frames, 1);
 }
 
@@ -52,19 +47,10 @@ TEST_F(HostFaults, APictureThatChangesSizeInMidOutputIsRefused) {
 TEST_F(HostFaults, AClipWithoutSoundGivesAVideoOnlyFile) {
     auto host = open_panel({{"klavformat", items::MATROSKA}});
     host->node().audio.reset();
-    Picture picture(64, 48);
-    FrameRequest request;
-    request.picture = &picture;
-    request.path = path("silent.mkv");
-    for (int frame = 0; frame < 3; ++frame) {
-        request.frame = frame;
-        ASSERT_TRUE(host->process(request));
-    }
-    request.path.clear();
-    ASSERT_TRUE(host->process(request));
+    ASSERT_TRUE(render_frames(*host, path("silent.mkv"), 3));
     const probe::File file = probe::read(path("silent.mkv"));
     EXPECT_EQ(file.video_frames, 3);
-    for (const probe::Stream& stream : file.streams) EXPECT_NE(stream.type, AVMEDIA_TYPE_AUDIO);
+    EXPECT_EQ(file.count(AVMEDIA_TYPE_AUDIO), 0);
 }
 
 // Stored projects and other hosts may hold any number in any control.
@@ -75,16 +61,10 @@ TEST_F(HostFaults, ControlValuesOutsideEveryRangeNeverCrash) {
         for (const qelhost::Control& control : host->controls().all())
             if (!control.identifier.empty() && control.identifier != "klavformat")
                 host->controls().set_value(control.identifier, value);
-        Picture picture(64, 48);
-        FrameRequest request;
-        request.picture = &picture;
-        request.path = path("odd-values.mkv");
-        const bool opened = host->process(request);
-        if (!opened) {
+        if (!send_frames(*host, path("odd-values.mkv"), 1)) {
             EXPECT_TRUE(logged(host->log(), "QelFFmpegWriter: ")) << value;
         }
-        request.path.clear();
-        EXPECT_TRUE(host->process(request)) << value;
+        EXPECT_TRUE(finish(*host)) << value;
         EXPECT_TRUE(host->faults().empty()) << value;
     }
 }
@@ -97,13 +77,7 @@ TEST_F(HostFaults, MissingSuitesNeverCrash) {
         qelhost::StandinHost host(options);
         if (!host.init()) continue;  // a host without the suite may not get an instance at all
         host.restore();
-        Picture picture(64, 48);
-        FrameRequest request;
-        request.picture = &picture;
-        request.path = path(std::string("without-") + missing + ".mkv");
-        const bool written = host.process(request);
-        request.path.clear();
-        host.process(request);
+        const bool written = render_frames(host, path(std::string("without-") + missing + ".mkv"), 1);
         if (std::string(missing) == "Image") {
             EXPECT_FALSE(written) << "pixels cannot be had without the Image suite";
         }

@@ -113,20 +113,12 @@ TEST_F(AudioRequests, AShortDeliveryIsPaddedWithSilenceSoSoundLastsAsLongAsPictu
 TEST_F(AudioRequests, WithVideoOffTheOutputCarriesSoundOnly) {
     auto host = pcm_host();
     ASSERT_TRUE(host->choose("klavvideocodec", items::NO_VIDEO));
-    qelhost::Picture picture(32, 24);
-    qelhost::FrameRequest request;
-    request.picture = &picture;
-    request.path = path("sound_only.mov");
     host->node().audio = AudioClip::tone();
-    for (int frame = 0; frame < 3; ++frame) {
-        request.frame = frame;
-        ASSERT_TRUE(host->process(request));
-    }
+    ASSERT_TRUE(send_frames(*host, path("sound_only.mov"), 3));
     QEL_OutputInfo info{};
     ASSERT_TRUE(host->output_info(info));
     EXPECT_EQ(info.audio_only, 1);
-    request.path.clear();
-    ASSERT_TRUE(host->process(request));
+    ASSERT_TRUE(finish(*host));
 
     const probe::File file = probe::read(path("sound_only.mov"));
     EXPECT_EQ(file.count(AVMEDIA_TYPE_VIDEO), 0);

@@ -19,63 +19,37 @@ bool logged_containing(const qelhost::HostLog& log, int level, const std::string
 
 TEST_F(RequestTest, ARunOfOnePathIsOneFileAndANewPathFinalisesItInTheSameRequest) {
     auto host = open_panel({{"klavformat", items::MP4}});
-    Picture picture(64, 48);
-    FrameRequest request;
-    request.picture = &picture;
-    request.path = path("first.mp4");
-    for (int frame = 0; frame < 3; ++frame) {
-        request.frame = frame;
-        picture.draw_test_pattern(frame);
-        ASSERT_TRUE(host->process(request)) << frame;
-        if (frame == 0) {
-            EXPECT_TRUE(std::filesystem::exists(request.path)) << "opened by its first request";
-        }
-    }
+    ASSERT_TRUE(send_frames(*host, path("first.mp4"), 1));
+    EXPECT_TRUE(std::filesystem::exists(path("first.mp4"))) << "opened by its first request";
+    ASSERT_TRUE(send_frames(*host, path("first.mp4"), 2, 1));
     // Without faststart the index is written last: a readable file is a finalised one.
     EXPECT_FALSE(probe::read(path("first.mp4")).opened);
 
-    request.path = path("second.mp4");
-    request.frame = 3;
-    ASSERT_TRUE(host->process(request));
+    ASSERT_TRUE(send_frames(*host, path("second.mp4"), 1, 3));
     const probe::File first = probe::read(path("first.mp4"));
     ASSERT_TRUE(first.opened) << "the switching request finalised the old file";
     EXPECT_EQ(first.video_frames, 3);
     EXPECT_TRUE(first.errors.empty()) << first.error_text();
-    EXPECT_TRUE(std::filesystem::exists(path("second.mp4")));
 
-    request.frame = 4;
-    ASSERT_TRUE(host->process(request));
-    request.path.clear();
-    ASSERT_TRUE(host->process(request));
+    ASSERT_TRUE(render_frames(*host, path("second.mp4"), 1, 4));
     const probe::File second = probe::read(path("second.mp4"));
-    ASSERT_TRUE(second.opened);
     EXPECT_EQ(second.video_frames, 2) << "the switching request's own frame went to the new file";
-    EXPECT_EQ(second.keys.size(), 2u);
-    EXPECT_TRUE(second.keys.at(0));
+    EXPECT_EQ(probe::key_frames(second), std::vector<int>{0});
     EXPECT_EQ(files_in_dir(), 2u);
     EXPECT_TRUE(host->faults().empty());
 }
 
 TEST_F(RequestTest, EmptyOrNullPathsFinaliseAndThenDoNothing) {
     auto host = open_panel({{"klavformat", items::MP4}});
-    Picture picture(64, 48);
+    ASSERT_TRUE(send_frames(*host, path("ended.mp4"), 2));
     FrameRequest request;
-    request.picture = &picture;
-    request.path = path("ended.mp4");
-    ASSERT_TRUE(host->process(request));
-    request.frame = 1;
-    ASSERT_TRUE(host->process(request));
-
     request.null_path = true;
     EXPECT_TRUE(host->process(request)) << "a null path finalises like an empty one";
-    const probe::File file = probe::read(path("ended.mp4"));
-    ASSERT_TRUE(file.opened);
-    EXPECT_EQ(file.video_frames, 2);
+    EXPECT_EQ(probe::read(path("ended.mp4")).video_frames, 2);
 
     host->node().clear_history();
     for (bool nullPath : {false, true, false}) {
         request.null_path = nullPath;
-        request.path.clear();
         request.frame += 1;
         EXPECT_TRUE(host->process(request));
     }
@@ -136,15 +110,13 @@ TEST_F(RequestTest, MetadataIsEchoedOncePerOpeningAndEveryHandleIsReleased) {
 
 TEST_F(RequestTest, WithoutAMetadataHandleTheReelIdStaysOutButTheNullHandleIsReleased) {
     auto host = open_panel({{"klavformat", items::MATROSKA}, {"klavvideocodec", items::X264}});
-    Picture picture(64, 48);
     FrameRequest request;
+    Picture picture(64, 48);
     request.picture = &picture;
     request.reel_id = "R002";
     request.path = path("plain.mkv");
     ASSERT_TRUE(host->process(request));
-    request.path.clear();
-    ASSERT_TRUE(host->process(request));
-
+    ASSERT_TRUE(finish(*host));
     EXPECT_EQ(host->node().metadata_releases(), host->node().metadata_requests());
     EXPECT_EQ(host->node().metadata_requests(), 2);
     EXPECT_EQ(probe::read(path("plain.mkv")).tag("reelid"), "");
@@ -181,35 +153,16 @@ TEST_F(RequestTest, ImagesTheModuleMustCopyGiveTheSamePixels) {
 
 TEST_F(RequestTest, AFrameOfAnotherSizeIsRefusedWithAMessageAndTheNextRequestStartsAgain) {
     auto host = open_panel({{"klavformat", items::MP4}});
-    Picture large(64, 48), small(32, 24);
+    ASSERT_TRUE(send_frames(*host, path("sized.mp4"), 1));
+    Picture small(32, 24);
     FrameRequest request;
-    request.picture = &large;
-    request.path = path("sized.mp4");
-    ASSERT_TRUE(host->process(request));
-
     request.picture = &small;
     request.frame = 1;
+    request.path = path("sized.mp4");
     EXPECT_FALSE(host->process(request));
     EXPECT_TRUE(logged_containing(host->log(), 4, "32x24"));
     EXPECT_TRUE(host->log().contains(4, "QelFFmpegWriter: Failed to encode/write video frame"));
-
     // The failed output is given up: the same path opens a new file.
-    request.picture = &large;
-    request.frame = 2;
-    EXPECT_TRUE(host->process(request));
-    request.path.clear();
-    ASSERT_TRUE(host->process(request));
+    ASSERT_TRUE(render_frames(*host, path("sized.mp4"), 1, 2));
     EXPECT_EQ(probe::read(path("sized.mp4")).video_frames, 1);
-}
-
-TEST_F(RequestTest, ARequestWithoutPixelsIsRefused) {
-    auto host = open_panel({{"klavformat", items::MP4}});
-    FrameRequest request;
-    request.width = 64;
-    request.height = 48;
-    request.channels = 4;
-    request.path = path("empty.mp4");
-    EXPECT_FALSE(host->process(request));
-    EXPECT_TRUE(host->log().contains(4, "QelFFmpegWriter: Failed to encode/write video frame"));
-    EXPECT_TRUE(host->faults().empty());
 }

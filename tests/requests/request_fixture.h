@@ -31,6 +31,34 @@ inline qelhost::RenderOptions to(std::string path) {
 
 using Choices = std::initializer_list<std::pair<const char*, const char*>>;
 
+// Sends frames [first, first + count) of a 64x48 test pattern to `path`;
+// true when every request succeeded.
+inline bool send_frames(qelhost::StandinHost& host, const std::string& path, int count, int first = 0) {
+    qelhost::Picture picture(64, 48);
+    qelhost::FrameRequest request;
+    request.picture = &picture;
+    request.path = path;
+    bool ok = true;
+    for (int frame = first; frame < first + count && ok; ++frame) {
+        request.frame = frame;
+        picture.draw_test_pattern(frame);
+        ok = host.process(request);
+    }
+    return ok;
+}
+
+// The empty path: the module finalises the open output.
+inline bool finish(qelhost::StandinHost& host) {
+    qelhost::FrameRequest request;
+    return host.process(request);
+}
+
+// Frames to `path`, then the empty path; true when every request succeeded.
+inline bool render_frames(qelhost::StandinHost& host, const std::string& path, int frames, int first = 0) {
+    const bool sent = send_frames(host, path, frames, first);
+    return finish(host) && sent;
+}
+
 class RequestTest : public HostTest {
 protected:
     void SetUp() override {

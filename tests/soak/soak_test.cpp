@@ -9,9 +9,6 @@
 #include <memory>
 #include <vector>
 
-using qelhost::FrameRequest;
-using qelhost::Picture;
-
 namespace {
 
 constexpr int INSTANCES = 5;
@@ -21,7 +18,7 @@ constexpr int FRAMES_PER_OUTPUT = 3;
 struct Instance {
     std::unique_ptr<qelhost::StandinHost> host;
     const char* extension;
-    double next_frame = 0;
+    int next_frame = 0;
 };
 
 }  // namespace
@@ -46,24 +43,16 @@ TEST_F(Soak, FiveInstancesTwoHundredOutputs) {
             instances.push_back(std::move(instance));
         }
 
-        Picture picture(64, 48);
         std::vector<std::string> files;
         for (int output = 0; output < OUTPUTS; ++output) {
             Instance& instance = instances[size_t(output % INSTANCES)];
-            FrameRequest request;
-            request.picture = &picture;
-            request.path = path("out" + std::to_string(output) + "." + instance.extension);
-            files.push_back(request.path);
+            files.push_back(path("out" + std::to_string(output) + "." + instance.extension));
             // The first request of a new path finalises the instance's previous output.
-            for (int frame = 0; frame < FRAMES_PER_OUTPUT; ++frame) {
-                request.frame = instance.next_frame++;
-                picture.draw_test_pattern(int64_t(request.frame));
-                ASSERT_TRUE(instance.host->process(request)) << request.path;
-            }
+            ASSERT_TRUE(send_frames(*instance.host, files.back(), FRAMES_PER_OUTPUT, instance.next_frame));
+            instance.next_frame += FRAMES_PER_OUTPUT;
         }
         for (Instance& instance : instances) {
-            FrameRequest last;
-            ASSERT_TRUE(instance.host->process(last));
+            ASSERT_TRUE(finish(*instance.host));
             EXPECT_TRUE(instance.host->faults().empty());
         }
 
