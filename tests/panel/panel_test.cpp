@@ -1,13 +1,9 @@
 // The panel as the host sees it, driven only through the action entry: the
 // controls created, the lists a change rebuilds, the controls that only apply
 // to some choices, and a project restored.
-#include "foundation/host_fixture.h"
 #include "host/harness/panel_view.h"
-#include "host/harness/render.h"
+#include "requests/request_fixture.h"
 
-#include "common/media_probe.h"
-
-#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,13 +13,7 @@ using qelhost::ControlKind;
 
 namespace {
 
-constexpr const char* MOV = "QuickTime / MOV";
-constexpr const char* MP4 = "MP4 (MPEG-4 Part 14)";
-constexpr const char* AVI = "AVI (Audio Video Interleaved)";
-constexpr const char* X264 = "libx264 H.264 / AVC";
-constexpr const char* X264_RGB = "libx264 H.264 / AVC RGB";
-constexpr const char* MPEG4 = "MPEG-4 part 2";
-constexpr const char* PCM16 = "PCM signed 16-bit little-endian";
+using namespace items;
 
 struct Expected {
     std::string identifier;  // empty for labels
@@ -67,12 +57,6 @@ std::vector<Expected> control_table(int channels) {
     return table;
 }
 
-qelhost::RenderOptions to(std::string path) {
-    qelhost::RenderOptions options;
-    options.path = std::move(path);
-    return options;
-}
-
 // The creating calls in the host's record, in order.
 std::vector<std::string> creating_calls(const qelhost::ControlSet& controls) {
     std::vector<std::string> calls;
@@ -83,19 +67,11 @@ std::vector<std::string> creating_calls(const qelhost::ControlSet& controls) {
 
 }  // namespace
 
-class Panel : public HostTest {
+class Panel : public RequestTest {
 protected:
     void TearDown() override {
-        standin_set_max_audio_channels(16);
         standin_clear_translations();
-        HostTest::TearDown();
-    }
-
-    std::unique_ptr<qelhost::StandinHost> new_project() {
-        auto host = make_host();
-        EXPECT_TRUE(host->init());
-        EXPECT_TRUE(host->restore());
-        return host;
+        RequestTest::TearDown();
     }
 
     static const Control& control(qelhost::StandinHost& host, const char* id) {
@@ -166,7 +142,7 @@ TEST_F(Panel, LabelsAreTranslatedButNotTheChannelNumbersOrTheBareChoiceLabels) {
 }
 
 TEST_F(Panel, AContainerChangeRebuildsTheListsAndPutsEachControlOnItsDefault) {
-    auto host = new_project();
+    auto host = open_panel({});
     ASSERT_TRUE(host->choose("klavformat", MOV));
     // Several H.264 encoders are the container's default; the first is the one that opens anywhere.
     EXPECT_EQ(control(*host, "klavvideocodec").chosen(), X264);
@@ -197,7 +173,7 @@ TEST_F(Panel, AContainerChangeRebuildsTheListsAndPutsEachControlOnItsDefault) {
 }
 
 TEST_F(Panel, FaststartOnlyForMovAndMp4AndOffWhenDisabled) {
-    auto host = new_project();
+    auto host = open_panel({});
     EXPECT_FALSE(control(*host, "klavfaststart").enabled) << "AMV is the first container";
     ASSERT_TRUE(host->choose("klavformat", MOV));
     EXPECT_TRUE(control(*host, "klavfaststart").enabled);
@@ -213,7 +189,7 @@ TEST_F(Panel, FaststartOnlyForMovAndMp4AndOffWhenDisabled) {
 }
 
 TEST_F(Panel, BitRateModeOnlyWithABitRate) {
-    auto host = new_project();
+    auto host = open_panel({});
     EXPECT_FALSE(control(*host, "klavbitratemode").enabled);
     ASSERT_TRUE(host->change("klavvidbitrate", 1));
     EXPECT_TRUE(control(*host, "klavbitratemode").enabled);
@@ -224,7 +200,7 @@ TEST_F(Panel, BitRateModeOnlyWithABitRate) {
 }
 
 TEST_F(Panel, QualityOnlyForTheX264EncodersAndNoVideoEmptiesItsLists) {
-    auto host = new_project();
+    auto host = open_panel({});
     ASSERT_TRUE(host->choose("klavformat", MOV));
     EXPECT_TRUE(control(*host, "klavquality").enabled);
     EXPECT_TRUE(control(*host, "klavpixelfmt").selectable) << "libx264 offers several formats";
@@ -252,7 +228,7 @@ TEST_F(Panel, StoredIndicesSurviveRestoreAndTheRenderUsesThem) {
     std::map<std::string, double> project;
     std::map<std::string, std::vector<std::string>> lists;
     {
-        auto host = new_project();
+        auto host = open_panel({});
         ASSERT_TRUE(host->choose("klavformat", MOV));
         ASSERT_TRUE(host->choose("klavvideocodec", MPEG4));
         ASSERT_TRUE(host->choose("klavaudiocodec", PCM16));
@@ -293,9 +269,7 @@ TEST_F(Panel, StoredIndicesSurviveRestoreAndTheRenderUsesThem) {
     ASSERT_TRUE(host->restore());
     EXPECT_TRUE(host->controls().calls().empty());
 
-    const std::string dir = std::string(QEL_BUILD_DIR) + "/test-output/panel";
-    std::filesystem::create_directories(dir);
-    const std::string file = dir + "/restored.mov";
+    const std::string file = path("restored.mov");
     qelhost::TestPatternClip clip({32, 24, 4, 25, 2, qelhost::AudioClip::tone(), {}});
     ASSERT_TRUE(qelhost::render(*host, clip, to(file)).ok());
     const probe::File written = probe::read(file);

@@ -25,7 +25,7 @@ protected:
     }
     void TearDown() override { standin_set_config_bool(KCONFIG_NO_METADATA, false); }
     void write_frames(int count, const char* timecode = "10:00:00:00") {
-        ASSERT_TRUE(writer_test::write_frames(writer, count, 64, 48, 4, timecode));
+        ASSERT_TRUE(::write_frames(writer, count, 64, 48, 4, timecode));
     }
 
     FFWriter writer;
