@@ -54,57 +54,55 @@ TEST(AudioOpen, HostRateTheEncoderLacksBecomesTheNearestWithAWarning) {
         EXPECT_GT(toneCorrelation(file.samples[size_t(channel)], job.host.frequency(channel), 48000), 0.98);
 }
 
-TEST(AudioOpen, NearestRateKeepsTheEarlierOfTwoEquallyNear) {
-    // 46050 Hz lies 1950 Hz from both 44100 and 48000; each encoder's own
-    // order decides.
+TEST(AudioOpen, RatesTheEncoderLacksBecomeTheNearestAndOthersAreKeptWhole) {
+    // 46050 Hz lies 1950 Hz from both 44100 and 48000: each encoder's own
+    // order decides. An encoder that takes any rate gets the host's, truncated.
     struct Case {
         const char* codec;
         AVSampleFormat format;
+        double hostRate;
         int expected;
     };
-    for (const Case& c : {Case{"libmp3lame", AV_SAMPLE_FMT_S16P, 44100}, Case{"aac", AV_SAMPLE_FMT_FLTP, 48000}}) {
+    for (const Case& c : {Case{"libmp3lame", AV_SAMPLE_FMT_S16P, 46050, 44100}, Case{"aac", AV_SAMPLE_FMT_FLTP, 46050, 48000},
+                          Case{"pcm_s16le", AV_SAMPLE_FMT_S16, 44099.7, 44099}}) {
         clear_messages();
         RenderJob job = shortJob("mov", "mov", c.codec, c.format);
-        job.host.rate = 46050;
-        OpenedWriter opened(job, std::string("rate_tie_") + c.codec);
+        job.inRate = c.hostRate;
+        OpenedWriter opened(job, std::string("rate_") + c.codec);
         ASSERT_TRUE(opened.opened) << c.codec;
         EXPECT_EQ(opened.settings.outSampleRate, double(c.expected)) << c.codec;
         EXPECT_EQ(opened.writer.audioCodecContext()->sample_rate, c.expected) << c.codec;
-        EXPECT_TRUE(logged("QelFFmpegWriter: Requested sampling rate (46050Hz) unsupported, using " +
-                               std::to_string(c.expected) + "Hz instead.",
-                           LOG_WARNING))
-            << c.codec;
+        const std::string warning = "QelFFmpegWriter: Requested sampling rate (46050Hz) unsupported, using " +
+                                    std::to_string(c.expected) + "Hz instead.";
+        EXPECT_EQ(count_logged("Requested sampling rate", LOG_WARNING), c.hostRate == 46050 ? 1 : 0) << c.codec;
+        EXPECT_EQ(logged(warning, LOG_WARNING), c.hostRate == 46050) << c.codec;
     }
 }
 
-TEST(AudioOpen, RateIsTruncatedAndKeptWhereTheEncoderTakesAny) {
-    clear_messages();
-    RenderJob job = shortJob("mov", "mov", "pcm_s16le", AV_SAMPLE_FMT_S16);
-    job.inRate = 44099.7;
-    OpenedWriter opened(job, "rate_any_pcm");
-    ASSERT_TRUE(opened.opened);
-    EXPECT_EQ(opened.settings.outSampleRate, 44099.0);
-    EXPECT_FALSE(count_logged("Requested sampling rate", LOG_WARNING));
-}
-
-TEST(AudioOpen, SampleFormatTheEncoderLacksFailsNamingTheFormat) {
-    clear_messages();
-    RenderJob job = shortJob("mp4", "mp4", "aac", AV_SAMPLE_FMT_S16);
-    OpenedWriter opened(job, "format_s16_aac");
-    EXPECT_FALSE(opened.opened);
-    EXPECT_TRUE(logged("QelFFmpegWriter: audio encoder does not support sample format: s16", LOG_ERROR));
-}
-
-TEST(AudioOpen, ChannelsTheResamplerCannotMixFailWithBothMessages) {
-    // Ten host channels have no named layout; alac takes at most eight, and
-    // nothing says how to mix ten unnamed channels into 7.1.
-    clear_messages();
-    RenderJob job = shortJob("mov", "mov", "alac", AV_SAMPLE_FMT_S16P);
-    job.host.channels = 10;
-    OpenedWriter opened(job, "alac_ten_channels");
-    EXPECT_FALSE(opened.opened);
-    EXPECT_TRUE(count_logged("QelFFmpegWriter: Failed to initialize audio conversion context. ", LOG_ERROR));
-    EXPECT_TRUE(logged("Can't convert audio from s16 to s16p", LOG_PLAIN));
+TEST(AudioOpen, WhatTheEncoderOrResamplerCannotTakeFailsSayingWhy) {
+    // aac takes no packed 16-bit samples. Ten host channels have no named
+    // layout; alac takes at most eight, and nothing says how to mix ten
+    // unnamed channels into 7.1.
+    struct Case {
+        const char* container;
+        const char* codec;
+        AVSampleFormat format;
+        int channels;
+        std::vector<std::pair<std::string, int32_t>> messages;  // beginnings of messages, at their level
+    };
+    for (const Case& c :
+         {Case{"mp4", "aac", AV_SAMPLE_FMT_S16, 2,
+               {{"QelFFmpegWriter: audio encoder does not support sample format: s16", LOG_ERROR}}},
+          Case{"mov", "alac", AV_SAMPLE_FMT_S16P, 10,
+               {{"QelFFmpegWriter: Failed to initialize audio conversion context. ", LOG_ERROR},
+                {"Can't convert audio from s16 to s16p", LOG_PLAIN}}}}) {
+        clear_messages();
+        RenderJob job = shortJob(c.container, c.container, c.codec, c.format);
+        job.host.channels = c.channels;
+        OpenedWriter opened(job, std::string("refused_") + c.codec);
+        EXPECT_FALSE(opened.opened) << c.codec;
+        for (const auto& [text, level] : c.messages) EXPECT_EQ(count_logged(text, level), 1) << text;
+    }
 }
 
 TEST(AudioOpen, UnknownEncoderGivesAFileWithoutSoundSilently) {

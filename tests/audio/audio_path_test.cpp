@@ -138,15 +138,27 @@ TEST_F(AudioPath, DrainWithoutAudioFailsSilently) {
     EXPECT_TRUE(kept_messages().empty()) << kept_messages().front().text;
 }
 
-TEST_F(AudioPath, DrainingTwiceLosesNothing) {
-    ASSERT_TRUE(open(jobFor("mp4", "mp4", "aac", AV_SAMPLE_FMT_FLTP), "drain_twice"));
-    ASSERT_TRUE(write(3000));
-    EXPECT_TRUE(m_writer.writeAudio(nullptr, 0));
-    EXPECT_TRUE(m_writer.writeAudio(nullptr, 0));
-    EXPECT_TRUE(m_writer.close());
-    const probe::File file = probe::read(m_path);
-    ASSERT_TRUE(file.opened) << file.error_text();
-    EXPECT_NEAR(double(file.audio_end_samples), 3000.0, MILLISECOND);
+TEST_F(AudioPath, DrainingTwiceOrDestroyingTheWriterLosesNothing) {
+    for (bool destroyed : {false, true}) {
+        const std::string path = outputPath(destroyed ? "destroyed_open" : "drain_twice", "mp4");
+        {
+            FFWriter writer;
+            writer.m_logCallback = keep_message;
+            const RenderJob job = jobFor("mp4", "mp4", "aac", AV_SAMPLE_FMT_FLTP);
+            WriterSettings settings = settingsFor(job);
+            ASSERT_TRUE(writer.open(path.c_str(), &settings));
+            const std::vector<uint8_t> block = job.host.block(0, 3000);
+            ASSERT_TRUE(writer.writeAudio(block.data(), int64_t(block.size())));
+            if (!destroyed) {
+                EXPECT_TRUE(writer.writeAudio(nullptr, 0));
+                EXPECT_TRUE(writer.writeAudio(nullptr, 0));
+                EXPECT_TRUE(writer.close());
+            }
+        }
+        const probe::File file = probe::read(path);
+        ASSERT_TRUE(file.opened) << file.error_text();
+        EXPECT_NEAR(double(file.audio_end_samples), 3000.0, MILLISECOND) << (destroyed ? "destroyed" : "drained");
+    }
 }
 
 TEST_F(AudioPath, AfterAnAudioFailureFurtherCallsFailWithAMessage) {
@@ -167,22 +179,6 @@ TEST_F(AudioPath, AfterAnAudioFailureFurtherCallsFailWithAMessage) {
     const probe::File file = probe::read(m_path);
     ASSERT_TRUE(file.opened) << file.error_text();
     EXPECT_NEAR(double(file.audio_end_samples), 1601.0, MILLISECOND);
-}
-
-TEST_F(AudioPath, WriterDestroyedWhileOpenStillWritesItsLastSamples) {
-    RenderJob job = jobFor("mp4", "mp4", "aac", AV_SAMPLE_FMT_FLTP);
-    const std::string path = outputPath("destroyed_open", "mp4");
-    {
-        FFWriter writer;
-        writer.m_logCallback = keep_message;
-        WriterSettings settings = settingsFor(job);
-        ASSERT_TRUE(writer.open(path.c_str(), &settings));
-        const std::vector<uint8_t> block = job.host.block(0, 3000);
-        ASSERT_TRUE(writer.writeAudio(block.data(), int64_t(block.size())));
-    }
-    const probe::File file = probe::read(path);
-    ASSERT_TRUE(file.opened) << file.error_text();
-    EXPECT_NEAR(double(file.audio_end_samples), 3000.0, MILLISECOND);
 }
 
 TEST_F(AudioPath, WriterReopenedForAnotherOutputStartsAfresh) {

@@ -168,22 +168,20 @@ TEST_F(Open, MetadataFollowsTheHostSwitch) {
     EXPECT_EQ(file.container_tag("project"), "");
     EXPECT_EQ(file.video_tag("encoder"), "");
     EXPECT_EQ(file.video_tag("timecode"), "01:00:00:00");
-}
 
-TEST_F(Open, WithoutTimecodeNoTagIsWritten) {
-    const std::string dir = scratch_dir("notimecode");
-    WriterSettings settings = video_settings("mov", "libx264", 64, 48, 4);
+    // Without a timecode no tag or track is written, and the frames still are.
     settings.timecode = nullptr;
-    ASSERT_TRUE(writer.open((dir + "/clip.mov").c_str(), &settings));
+    settings.containerName = "mov";
+    ASSERT_TRUE(writer.open((dir + "/notimecode.mov").c_str(), &settings));
     write_frames(5, nullptr);
     writer.close();
-    const probe::File file = decode_file(dir + "/clip.mov");
+    file = decode_file(dir + "/notimecode.mov");
     EXPECT_TRUE(file.errors.empty()) << file.error_text();
     EXPECT_EQ(file.frames.size(), 5u);
     EXPECT_EQ(file.tag("timecode"), "");
 }
 
-TEST(TempFileName, ExtensionOfTheFileNameOnly) {
+TEST(TempFileName, ExtensionOfTheFileNameOnlyAndRefusedWhenItWouldNotFit) {
     char temp[WRITER_PATH_SIZE];
     const std::pair<const char*, const char*> cases[] = {
         {"C:\\a.b\\clip.mov", "C:\\a.b\\clip_SlowStart.mov"},
@@ -197,13 +195,8 @@ TEST(TempFileName, ExtensionOfTheFileNameOnly) {
         ASSERT_TRUE(FFWriter::makeTempFileName(path, temp)) << path;
         EXPECT_STREQ(temp, expected);
     }
-}
-
-TEST(TempFileName, RefusedWhenItWouldNotFit) {
-    char temp[WRITER_PATH_SIZE];
     // 245 characters before the dot: the temporary name takes all 259.
-    const std::string fits = "/" + std::string(244, 'a') + ".mov";
-    ASSERT_TRUE(FFWriter::makeTempFileName(fits.c_str(), temp));
+    ASSERT_TRUE(FFWriter::makeTempFileName(("/" + std::string(244, 'a') + ".mov").c_str(), temp));
     EXPECT_EQ(std::strlen(temp), 259u);
     EXPECT_FALSE(FFWriter::makeTempFileName(("/" + std::string(245, 'a') + ".mov").c_str(), temp));
     EXPECT_FALSE(FFWriter::makeTempFileName(("/" + std::string(250, 'a')).c_str(), temp));
