@@ -125,19 +125,6 @@ TEST_F(AudioPath, EightBitHostAudioIsCenteredOnSilence) {
     }
 }
 
-TEST_F(AudioPath, DrainWithoutAudioFailsSilently) {
-    FFWriter closed;
-    closed.m_logCallback = keep_message;
-    EXPECT_FALSE(closed.writeAudio(nullptr, 0));
-
-    RenderJob job = jobFor("mov", "mov", "", AV_SAMPLE_FMT_S16);
-    job.videoCodec = "mpeg4";
-    ASSERT_TRUE(open(job, "drain_video_only"));
-    EXPECT_FALSE(m_writer.hasAudio());
-    EXPECT_FALSE(m_writer.writeAudio(nullptr, 0));
-    EXPECT_TRUE(kept_messages().empty()) << kept_messages().front().text;
-}
-
 TEST_F(AudioPath, DrainingTwiceOrDestroyingTheWriterLosesNothing) {
     for (bool destroyed : {false, true}) {
         const std::string path = outputPath(destroyed ? "destroyed_open" : "drain_twice", "mp4");

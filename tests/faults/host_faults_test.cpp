@@ -26,24 +26,6 @@ TEST_F(HostFaults, NoPixelsIsRefusedWithAMessage) {
     EXPECT_EQ(probe::read(path("no-pixels.mkv")).video_frames, 1);
 }
 
-TEST_F(HostFaults, APictureThatChangesSizeInMidOutputIsRefused) {
-    auto host = open_panel({{"klavformat", items::MATROSKA}});
-    Picture small(64, 48);
-    Picture large(128, 96);
-    Picture rgb(64, 48, 3);
-    int outputs = 0;
-    for (Picture* other : {&large, &rgb}) {
-        FrameRequest request;
-        request.path = path("resized" + std::to_string(++outputs) + ".mkv");
-        request.picture = &small;
-        ASSERT_TRUE(host->process(request));
-        request.picture = other;
-        request.frame = 1;
-        EXPECT_FALSE(host->process(request)) << "a picture the output was not opened for is read out of bounds";
-        EXPECT_TRUE(logged(host->log(), "QelFFmpegWriter: frame is "));
-    }
-}
-
 TEST_F(HostFaults, AClipWithoutSoundGivesAVideoOnlyFile) {
     auto host = open_panel({{"klavformat", items::MATROSKA}});
     host->node().audio.reset();

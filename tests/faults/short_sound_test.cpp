@@ -42,11 +42,11 @@ protected:
     }
 };
 
-// The clip's sound ends inside the first frame, or has none at all though
-// the host says it has: the file's sound still lasts as long as its pictures,
-// the host's samples first, silence after.
+// The clip's sound ends inside the first or the third frame, or has none at
+// all though the host says it has: the file's sound still lasts as long as
+// its pictures, the host's samples first, silence after.
 TEST_F(ShortSound, SoundThatEndsEarlyIsPaddedWithSilence) {
-    for (const int64_t samples : {int64_t(1000), int64_t(0)}) {
+    for (const int64_t samples : {int64_t(1000), int64_t(5000), int64_t(0)}) {
         auto host = pcm_panel();
         qelhost::TestPatternClip clip = clip_with_sound(samples);
         const std::string file = path("short" + std::to_string(samples) + ".mkv");

@@ -132,21 +132,6 @@ TEST_F(Dispatch, ProcessWithoutParameterRecordIsRefused) {
     EXPECT_TRUE(host->has_instance());
 }
 
-TEST_F(Dispatch, RestoreWorksOnceAndThenChangesNothing) {
-    auto host = make_host();
-    ASSERT_TRUE(host->init());
-    ASSERT_TRUE(host->restore());
-    PluginState& state = state_of(*host);
-    EXPECT_TRUE(state.lists_restored);
-
-    const std::string extension = state.extension;
-    const size_t calls = host->controls().calls().size();
-    EXPECT_TRUE(host->restore());
-    EXPECT_EQ(host->controls().calls().size(), calls) << "the second restore asked the panel for something";
-    EXPECT_EQ(state.extension, extension);
-    EXPECT_TRUE(state.lists_restored);
-}
-
 // The record's layout is checked byte for byte by abi_host; here, which
 // outputs are audio only.
 TEST_F(Dispatch, OutputInfoSaysAudioOnlyForSoundWithoutPictures) {

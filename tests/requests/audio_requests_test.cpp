@@ -87,29 +87,6 @@ TEST_F(AudioRequests, NoChannelTickedGivesAFileWithoutSound) {
     EXPECT_EQ(file.video_frames, 2);
 }
 
-TEST_F(AudioRequests, AShortDeliveryIsPaddedWithSilenceSoSoundLastsAsLongAsPictures) {
-    auto host = pcm_host();
-    AudioClip sound = AudioClip::tone();
-    sound.length = 19200;  // 0.4 s under a 1 s clip
-    auto clip = AudioRequests::clip(25, 25, sound);
-    ASSERT_TRUE(qelhost::render(*host, clip, to(path("short.mov"))).ok());
-
-    const std::vector<AudioRead>& reads = host->node().audio_reads();
-    ASSERT_EQ(reads.size(), 25u);
-    EXPECT_EQ(reads[9].delivered, 1920);
-    EXPECT_EQ(reads[10].delivered, 0) << "the host ran out";
-
-    const probe::File file = probe::read(path("short.mov"));
-    ASSERT_EQ(file.audio_samples, 48000) << "sound as long as the pictures";
-    const auto loudest = [&file](size_t from, size_t to) {
-        double peak = 0;
-        for (size_t i = from; i < to; ++i) peak = std::max(peak, std::fabs(file.samples[0][i]));
-        return peak;
-    };
-    EXPECT_GT(loudest(0, 19200), 0.2);
-    EXPECT_EQ(loudest(19200, 48000), 0.0);
-}
-
 TEST_F(AudioRequests, WithVideoOffTheOutputCarriesSoundOnly) {
     auto host = pcm_host();
     ASSERT_TRUE(host->choose("klavvideocodec", items::NO_VIDEO));

@@ -151,18 +151,24 @@ TEST_F(RequestTest, ImagesTheModuleMustCopyGiveTheSamePixels) {
     }
 }
 
+// A picture the output was not opened for would be read out of bounds.
 TEST_F(RequestTest, AFrameOfAnotherSizeIsRefusedWithAMessageAndTheNextRequestStartsAgain) {
     auto host = open_panel({{"klavformat", items::MP4}});
-    ASSERT_TRUE(send_frames(*host, path("sized.mp4"), 1));
-    Picture small(32, 24);
-    FrameRequest request;
-    request.picture = &small;
-    request.frame = 1;
-    request.path = path("sized.mp4");
-    EXPECT_FALSE(host->process(request));
+    Picture small(32, 24), rgb(64, 48, 3);
+    int output = 0;
+    for (Picture* other : {&small, &rgb}) {
+        const std::string file = path("sized" + std::to_string(++output) + ".mp4");
+        ASSERT_TRUE(send_frames(*host, file, 1));
+        FrameRequest request;
+        request.picture = other;
+        request.frame = 1;
+        request.path = file;
+        EXPECT_FALSE(host->process(request)) << output;
+        EXPECT_TRUE(logged_containing(host->log(), 4, "QelFFmpegWriter: frame is ")) << output;
+        EXPECT_TRUE(host->log().contains(4, "QelFFmpegWriter: Failed to encode/write video frame"));
+        // The failed output is given up: the same path opens a new file.
+        ASSERT_TRUE(render_frames(*host, file, 1, 2));
+        EXPECT_EQ(probe::read(file).video_frames, 1);
+    }
     EXPECT_TRUE(logged_containing(host->log(), 4, "32x24"));
-    EXPECT_TRUE(host->log().contains(4, "QelFFmpegWriter: Failed to encode/write video frame"));
-    // The failed output is given up: the same path opens a new file.
-    ASSERT_TRUE(render_frames(*host, path("sized.mp4"), 1, 2));
-    EXPECT_EQ(probe::read(path("sized.mp4")).video_frames, 1);
 }
