@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 
 double HostAudio::value(int channel, int64_t n) const {
     return amplitude * std::sin(2.0 * M_PI * frequency(channel) * double(n) / rate);
@@ -38,11 +37,7 @@ std::vector<uint8_t> HostAudio::block(int64_t first, int64_t count) const {
 }
 
 std::string outputPath(const std::string& name, const std::string& extension) {
-    const std::filesystem::path dir = std::filesystem::path(QEL_BUILD_DIR) / "test_output" / "audio";
-    std::filesystem::create_directories(dir);
-    const std::string path = (dir / (name + "." + extension)).string();
-    std::filesystem::remove(path);
-    return path;
+    return scratch_dir("audio_" + name) + "/" + name + "." + extension;
 }
 
 WriterSettings settingsFor(const RenderJob& job) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "common/media_probe.h"
+#include "common/writer_kit.h"
 #include "common/writer_log.h"
 #include "plugin/messages.h"
 #include "writer/FFWriter.h"
@@ -55,7 +56,7 @@ struct RenderResult {
     std::string path;
 };
 
-// Output path in the build tree, one per test name.
+// A fresh output path in the build tree, one per name.
 std::string outputPath(const std::string& name, const std::string& extension);
 WriterSettings settingsFor(const RenderJob& job);
 // Frame n of the clip: its slice of audio (rounded frame boundaries, so

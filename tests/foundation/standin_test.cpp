@@ -5,7 +5,6 @@
 #include "VelmoraCore.h"
 #include "VelmoraServices.h"
 #include "fflink.h"
-#include "host/harness/panel_view.h"
 #include "host/harness/suite_tables.h"
 #include "plugin/qel_abi.h"
 
@@ -139,33 +138,4 @@ TEST_F(Suites, MetadataHandlesAreCountedUntilReleased) {
 TEST_F(Suites, EntriesOutsideTheContractStopTheProgram) {
     auto stray = entry<void (*)()>("Ctrl", 2);
     EXPECT_DEATH(stray(), "Ctrl entry 2");
-}
-
-TEST(PanelView, LaysControlsOutByRowAndColumnAndMarksDisabledOnes) {
-    qelhost::FaultLog faults;
-    qelhost::ControlSet panel(faults);
-    const uint32_t bitrate = panel.add_number("klavvidbitrate", "kBps", 0, 0, 268435, 1, false);
-    const uint32_t format = panel.add_choice("klavformat", "Format: %s", "AVI,MOV", 1);
-    const uint32_t label = panel.add_label("Container Format");
-    panel.place(bitrate, 4, 2.2f, 0.6f, 1);
-    panel.place(format, 1, 0, 2, 1);
-    panel.place(label, 0, 0, 1, 1);
-    panel.disable(bitrate);
-
-    const std::string table = qelhost::panel_table(panel);
-    const size_t at_label = table.find("Container Format"), at_format = table.find("Format: MOV"),
-                 at_bitrate = table.find("klavvidbitrate");
-    ASSERT_NE(at_label, std::string::npos) << table;
-    ASSERT_NE(at_format, std::string::npos) << table;
-    ASSERT_NE(at_bitrate, std::string::npos) << table;
-    EXPECT_LT(at_label, at_format);
-    EXPECT_LT(at_format, at_bitrate);
-    EXPECT_NE(table.find("(disabled)", at_bitrate), std::string::npos) << table;
-    EXPECT_EQ(table.find("(disabled)"), table.find("(disabled)", at_bitrate)) << "only the disabled control is marked";
-
-    const nlohmann::json json = qelhost::panel_json(panel);
-    ASSERT_EQ(json.size(), 3u);
-    EXPECT_EQ(json[1]["value_text"], "MOV");
-    EXPECT_EQ(json[0]["enabled"], false);
-    EXPECT_TRUE(faults.empty());
 }

@@ -279,7 +279,8 @@ TEST_F(Panel, StoredIndicesSurviveRestoreAndTheRenderUsesThem) {
     EXPECT_EQ(written.first(AVMEDIA_TYPE_AUDIO)->codec, "pcm_s16le");
 }
 
-TEST(PanelGrid, DrawsEachControlAtItsColumnAndMarksDisabledOnes) {
+// The stand-in host's views of a panel, as qelhost panel prints them.
+TEST(PanelViews, DrawEachControlAtItsPlaceAndMarkDisabledOnes) {
     qelhost::FaultLog faults;
     qelhost::ControlSet panel(faults);
     const uint32_t format = panel.add_choice("klavformat", "Format: %s", "AVI,MOV", 1);
@@ -295,4 +296,16 @@ TEST(PanelGrid, DrawsEachControlAtItsColumnAndMarksDisabledOnes) {
     EXPECT_EQ(qelhost::panel_grid(panel, 10),
               "Format: MOV v            [x] Stereo\n"
               "-1        (kBps 0)\n");
+
+    const std::string table = qelhost::panel_table(panel);
+    const size_t at_format = table.find("Format: MOV"), at_bitrate = table.find("klavvidbitrate");
+    ASSERT_NE(at_bitrate, std::string::npos) << table;
+    EXPECT_LT(at_format, at_bitrate);
+    EXPECT_NE(table.find("(disabled)", at_bitrate), std::string::npos) << table;
+    EXPECT_EQ(table.find("(disabled)"), table.find("(disabled)", at_bitrate)) << "only the disabled control is marked";
+    const nlohmann::json json = qelhost::panel_json(panel);
+    ASSERT_EQ(json.size(), 4u);
+    EXPECT_EQ(json[0]["value_text"], "MOV");
+    EXPECT_EQ(json[3]["enabled"], false);
+    EXPECT_TRUE(faults.empty());
 }
