@@ -3,7 +3,7 @@
 // the module's message naming the cause, the next output with another path
 // works, and neither a descriptor nor memory is left behind.
 #include "common/fd_count.h"
-#include "fault_requests.h"
+#include "requests/request_fixture.h"
 #include "leak_check.h"
 
 #include <csignal>

@@ -1,13 +1,11 @@
 // What a host may get wrong: no sound, no pixels, a picture that changes
 // size, control values outside every range, a missing suite. Each gets a
 // message or a documented fallback; none crashes.
-#include "common/fd_count.h"
-#include "fault_requests.h"
+#include "requests/request_fixture.h"
 
 #include <climits>
 
 using qelhost::FrameRequest;
-using qelhost::Picture;
 
 class HostFaults : public RequestTest {};
 

@@ -62,6 +62,13 @@ inline bool render_frames(qelhost::StandinHost& host, const std::string& path, i
     return finish(host) && sent;
 }
 
+// A line of the host's log at `level` (4: error) containing `part`.
+inline bool logged(const qelhost::HostLog& log, const std::string& part, int level = 4) {
+    for (const std::string& text : log.texts(level))
+        if (text.find(part) != std::string::npos) return true;
+    return false;
+}
+
 class RequestTest : public HostTest {
 protected:
     void SetUp() override {
