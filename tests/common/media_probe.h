@@ -55,6 +55,7 @@ struct Options {
     int64_t keep_from = 0;  // audio samples kept from this one on; all are counted
     bool log_errors = false;  // FFmpeg's error-level messages while reading are errors
 };
+inline const Options WITH_PICTURES = {true};
 
 struct File {
     bool opened = false;

@@ -129,8 +129,8 @@ TEST_F(RequestTest, ImagesTheModuleMustCopyGiveTheSamePixels) {
     EXPECT_EQ(standin_icontext_copies(), copiesBefore + 3) << "one copy per frame";
     EXPECT_EQ(standin_live_images(), imagesBefore) << "every copy deleted";
 
-    const probe::File direct = probe::read(path("direct.mp4"), {true});
-    const probe::File copied = probe::read(path("copied.mp4"), {true});
+    const probe::File direct = probe::read(path("direct.mp4"), probe::WITH_PICTURES);
+    const probe::File copied = probe::read(path("copied.mp4"), probe::WITH_PICTURES);
     ASSERT_EQ(direct.pictures.size(), 3u);
     ASSERT_EQ(copied.pictures.size(), 3u);
     Picture expected(32, 24);
