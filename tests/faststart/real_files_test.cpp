@@ -3,6 +3,7 @@
 #include "movie_files.h"
 
 #include "common/run.h"
+#include "common/writer_kit.h"
 
 #include "writer/FFWriter.h"
 
@@ -34,40 +35,25 @@ std::string stream_list(const std::string& path) {
 // writer, faststart off so the index stays at the end.
 void write_movie(const std::string& path, const char* container) {
     constexpr int width = 320, height = 240, fps = 25, rate = 48000, frames = 3 * fps;
-    WriterSettings settings;
-    settings.width = width;
-    settings.height = height;
-    settings.frameRate = fps;
-    settings.containerName = container;
-    settings.videoCodecName = "mpeg4";
+    WriterSettings settings = video_settings(container, "mpeg4", width, height, 4);
     settings.audioCodecName = "aac";
-    settings.inPixelFormat = AV_PIX_FMT_RGBA64LE;
     settings.inSampleRate = settings.outSampleRate = rate;
     settings.channels = 2;
     settings.inSampleFormat = AV_SAMPLE_FMT_S16;
     settings.outSampleFormat = AV_SAMPLE_FMT_FLTP;
     settings.videoBitRate = 4000000;
     settings.vbr = 1;
-    settings.timecode = "01:00:00:00";
 
     FFWriter writer;
     ASSERT_TRUE(writer.open(path.c_str(), &settings));
-    std::vector<uint16_t> picture(size_t(width) * height * 4);
     std::vector<int16_t> sound(size_t(rate / fps) * 2);
     for (int frame = 0; frame < frames; ++frame) {
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) {
-                uint16_t* p = &picture[(size_t(y) * width + x) * 4];
-                p[0] = uint16_t((x + frame * 4) * 200);
-                p[1] = uint16_t(y * 270);
-                p[2] = uint16_t((x ^ y) * 256);
-                p[3] = 0xFFFF;
-            }
         for (size_t i = 0; i < sound.size() / 2; ++i) {
             const double t = double(size_t(frame) * (rate / fps) + i) / rate;
             sound[2 * i] = int16_t(8000 * std::sin(2 * M_PI * 440 * t));
             sound[2 * i + 1] = int16_t(8000 * std::sin(2 * M_PI * 660 * t));
         }
+        const std::vector<uint16_t> picture = host_picture(width, height, 4, frame);
         ASSERT_TRUE(writer.writeAudio(sound.data(), int64_t(sound.size() * sizeof(int16_t))));
         ASSERT_TRUE(writer.writeVideoFrame(picture.data(), nullptr, 0, frame == 0, "01:00:00:00"));
     }
