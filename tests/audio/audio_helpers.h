@@ -64,7 +64,6 @@ WriterSettings settingsFor(const RenderJob& job);
 int64_t sliceStart(int64_t frame, int rate, double fps);
 RenderResult render(const RenderJob& job, const std::string& path);
 
-
 // Normalised correlation of `decoded` with a sine of `frequency` Hz at `rate`,
 // best over phase: 1 for a clean tone, near 0 when the tone is absent.
 double toneCorrelation(const std::vector<double>& decoded, double frequency, int rate, int64_t skip = 0);

@@ -11,7 +11,6 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-
 namespace {
 
 constexpr double FRAME_RATE = 25.0;

@@ -1,6 +1,6 @@
-// What a host may get wrong: no sound, no pixels, a picture that changes
-// size, control values outside every range, a missing suite. Each gets a
-// message or a documented fallback; none crashes.
+// What a host may get wrong: no sound, no pixels, control values outside
+// every range, a missing suite (a picture that changes size is refused in the
+// request tests). Each gets a message or a documented fallback; none crashes.
 #include "requests/request_fixture.h"
 
 #include <climits>

@@ -3,10 +3,8 @@
 // the module refuses.
 #include "request_fixture.h"
 
-
 using qelhost::FrameRequest;
 using qelhost::Picture;
-
 
 TEST_F(RequestTest, ARunOfOnePathIsOneFileAndANewPathFinalisesItInTheSameRequest) {
     auto host = open_panel({{"klavformat", items::MP4}});
