@@ -21,7 +21,6 @@ TEST(AudioLongRender, TenMinutesAt2997StayInStepWithThePictures) {
     const RenderResult result = render(job, outputPath("long_render", "mp4"));
     ASSERT_TRUE(result.opened);
     EXPECT_TRUE(result.allWritten);
-    EXPECT_EQ(result.samplesSent, sliceStart(job.frames, 48000, job.fps));
     EXPECT_FALSE(count_logged("timestamp", LOG_WARNING));
 
     const int64_t lastSecond = result.samplesSent - 48000;

@@ -2,7 +2,8 @@
 
 #include "plugin/qel_abi.h"
 
-#include <cstring>
+#include <map>
+
 
 namespace {
 
@@ -52,12 +53,6 @@ void CatalogueTest::set_control(uint32_t Controls::*control, int32_t value) {
 }
 
 int32_t CatalogueTest::control(uint32_t Controls::*control) const { return g_values[state.controls.get()->*control]; }
-
-int32_t CatalogueTest::index_of_container(const char* name) const {
-    for (size_t i = 0; i < state.containers.size(); ++i)
-        if (std::strcmp(state.containers[i].name, name) == 0) return static_cast<int32_t>(i);
-    return -1;
-}
 
 std::vector<std::string> names_of(const EncoderList& list) {
     std::vector<std::string> names;

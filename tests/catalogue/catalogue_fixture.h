@@ -10,9 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 class CatalogueTest : public ::testing::Test {
@@ -23,7 +21,6 @@ protected:
     // Puts a control on an index, as the host does when the user picks.
     void set_control(uint32_t Controls::*control, int32_t value);
     int32_t control(uint32_t Controls::*control) const;
-    int32_t index_of_container(const char* name) const;
 
     PluginState state;
 };
