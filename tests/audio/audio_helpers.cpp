@@ -1,35 +1,7 @@
 #include "audio_helpers.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-}
-
-#include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <memory>
-
-std::vector<LoggedMessage> g_logged;
-
-void captureLog(int32_t level, const char* text) { g_logged.push_back({level, text}); }
-
-bool logged(const std::string& text, int32_t level) {
-    for (const LoggedMessage& message : g_logged)
-        if (message.level == level && message.text == text) return true;
-    return false;
-}
-
-bool loggedContaining(const std::string& part, int32_t level) {
-    for (const LoggedMessage& message : g_logged)
-        if (message.level == level && message.text.find(part) != std::string::npos) return true;
-    return false;
-}
 
 double HostAudio::value(int channel, int64_t n) const {
     return amplitude * std::sin(2.0 * M_PI * frequency(channel) * double(n) / rate);
@@ -65,11 +37,7 @@ std::vector<uint8_t> HostAudio::block(int64_t first, int64_t count) const {
 }
 
 std::string outputPath(const std::string& name, const std::string& extension) {
-    const std::filesystem::path dir = std::filesystem::path(QEL_BUILD_DIR) / "test_output" / "audio";
-    std::filesystem::create_directories(dir);
-    const std::string path = (dir / (name + "." + extension)).string();
-    std::filesystem::remove(path);
-    return path;
+    return scratch_dir("audio_" + name) + "/" + name + "." + extension;
 }
 
 WriterSettings settingsFor(const RenderJob& job) {
@@ -100,7 +68,7 @@ RenderResult render(const RenderJob& job, const std::string& path) {
     RenderResult result;
     result.path = path;
     FFWriter writer;
-    writer.m_logCallback = captureLog;
+    writer.m_logCallback = keep_message;
     WriterSettings settings = settingsFor(job);
     result.opened = writer.open(path.c_str(), &settings);
     result.outSampleRate = settings.outSampleRate;
@@ -121,111 +89,6 @@ RenderResult render(const RenderJob& job, const std::string& path) {
     }
     result.closed = writer.close();
     return result;
-}
-
-namespace {
-
-struct InputFree {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-
-}  // namespace
-
-DecodedFile decodeFile(const std::string& path, int64_t keepFrom) {
-    DecodedFile file;
-    file.firstKept = keepFrom;
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) {
-        file.error = "cannot open " + path;
-        return file;
-    }
-    std::unique_ptr<AVFormatContext, InputFree> input(raw);
-    if (avformat_find_stream_info(input.get(), nullptr) < 0) {
-        file.error = "no stream info";
-        return file;
-    }
-    file.audioStreamIndex = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    const int videoIndex = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-
-    CodecContextPtr decoder;
-    SwrContextPtr toDouble;
-    AVStream* audio = nullptr;
-    if (file.audioStreamIndex >= 0) {
-        audio = input->streams[file.audioStreamIndex];
-        const AVCodec* codec = avcodec_find_decoder(audio->codecpar->codec_id);
-        decoder.reset(avcodec_alloc_context3(codec));
-        avcodec_parameters_to_context(decoder.get(), audio->codecpar);
-        decoder->pkt_timebase = audio->time_base;
-        if (avcodec_open2(decoder.get(), codec, nullptr) < 0) {
-            file.error = "cannot open decoder";
-            return file;
-        }
-        file.codec = codec->name;
-        file.rate = decoder->sample_rate;
-        file.channels = decoder->ch_layout.nb_channels;
-        file.channelMask = decoder->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? decoder->ch_layout.u.mask : 0;
-        file.frameSize = audio->codecpar->frame_size;
-        file.initialPadding = audio->codecpar->initial_padding;
-        file.trailingPadding = audio->codecpar->trailing_padding;
-        file.samples.resize(size_t(file.channels));
-    }
-
-    bool firstAudio = true;
-    int64_t videoEnd = AV_NOPTS_VALUE;
-    auto takeFrames = [&]() {
-        FramePtr frame(av_frame_alloc());
-        while (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
-            if (firstAudio && frame->pts != AV_NOPTS_VALUE) {
-                file.audioStart = double(frame->pts) * av_q2d(audio->time_base);
-                firstAudio = false;
-            }
-            if (!toDouble) {
-                SwrContext* swr = nullptr;
-                swr_alloc_set_opts2(&swr, &frame->ch_layout, AV_SAMPLE_FMT_DBLP, frame->sample_rate,
-                                    &frame->ch_layout, AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
-                toDouble.reset(swr);
-                swr_init(swr);
-            }
-            std::vector<std::vector<double>> planes(size_t(file.channels), std::vector<double>(size_t(frame->nb_samples)));
-            std::vector<uint8_t*> out(size_t(file.channels));
-            for (int c = 0; c < file.channels; ++c) out[size_t(c)] = reinterpret_cast<uint8_t*>(planes[size_t(c)].data());
-            const int got = swr_convert(toDouble.get(), out.data(), frame->nb_samples,
-                                        const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-            const int64_t skip = std::min<int64_t>(got, std::max<int64_t>(0, keepFrom - file.count));
-            for (int c = 0; c < file.channels; ++c)
-                file.samples[size_t(c)].insert(file.samples[size_t(c)].end(), planes[size_t(c)].begin() + skip,
-                                               planes[size_t(c)].begin() + got);
-            file.count += got;
-            av_frame_unref(frame.get());
-        }
-    };
-
-    PacketPtr packet(av_packet_alloc());
-    while (av_read_frame(input.get(), packet.get()) >= 0) {
-        if (packet->stream_index == videoIndex) {
-            ++file.videoFrames;
-            const AVStream* video = input->streams[videoIndex];
-            if (packet->pts != AV_NOPTS_VALUE) {
-                const int64_t end = packet->pts + packet->duration - video->start_time;
-                if (videoEnd == AV_NOPTS_VALUE || end > videoEnd) videoEnd = end;
-                file.videoEnd = double(videoEnd) * av_q2d(video->time_base);
-            }
-        } else if (packet->stream_index == file.audioStreamIndex) {
-            if (packet->pts != AV_NOPTS_VALUE)
-                file.audioEndSamples = std::max(file.audioEndSamples,
-                                                av_rescale_q(packet->pts + packet->duration, audio->time_base,
-                                                             AVRational{1, file.rate}));
-            avcodec_send_packet(decoder.get(), packet.get());
-            takeFrames();
-        }
-        av_packet_unref(packet.get());
-    }
-    if (decoder) {
-        avcodec_send_packet(decoder.get(), nullptr);
-        takeFrames();
-    }
-    file.ok = true;
-    return file;
 }
 
 namespace {

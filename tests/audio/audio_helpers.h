@@ -1,7 +1,9 @@
-// Renders of a known tone through FFWriter, and a decoder that reads the
-// resulting file back with FFmpeg's own demuxers and decoders.
+// Renders of a known tone through FFWriter; files are read back by probe::read.
 #pragma once
 
+#include "common/media_probe.h"
+#include "common/writer_kit.h"
+#include "common/writer_log.h"
 #include "plugin/messages.h"
 #include "writer/FFWriter.h"
 
@@ -12,17 +14,6 @@
 extern "C" {
 #include <libavutil/samplefmt.h>
 }
-
-// Messages the writer reported, collected by `captureLog` (the writer's log
-// callback carries no context, so the list is shared).
-struct LoggedMessage {
-    int32_t level;
-    std::string text;
-};
-extern std::vector<LoggedMessage> g_logged;
-void captureLog(int32_t level, const char* text);
-bool logged(const std::string& text, int32_t level);
-bool loggedContaining(const std::string& part, int32_t level);
 
 // A host clip: every channel carries its own sine, so the order of the
 // channels in the file can be told apart.
@@ -65,39 +56,13 @@ struct RenderResult {
     std::string path;
 };
 
-// Output path in the build tree, one per test name.
+// A fresh output path in the build tree, one per name.
 std::string outputPath(const std::string& name, const std::string& extension);
 WriterSettings settingsFor(const RenderJob& job);
 // Frame n of the clip: its slice of audio (rounded frame boundaries, so
 // 1601/1602 samples at 48 kHz and 29.97 fps) then its picture.
 int64_t sliceStart(int64_t frame, int rate, double fps);
 RenderResult render(const RenderJob& job, const std::string& path);
-
-struct DecodedFile {
-    bool ok = false;
-    std::string error;
-    int audioStreamIndex = -1;
-    int rate = 0;
-    int channels = 0;
-    uint64_t channelMask = 0;
-    std::string codec;
-    int frameSize = 0;
-    int initialPadding = 0;
-    int trailingPadding = 0;
-    // Per channel, as doubles in [-1, 1), from sample `firstKept` on.
-    std::vector<std::vector<double>> samples;
-    int64_t firstKept = 0;
-    int64_t count = 0;
-    int64_t decodedSamples() const { return count; }
-    double audioStart = 0;  // first audio timestamp, seconds
-    // End of the last audio packet as the container stores it, in samples.
-    int64_t audioEndSamples = 0;
-    double audioSeconds() const { return rate ? double(decodedSamples()) / rate : 0; }
-    int videoFrames = 0;
-    double videoEnd = 0;  // end of the last video frame, seconds
-};
-// Long files keep only the samples from `keepFrom` on; all are counted.
-DecodedFile decodeFile(const std::string& path, int64_t keepFrom = 0);
 
 // Normalised correlation of `decoded` with a sine of `frequency` Hz at `rate`,
 // best over phase: 1 for a clean tone, near 0 when the tone is absent.

@@ -45,24 +45,24 @@ TEST_P(AudioCodecs, FileHoldsEveryHostSampleInStepWithThePictures) {
     job.host.format = c.hostFormat;
     job.host.lowBits = c.hostFormat == AV_SAMPLE_FMT_S32;
     job.frames = 300;  // ten seconds at 29.97 fps
-    g_logged.clear();
+    clear_messages();
     const RenderResult result = render(job, outputPath(std::string("codec_") + c.name, c.extension));
-    ASSERT_TRUE(result.opened) << (g_logged.empty() ? "" : g_logged.back().text);
+    ASSERT_TRUE(result.opened) << last_message();
     EXPECT_TRUE(result.allWritten);
-    EXPECT_FALSE(loggedContaining("Audio timestamp", LOG_WARNING));
+    EXPECT_FALSE(count_logged("Audio timestamp", LOG_WARNING));
 
-    const DecodedFile file = decodeFile(result.path);
-    ASSERT_TRUE(file.ok) << file.error;
-    ASSERT_EQ(file.audioStreamIndex, 0) << "audio is the first stream";
-    EXPECT_EQ(file.rate, 48000);
-    ASSERT_EQ(file.channels, 2);
+    const probe::File file = probe::read(result.path);
+    ASSERT_TRUE(file.opened) << file.error_text();
+    ASSERT_EQ(file.streams[0].type, AVMEDIA_TYPE_AUDIO) << "audio is the first stream";
+    EXPECT_EQ(file.sample_rate, 48000);
+    ASSERT_EQ(file.samples.size(), 2u);
 
     // Every sample sent is decoded; the decoder already drops the priming
     // and padding the container declares.
-    EXPECT_GE(file.decodedSamples(), result.samplesSent);
-    EXPECT_LE(file.decodedSamples(), result.samplesSent + c.decodedSlack);
-    EXPECT_LE(std::abs(file.audioEndSamples - result.samplesSent), c.endSlack) << "end " << file.audioEndSamples;
-    EXPECT_NEAR(file.audioStart, 0.0, 1e-3);
+    EXPECT_GE(file.audio_samples, result.samplesSent);
+    EXPECT_LE(file.audio_samples, result.samplesSent + c.decodedSlack);
+    EXPECT_LE(std::abs(file.audio_end_samples - result.samplesSent), c.endSlack) << "end " << file.audio_end_samples;
+    EXPECT_NEAR(file.audio_start, 0.0, 1e-3);
     // Priming removed: decoded sample n is host sample n. ac3's decoder delay
     // is declared nowhere, so there the tone is only checked for itself.
     if (c.aligned) {
@@ -71,16 +71,16 @@ TEST_P(AudioCodecs, FileHoldsEveryHostSampleInStepWithThePictures) {
     }
 
     const double frameSeconds = 1.0 / job.fps;
-    EXPECT_EQ(file.videoFrames, job.frames);
-    EXPECT_LT(std::abs(file.audioSeconds() - file.videoEnd), frameSeconds)
-        << "audio " << file.audioSeconds() << " s, video " << file.videoEnd << " s";
+    EXPECT_EQ(file.video_frames, job.frames);
+    EXPECT_LT(std::abs(file.audio_seconds() - file.video_seconds), frameSeconds)
+        << "audio " << file.audio_seconds() << " s, video " << file.video_seconds << " s";
 
     // Channel c carries the tone of host channel c and nothing of the other.
     for (int channel = 0; channel < 2; ++channel) {
         const std::vector<double>& decoded = file.samples[size_t(channel)];
-        EXPECT_GT(toneCorrelation(decoded, job.host.frequency(channel), file.rate), 0.98) << "channel " << channel;
-        EXPECT_LT(toneCorrelation(decoded, job.host.frequency(1 - channel), file.rate), 0.05) << "channel " << channel;
-        EXPECT_NEAR(toneAmplitude(decoded, job.host.frequency(channel), file.rate), job.host.amplitude, 0.05);
+        EXPECT_GT(toneCorrelation(decoded, job.host.frequency(channel), file.sample_rate), 0.98) << "channel " << channel;
+        EXPECT_LT(toneCorrelation(decoded, job.host.frequency(1 - channel), file.sample_rate), 0.05) << "channel " << channel;
+        EXPECT_NEAR(toneAmplitude(decoded, job.host.frequency(channel), file.sample_rate), job.host.amplitude, 0.05);
     }
 
     if (c.lossless) {

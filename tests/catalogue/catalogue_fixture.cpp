@@ -2,7 +2,8 @@
 
 #include "plugin/qel_abi.h"
 
-#include <cstring>
+#include <map>
+
 
 namespace {
 
@@ -19,19 +20,12 @@ void set_choices(uint32_t, const char*) {}
 
 void* g_ctrlSuite[82];
 
-void keep_message(int32_t level, const char* text) { CatalogueTest::messages().push_back({level, text}); }
-
 }  // namespace
-
-std::vector<LoggedMessage>& CatalogueTest::messages() {
-    static std::vector<LoggedMessage> kept;
-    return kept;
-}
 
 void CatalogueTest::SetUp() {
     g_values.clear();
     g_nextId = 1;
-    messages().clear();
+    clear_messages();
     g_ctrlSuite[CTRL_ENABLE] = reinterpret_cast<void*>(&enable);
     g_ctrlSuite[CTRL_DISABLE] = reinterpret_cast<void*>(&control_only);
     g_ctrlSuite[CTRL_SET_SELECTABLE] = reinterpret_cast<void*>(&enable);
@@ -59,12 +53,6 @@ void CatalogueTest::set_control(uint32_t Controls::*control, int32_t value) {
 }
 
 int32_t CatalogueTest::control(uint32_t Controls::*control) const { return g_values[state.controls.get()->*control]; }
-
-int32_t CatalogueTest::index_of_container(const char* name) const {
-    for (size_t i = 0; i < state.containers.size(); ++i)
-        if (std::strcmp(state.containers[i].name, name) == 0) return static_cast<int32_t>(i);
-    return -1;
-}
 
 std::vector<std::string> names_of(const EncoderList& list) {
     std::vector<std::string> names;

@@ -3,21 +3,15 @@
 #pragma once
 
 #include "catalogue/catalogue.h"
+#include "common/writer_log.h"
 #include "panel/Controls.h"
 #include "plugin/state.h"
 #include "writer/FFWriter.h"
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
-#include <utility>
 #include <vector>
-
-struct LoggedMessage {
-    int32_t level;
-    std::string text;
-};
 
 class CatalogueTest : public ::testing::Test {
 protected:
@@ -27,12 +21,6 @@ protected:
     // Puts a control on an index, as the host does when the user picks.
     void set_control(uint32_t Controls::*control, int32_t value);
     int32_t control(uint32_t Controls::*control) const;
-    int32_t index_of_container(const char* name) const;
-
-public:
-    static std::vector<LoggedMessage>& messages();
-
-protected:
 
     PluginState state;
 };

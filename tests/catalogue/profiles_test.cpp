@@ -8,29 +8,26 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#include <algorithm>
 #include <cstring>
 
-TEST(Profiles, Libx264FromTheTableWithHighAsDefault) {
-    ChoiceList profiles;
-    list_profiles("libx264", profiles);
-    EXPECT_EQ(labels_of(profiles), (std::vector<std::string>{"Baseline", "Main", "High", "High10", "High422", "High444"}));
-    for (const ChoiceEntry& entry : profiles) EXPECT_EQ(entry.value, -1) << entry.label;
-    auto is_default = [](const ChoiceEntry& e) { return e.is_default; };
-    EXPECT_EQ(std::count_if(profiles.begin(), profiles.end(), is_default), 1);
-    EXPECT_STREQ(std::find_if(profiles.begin(), profiles.end(), is_default)->label, "High");
-
-    list_profiles("libx264rgb", profiles);  // no profile choice
-    EXPECT_TRUE(profiles.empty());
-}
-
-TEST(Profiles, AacOffersOnlyAacLow) {
-    ChoiceList profiles;
-    list_profiles("aac", profiles);
-    ASSERT_EQ(profiles.size(), 1u);
-    EXPECT_STREQ(profiles[0].label, "AAC-Low");
-    EXPECT_EQ(profiles[0].value, -1);
-    EXPECT_TRUE(profiles[0].is_default);
+TEST(Profiles, TableRowsWithTheirDefault) {
+    struct Case {
+        const char* encoder;
+        std::vector<std::string> labels;
+        const char* chosen;  // the one default
+    };
+    for (const Case& c : {Case{"libx264", {"Baseline", "Main", "High", "High10", "High422", "High444"}, "High"},
+                          Case{"libx264rgb", {}, nullptr}, Case{"aac", {"AAC-Low"}, "AAC-Low"}}) {
+        ChoiceList profiles;
+        list_profiles(c.encoder, profiles);
+        EXPECT_EQ(labels_of(profiles), c.labels) << c.encoder;
+        std::vector<std::string> defaults;
+        for (const ChoiceEntry& entry : profiles) {
+            EXPECT_EQ(entry.value, -1) << entry.label << ": the writer sets it by name";
+            if (entry.is_default) defaults.emplace_back(entry.label);
+        }
+        EXPECT_EQ(defaults, c.chosen ? std::vector<std::string>{c.chosen} : std::vector<std::string>{}) << c.encoder;
+    }
 }
 
 TEST(Profiles, ProresShowsFfmpegsOwnProfiles) {
@@ -61,22 +58,6 @@ TEST(Profiles, UnknownOrMissingEncoder) {
     ASSERT_EQ(profiles.size(), 1u);
     list_profiles(NO_VIDEO_TEXT, profiles);
     EXPECT_TRUE(profiles.empty());
-}
-
-TEST(Profiles, TableLookupsTheWriterMakes) {
-    const ProfileOptionRow* row = find_profile_option("libx264", "High10");
-    ASSERT_NE(row, nullptr);
-    EXPECT_STREQ(row->option, "profile");
-    EXPECT_STREQ(row->value, "high10");
-    EXPECT_EQ(find_profile_option("libx264rgb", "High"), nullptr);
-    EXPECT_EQ(find_profile_option("libx264", "high"), nullptr);  // labels compare exactly
-    row = find_profile_option("aac", "AAC-Low");
-    ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row->option, nullptr);
-    EXPECT_EQ(row->profile, FF_PROFILE_AAC_LOW);
-    row = find_profile_option("libfdk_aac", "AAC-HE V2");
-    ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row->profile, FF_PROFILE_AAC_HE_V2);
 }
 
 TEST(PixelFormats, EncodersOwnListOrTheSixteenFallbacks) {

@@ -5,12 +5,17 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/log.h>
+#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
 #include <algorithm>
+#include <cmath>
+#include <cstdarg>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <strings.h>
 #include <vector>
@@ -25,11 +30,16 @@ using Tags = std::map<std::string, std::string, NoCase>;
 
 struct Stream {
     AVMediaType type = AVMEDIA_TYPE_UNKNOWN;
+    AVCodecID id = AV_CODEC_ID_NONE;
     std::string codec;
     int profile = FF_PROFILE_UNKNOWN;
-    int width = 0, height = 0;
+    int width = 0, height = 0;  // of the decoded pictures where there are any
     int sample_rate = 0, channels = 0;
     Tags tags;
+    bool experimental = false;  // read by a decoder FFmpeg marks experimental
+    int64_t decoded = 0;        // pictures, or audio frames
+    int64_t samples = 0;        // per channel, audio only
+    std::vector<double> times;  // of each picture in seconds, decoder order; NaN for none
 };
 
 // A decoded video frame; `rgb` is filled for every `rgb_every`-th one.
@@ -39,13 +49,21 @@ struct Frame {
     std::vector<uint16_t> rgb;  // RGB48 read by the frame's own colour tags
 };
 
+struct Options {
+    bool pictures = false;  // keep every picture as RGBA64, read without its colour tags
+    int rgb_every = 0;      // every n-th picture as RGB48 as a player sees it (0: none)
+    int64_t keep_from = 0;  // audio samples kept from this one on; all are counted
+    bool log_errors = false;  // FFmpeg's error-level messages while reading are errors
+};
+inline const Options WITH_PICTURES = {true};
+
 struct File {
     bool opened = false;
     std::string format;
     Tags tags;
-    std::vector<Stream> streams;
-    // Video: key flags of the packets in presentation order, the frames the
-    // decoder gave, and each one as RGBA64 when asked for.
+    std::vector<Stream> streams;  // every stream; every video and audio one decoded
+    // The first video stream: key flags of the packets in presentation order,
+    // the frames the decoder gave, and each one as RGBA64 when asked for.
     std::vector<bool> keys;
     int64_t video_frames = 0;
     std::vector<Frame> frames;  // in presentation order
@@ -53,11 +71,17 @@ struct File {
     int64_t video_bytes = 0;   // packet payload of the video stream
     std::string x264_options;  // the text x264 leaves in its first SEI
     std::vector<std::vector<uint16_t>> pictures;
-    double video_seconds = 0;  // last presentation time plus its duration
-    // Audio: samples per channel the decoder gave, and the first channel of them.
+    double video_seconds = 0;  // from the stream's start to the end of its last packet
+    // The first audio stream: samples per channel the decoder gave, each
+    // channel's samples in [-1, 1) from `keep_from` on, where the first frame
+    // starts and where the container says the last packet ends.
+    int sample_rate = 0;
     int64_t audio_samples = 0;
-    std::vector<float> first_channel;
-    int errors = 0;  // calls that failed while reading and decoding, damaged frames
+    std::vector<std::vector<double>> samples;
+    double audio_start = 0;
+    int64_t audio_end_samples = 0;
+    // FFmpeg's error-level messages, failed calls and damaged frames.
+    std::vector<std::string> errors;
 
     const Stream* first(AVMediaType type) const {
         for (const Stream& s : streams)
@@ -66,6 +90,12 @@ struct File {
     }
     int count(AVMediaType type) const {
         return int(std::count_if(streams.begin(), streams.end(), [type](const Stream& s) { return s.type == type; }));
+    }
+    double audio_seconds() const { return sample_rate ? double(audio_samples) / sample_rate : 0; }
+    std::string error_text() const {
+        std::string text;
+        for (const std::string& error : errors) text += (text.empty() ? "" : "; ") + error;
+        return text;
     }
     // A tag of the container or of any stream.
     std::string tag(const std::string& key) const {
@@ -93,17 +123,53 @@ inline Tags read_tags(const AVDictionary* dictionary) {
     return tags;
 }
 
-// Sample i of the first channel, in [-1, 1], for the formats the tests write.
-inline float first_channel(const AVFrame& frame, int i) {
-    const AVSampleFormat format = AVSampleFormat(frame.format);
-    const int at = av_sample_fmt_is_planar(format) ? i : i * frame.ch_layout.nb_channels;
-    const uint8_t* data = frame.data[0];
-    switch (av_get_packed_sample_fmt(format)) {
-    case AV_SAMPLE_FMT_S16: return float(reinterpret_cast<const int16_t*>(data)[at]) / 32768.0f;
-    case AV_SAMPLE_FMT_S32: return float(reinterpret_cast<const int32_t*>(data)[at]) / 2147483648.0f;
-    case AV_SAMPLE_FMT_FLT: return reinterpret_cast<const float*>(data)[at];
-    default: return 0;
+namespace detail {
+
+inline std::mutex& log_mutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+inline std::vector<std::string>*& log_sink() {
+    static std::vector<std::string>* sink = nullptr;
+    return sink;
+}
+
+// Error-level messages go to the reading file's list; warnings and worse are
+// shown as FFmpeg would, the encoders' chatter is not.
+inline void log_line(void* object, int level, const char* format, va_list args) {
+    if (level <= AV_LOG_ERROR) {
+        va_list copy;
+        va_copy(copy, args);
+        char line[1024];
+        int prefix = 1;
+        av_log_format_line2(object, level, format, copy, line, sizeof line, &prefix);
+        va_end(copy);
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        std::lock_guard<std::mutex> lock(log_mutex());
+        if (log_sink()) log_sink()->push_back(text);
     }
+    if (level <= AV_LOG_WARNING) av_log_default_callback(object, level, format, args);
+}
+
+// One reader at a time keeps FFmpeg's messages while the guard lives.
+struct ErrorCapture {
+    explicit ErrorCapture(std::vector<std::string>* sink) {
+        if (!sink) return;
+        av_log_set_callback(log_line);
+        std::lock_guard<std::mutex> lock(log_mutex());
+        log_sink() = sink;
+    }
+    ~ErrorCapture() {
+        std::lock_guard<std::mutex> lock(log_mutex());
+        log_sink() = nullptr;
+    }
+};
+
+inline std::string av_text(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
 }
 
 struct Decoder {
@@ -111,13 +177,25 @@ struct Decoder {
     ~Decoder() { avcodec_free_context(&context); }
 };
 
-// Every frame is counted; `keep_pictures` keeps each as RGBA64 read without
-// its colour tags, `rgb_every` (0: none) every n-th as a player would see it.
-inline File read(const std::string& path, bool keep_pictures = false, int rgb_every = 0) {
+}  // namespace detail
+
+// Decodes every video and audio stream of the file whole, experimental
+// decoders allowed (the module writes with experimental encoders too).
+inline File read(const std::string& path, const Options& options = {}) {
+    using detail::av_text;
     File file;
+    detail::ErrorCapture capture(options.log_errors ? &file.errors : nullptr);
     AVFormatContext* input = nullptr;
-    if (avformat_open_input(&input, path.c_str(), nullptr, nullptr) < 0) return file;
-    if (avformat_find_stream_info(input, nullptr) < 0) {
+    if (int result = avformat_open_input(&input, path.c_str(), nullptr, nullptr); result < 0) {
+        file.errors.push_back("avformat_open_input: " + av_text(result));
+        return file;
+    }
+    std::vector<AVDictionary*> probing(input->nb_streams, nullptr);
+    for (AVDictionary*& o : probing) av_dict_set(&o, "strict", "experimental", 0);
+    const int found = avformat_find_stream_info(input, probing.empty() ? nullptr : probing.data());
+    for (AVDictionary*& o : probing) av_dict_free(&o);
+    if (found < 0) {
+        file.errors.push_back("avformat_find_stream_info: " + av_text(found));
         avformat_close_input(&input);
         return file;
     }
@@ -125,12 +203,13 @@ inline File read(const std::string& path, bool keep_pictures = false, int rgb_ev
     file.format = input->iformat->name;
     file.tags = read_tags(input->metadata);
 
-    std::vector<Decoder> decoders(input->nb_streams);
+    std::vector<detail::Decoder> decoders(input->nb_streams);
     int video = -1, audio = -1;
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         const AVCodecParameters& parameters = *input->streams[i]->codecpar;
         Stream s;
         s.type = parameters.codec_type;
+        s.id = parameters.codec_id;
         s.codec = avcodec_get_name(parameters.codec_id);
         s.profile = parameters.profile;
         s.width = parameters.width;
@@ -138,20 +217,25 @@ inline File read(const std::string& path, bool keep_pictures = false, int rgb_ev
         s.sample_rate = parameters.sample_rate;
         s.channels = parameters.ch_layout.nb_channels;
         s.tags = read_tags(input->streams[i]->metadata);
-        file.streams.push_back(s);
-        const bool wanted = (s.type == AVMEDIA_TYPE_VIDEO && video < 0) || (s.type == AVMEDIA_TYPE_AUDIO && audio < 0);
         const AVCodec* codec = avcodec_find_decoder(parameters.codec_id);
-        if (!wanted || !codec) continue;
+        s.experimental = codec && (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL);
+        file.streams.push_back(s);
+        if (!codec || (s.type != AVMEDIA_TYPE_VIDEO && s.type != AVMEDIA_TYPE_AUDIO)) continue;
         AVCodecContext* context = avcodec_alloc_context3(codec);
         avcodec_parameters_to_context(context, &parameters);
         context->pkt_timebase = input->streams[i]->time_base;
+        context->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
+        if (options.log_errors) context->thread_count = 1;  // messages in order
         decoders[i].context = context;
-        if (avcodec_open2(context, codec, nullptr) < 0) {
-            ++file.errors;
+        if (int result = avcodec_open2(context, codec, nullptr); result < 0) {
+            file.errors.push_back(std::string("avcodec_open2 ") + codec->name + ": " + av_text(result));
+            avcodec_free_context(&decoders[i].context);
             continue;
         }
-        (s.type == AVMEDIA_TYPE_VIDEO ? video : audio) = int(i);
+        int& first = s.type == AVMEDIA_TYPE_VIDEO ? video : audio;
+        if (first < 0) first = int(i);
     }
+    if (audio >= 0) file.sample_rate = file.streams[size_t(audio)].sample_rate;
 
     struct Presented {
         int64_t pts;
@@ -159,66 +243,118 @@ inline File read(const std::string& path, bool keep_pictures = false, int rgb_ev
     };
     std::vector<Presented> packets;
     int64_t videoEnd = 0;
+    bool audioStarted = false;
     AVPacket* packet = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
     SwsContext* scaler = nullptr;
     SwsContext* player = nullptr;
+    SwrContext* toDouble = nullptr;
+    auto take_audio = [&](AVCodecContext* context) {
+        if (!audioStarted && frame->pts != AV_NOPTS_VALUE) {
+            file.audio_start = double(frame->pts) * av_q2d(context->pkt_timebase);
+            audioStarted = true;
+        }
+        const int channels = frame->ch_layout.nb_channels;
+        if (!toDouble) {
+            swr_alloc_set_opts2(&toDouble, &frame->ch_layout, AV_SAMPLE_FMT_DBLP, frame->sample_rate,
+                                &frame->ch_layout, AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
+            swr_init(toDouble);
+            file.samples.resize(size_t(channels));
+        }
+        std::vector<std::vector<double>> planes(size_t(channels), std::vector<double>(size_t(frame->nb_samples)));
+        std::vector<uint8_t*> out(static_cast<size_t>(channels));
+        for (int c = 0; c < channels; ++c) out[size_t(c)] = reinterpret_cast<uint8_t*>(planes[size_t(c)].data());
+        const int got = swr_convert(toDouble, out.data(), frame->nb_samples,
+                                    const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+        if (got < 0 || size_t(channels) != file.samples.size()) {
+            file.errors.push_back("audio frame not convertible");
+            return;
+        }
+        const int64_t skip = std::min<int64_t>(got, std::max<int64_t>(0, options.keep_from - file.audio_samples));
+        for (size_t c = 0; c < size_t(channels); ++c)
+            file.samples[c].insert(file.samples[c].end(), planes[c].begin() + skip, planes[c].begin() + got);
+        file.audio_samples += got;
+    };
+    auto take_video = [&](AVCodecContext* context) {
+        ++file.video_frames;
+        if (file.frames.empty()) {
+            file.color_range = frame->color_range;
+            file.color_space = frame->colorspace;
+        }
+        Frame decoded{frame->pts, frame->key_frame != 0 || frame->pict_type == AV_PICTURE_TYPE_I, {}};
+        if (options.rgb_every > 0 && file.frames.size() % size_t(options.rgb_every) == 0) {
+            // Unknown range means limited, as players take it.
+            if (!player) {
+                player = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
+                                        frame->height, AV_PIX_FMT_RGB48LE,
+                                        SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr,
+                                        nullptr);
+                const int space = frame->colorspace != AVCOL_SPC_UNSPECIFIED ? frame->colorspace : context->colorspace;
+                sws_setColorspaceDetails(player, sws_getCoefficients(space),
+                                         frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0,
+                                         sws_getCoefficients(SWS_CS_ITU709), 1, 0, 1 << 16, 1 << 16);
+            }
+            decoded.rgb.resize(size_t(frame->width) * size_t(frame->height) * 3);
+            uint8_t* target[4] = {reinterpret_cast<uint8_t*>(decoded.rgb.data())};
+            const int stride[4] = {frame->width * 6};
+            sws_scale(player, frame->data, frame->linesize, 0, frame->height, target, stride);
+        }
+        file.frames.push_back(std::move(decoded));
+        if (options.pictures) {
+            scaler = sws_getCachedContext(scaler, frame->width, frame->height, AVPixelFormat(frame->format),
+                                          frame->width, frame->height, AV_PIX_FMT_RGBA64LE, SWS_POINT, nullptr,
+                                          nullptr, nullptr);
+            std::vector<uint16_t> picture(size_t(frame->width) * size_t(frame->height) * 4);
+            uint8_t* target[4] = {reinterpret_cast<uint8_t*>(picture.data())};
+            const int stride[4] = {frame->width * 8};
+            if (!scaler || sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, target, stride) <= 0)
+                file.errors.push_back("picture not convertible");
+            file.pictures.push_back(std::move(picture));
+        }
+    };
     auto take = [&](int index) {
         AVCodecContext* context = decoders[size_t(index)].context;
+        Stream& stream = file.streams[size_t(index)];
         for (;;) {
             const int result = avcodec_receive_frame(context, frame);
             if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
             if (result < 0) {
-                ++file.errors;
+                file.errors.push_back("avcodec_receive_frame: " + av_text(result));
                 return;
             }
-            if (frame->decode_error_flags) ++file.errors;
-            if (index == video) {
-                ++file.video_frames;
-                if (file.frames.empty()) {
-                    file.color_range = frame->color_range;
-                    file.color_space = frame->colorspace;
-                }
-                Frame decoded{frame->pts, frame->key_frame != 0 || frame->pict_type == AV_PICTURE_TYPE_I, {}};
-                if (rgb_every > 0 && file.frames.size() % size_t(rgb_every) == 0) {
-                    // Unknown range means limited, as players take it.
-                    if (!player) {
-                        player = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format),
-                                                frame->width, frame->height, AV_PIX_FMT_RGB48LE,
-                                                SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
-                                                nullptr, nullptr);
-                        const int space =
-                            frame->colorspace != AVCOL_SPC_UNSPECIFIED ? frame->colorspace : context->colorspace;
-                        sws_setColorspaceDetails(player, sws_getCoefficients(space),
-                                                 frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0,
-                                                 sws_getCoefficients(SWS_CS_ITU709), 1, 0, 1 << 16, 1 << 16);
-                    }
-                    decoded.rgb.resize(size_t(frame->width) * size_t(frame->height) * 3);
-                    uint8_t* target[4] = {reinterpret_cast<uint8_t*>(decoded.rgb.data())};
-                    const int stride[4] = {frame->width * 6};
-                    sws_scale(player, frame->data, frame->linesize, 0, frame->height, target, stride);
-                }
-                file.frames.push_back(std::move(decoded));
-                if (keep_pictures) {
-                    scaler = sws_getCachedContext(scaler, frame->width, frame->height, AVPixelFormat(frame->format),
-                                                  frame->width, frame->height, AV_PIX_FMT_RGBA64LE, SWS_POINT,
-                                                  nullptr, nullptr, nullptr);
-                    std::vector<uint16_t> picture(size_t(frame->width) * size_t(frame->height) * 4);
-                    uint8_t* target[4] = {reinterpret_cast<uint8_t*>(picture.data())};
-                    const int stride[4] = {frame->width * 8};
-                    if (!scaler ||
-                        sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, target, stride) <= 0)
-                        ++file.errors;
-                    file.pictures.push_back(std::move(picture));
-                }
+            if (frame->decode_error_flags) file.errors.push_back("damaged frame");
+            ++stream.decoded;
+            if (stream.type == AVMEDIA_TYPE_AUDIO) {
+                stream.samples += frame->nb_samples;
+                stream.channels = frame->ch_layout.nb_channels;
+                stream.sample_rate = frame->sample_rate;
+                if (index == audio) take_audio(context);
             } else {
-                file.audio_samples += frame->nb_samples;
-                for (int i = 0; i < frame->nb_samples; ++i) file.first_channel.push_back(first_channel(*frame, i));
+                stream.width = frame->width;
+                stream.height = frame->height;
+                const int64_t pts = frame->best_effort_timestamp;
+                stream.times.push_back(pts == AV_NOPTS_VALUE ? std::nan("")
+                                                             : double(pts) * av_q2d(context->pkt_timebase));
+                if (index == video) take_video(context);
             }
+            av_frame_unref(frame);
         }
     };
-    while (av_read_frame(input, packet) >= 0) {
+    auto send = [&](int index, const AVPacket* data) {
+        if (index < 0 || size_t(index) >= decoders.size() || !decoders[size_t(index)].context) return;
+        const int sent = avcodec_send_packet(decoders[size_t(index)].context, data);
+        if (sent < 0 && sent != AVERROR_EOF) file.errors.push_back("avcodec_send_packet: " + av_text(sent));
+        take(index);
+    };
+    for (;;) {
+        const int result = av_read_frame(input, packet);
+        if (result == AVERROR_EOF) break;
+        if (result < 0) {
+            file.errors.push_back("av_read_frame: " + av_text(result));
+            break;
+        }
         const int index = packet->stream_index;
+        const AVStream* stream = input->streams[index];
         if (index == video) {
             packets.push_back({packet->pts, (packet->flags & AV_PKT_FLAG_KEY) != 0});
             file.video_bytes += packet->size;
@@ -226,28 +362,28 @@ inline File read(const std::string& path, bool keep_pictures = false, int rgb_ev
                 const char* begin = reinterpret_cast<const char*>(packet->data);
                 const char* end = begin + packet->size;
                 const char marker[] = "options: ";
-                const char* found = std::search(begin, end, marker, marker + sizeof marker - 1);
-                if (found != end) file.x264_options.assign(found, std::find(found, end, '\0'));
+                const char* at = std::search(begin, end, marker, marker + sizeof marker - 1);
+                if (at != end) file.x264_options.assign(at, std::find(at, end, '\0'));
             }
-            const AVRational base = input->streams[index]->time_base;
-            videoEnd = std::max(videoEnd, av_rescale_q(packet->pts + packet->duration, base, AVRational{1, 1000000}));
+            const int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+            if (packet->pts != AV_NOPTS_VALUE)
+                videoEnd = std::max(videoEnd, av_rescale_q(packet->pts + packet->duration - start, stream->time_base,
+                                                           AVRational{1, 1000000}));
+        } else if (index == audio && packet->pts != AV_NOPTS_VALUE && file.sample_rate > 0) {
+            file.audio_end_samples = std::max(file.audio_end_samples,
+                                              av_rescale_q(packet->pts + packet->duration, stream->time_base,
+                                                           AVRational{1, file.sample_rate}));
         }
-        if (index == video || index == audio) {
-            if (avcodec_send_packet(decoders[size_t(index)].context, packet) < 0) ++file.errors;
-            take(index);
-        }
+        send(index, packet);
         av_packet_unref(packet);
     }
-    for (int index : {video, audio}) {
-        if (index < 0) continue;
-        avcodec_send_packet(decoders[size_t(index)].context, nullptr);
-        take(index);
-    }
+    for (int i = 0; i < int(decoders.size()); ++i) send(i, nullptr);
     std::stable_sort(packets.begin(), packets.end(),
                      [](const Presented& a, const Presented& b) { return a.pts < b.pts; });
     for (const Presented& p : packets) file.keys.push_back(p.key);
     file.video_seconds = double(videoEnd) / 1e6;
 
+    swr_free(&toDouble);
     sws_freeContext(scaler);
     sws_freeContext(player);
     av_frame_free(&frame);

@@ -40,7 +40,7 @@ protected:
                 EXPECT_EQ(result.at(after[n]), input.at(before[n])) << "entry " << n;
             }
         }
-        EXPECT_TRUE(writer.at_least(LOG_WARNING).empty());
+        EXPECT_TRUE(messages_at_least(LOG_WARNING).empty());
     }
 
     TempDir dir;
@@ -60,8 +60,8 @@ TEST_F(Faststart, MovesMoovAfterFtypAndShiftsEveryTableOnce) {
     ASSERT_TRUE(convert(file));
     expect_converted(file, ftyp(), cat({atom("free", Bytes(8, 0)), mdat}));
     EXPECT_EQ(types_of(top_level(read_file(out))), (std::vector<std::string>{"ftyp", "moov", "free", "mdat"}));
-    EXPECT_EQ(writer.count("QelFFmpegWriter: faststart conversion: patching stco atom..."), 2);
-    EXPECT_EQ(writer.count("QelFFmpegWriter: faststart conversion: patching co64 atom..."), 1);
+    EXPECT_EQ(count_logged("QelFFmpegWriter: faststart conversion: patching stco atom..."), 2);
+    EXPECT_EQ(count_logged("QelFFmpegWriter: faststart conversion: patching co64 atom..."), 1);
     const Bytes input = read_file(in);
     EXPECT_EQ(input, file) << "the input is only read";
 }
@@ -119,7 +119,7 @@ TEST_F(Faststart, Stco32BitBoundary) {
     // One more and the entry would wrap to the start of the file: the movie
     // must stay as it is rather than point its chunks at the wrong bytes.
     EXPECT_FALSE(convert(fileWithEntry(UINT32_MAX - moovSize + 1)));
-    EXPECT_EQ(writer.at_least(LOG_WARNING),
+    EXPECT_EQ(messages_at_least(LOG_WARNING),
               std::vector<std::string>{"QelFFmpegWriter: faststart conversion: bad atom size!"});
     EXPECT_FALSE(exists(out));
 }
@@ -183,7 +183,7 @@ std::vector<Refusal> refusals() {
 TEST_F(Faststart, RefusesWithoutCreatingOutput) {
     for (const Refusal& r : refusals()) {
         SCOPED_TRACE(r.name);
-        RecordingWriter::messages().clear();
+        clear_messages();
         EXPECT_FALSE(convert(r.file));
         std::vector<std::string> expected;
         for (std::string m : r.messages) {
@@ -191,7 +191,7 @@ TEST_F(Faststart, RefusesWithoutCreatingOutput) {
             if (at != std::string::npos) m.replace(at, 2, in);
             expected.push_back(m);
         }
-        EXPECT_EQ(writer.at_least(LOG_WARNING), expected);
+        EXPECT_EQ(messages_at_least(LOG_WARNING), expected);
         EXPECT_FALSE(exists(out));
         EXPECT_EQ(read_file(in), r.file);
     }
@@ -205,9 +205,9 @@ TEST_F(Faststart, SameFileUnderAnyNameIsRefusedAndKept) {
     ASSERT_EQ(::link(in.c_str(), link.c_str()), 0);
     for (const std::string& target : {in, dir.path() + "/./in.mov", link}) {
         SCOPED_TRACE(target);
-        RecordingWriter::messages().clear();
+        clear_messages();
         EXPECT_FALSE(writer.fastStartConvert(in.c_str(), target.c_str()));
-        EXPECT_EQ(writer.at_least(LOG_WARNING), std::vector<std::string>{differ});
+        EXPECT_EQ(messages_at_least(LOG_WARNING), std::vector<std::string>{differ});
         EXPECT_EQ(read_file(in), file);
     }
 }
@@ -215,19 +215,19 @@ TEST_F(Faststart, SameFileUnderAnyNameIsRefusedAndKept) {
 TEST_F(Faststart, FilesThatCannotBeOpenedOrCreated) {
     const std::string missing = dir / "missing.mov";
     EXPECT_FALSE(writer.fastStartConvert(missing.c_str(), out.c_str()));
-    EXPECT_EQ(writer.at_least(LOG_WARNING),
+    EXPECT_EQ(messages_at_least(LOG_WARNING),
               std::vector<std::string>{"QelFFmpegWriter: faststart-conversion: failed to open file <" + missing + ">"});
     EXPECT_FALSE(exists(out));
 
-    RecordingWriter::messages().clear();
+    clear_messages();
     write_file(in, cat({ftyp(), atom("mdat", media(100)), moov({trak(stco({40}))})}));
     const std::string unreachable = dir / "no/such/folder/out.mov";
     EXPECT_FALSE(writer.fastStartConvert(in.c_str(), unreachable.c_str()));
-    EXPECT_EQ(writer.at_least(LOG_WARNING),
+    EXPECT_EQ(messages_at_least(LOG_WARNING),
               std::vector<std::string>{"QelFFmpegWriter: faststart-conversion: failed to create file <" +
                                        unreachable + ">"});
 
-    RecordingWriter::messages().clear();
+    clear_messages();
     EXPECT_FALSE(writer.fastStartConvert(dir.path().c_str(), out.c_str())) << "a folder is not a movie";
     EXPECT_FALSE(exists(out));
 }
@@ -244,7 +244,7 @@ TEST_F(Faststart, FailedWriteRemovesThePartialOutput) {
         const rlimit limit{64 << 10, 64 << 10};
         setrlimit(RLIMIT_FSIZE, &limit);
         const bool ok = writer.fastStartConvert(in.c_str(), out.c_str());
-        const bool told = writer.count("QelFFmpegWriter: error writing to file <" + out + ">") == 1;
+        const bool told = count_logged("QelFFmpegWriter: error writing to file <" + out + ">") == 1;
         _exit(!ok && told && !exists(out) ? 0 : 1);
     }
     int status = 0;
@@ -274,15 +274,15 @@ TEST_F(Faststart, MoovBeyondFourGigabytes) {
 
     sparse(atom("moov", atom("cmov", Bytes(16, 0))));
     EXPECT_FALSE(writer.fastStartConvert(in.c_str(), out.c_str()));
-    EXPECT_EQ(writer.at_least(LOG_WARNING),
+    EXPECT_EQ(messages_at_least(LOG_WARNING),
               std::vector<std::string>{"QelFFmpegWriter: faststart conversion does not support compressed moov atoms!"});
 
     // A 32-bit table cannot reach past 4 GiB; its entries near the limit
     // overflow once moved.
-    RecordingWriter::messages().clear();
+    clear_messages();
     sparse(moov({trak(stco({UINT32_MAX - 20}))}));
     EXPECT_FALSE(writer.fastStartConvert(in.c_str(), out.c_str()));
-    EXPECT_EQ(writer.at_least(LOG_WARNING),
+    EXPECT_EQ(messages_at_least(LOG_WARNING),
               std::vector<std::string>{"QelFFmpegWriter: faststart conversion: bad atom size!"});
     EXPECT_FALSE(exists(out));
 }

@@ -2,6 +2,7 @@
 // writer whose messages a test can look at.
 #pragma once
 
+#include "common/writer_log.h"
 #include "writer/FFWriter.h"
 
 #include <gtest/gtest.h>
@@ -159,26 +160,10 @@ inline Bytes read_file(const std::string& path) {
 }
 
 // A writer whose messages are kept for the test; one per test at a time.
-class RecordingWriter : public FFWriter {
-public:
+struct RecordingWriter : FFWriter {
     RecordingWriter() {
-        messages().clear();
-        m_logCallback = [](int32_t level, const char* text) { messages().emplace_back(level, text); };
-    }
-    static std::vector<std::pair<int32_t, std::string>>& messages() {
-        static std::vector<std::pair<int32_t, std::string>> list;
-        return list;
-    }
-    int count(const std::string& text) const {
-        int n = 0;
-        for (const auto& m : messages()) n += m.second == text;
-        return n;
-    }
-    std::vector<std::string> at_least(int32_t level) const {
-        std::vector<std::string> texts;
-        for (const auto& m : messages())
-            if (m.first >= level) texts.push_back(m.second);
-        return texts;
+        clear_messages();
+        m_logCallback = keep_message;
     }
 };
 

@@ -2,6 +2,9 @@
 // end, checked with FFmpeg's decoders and probe.
 #include "movie_files.h"
 
+#include "common/run.h"
+#include "common/writer_kit.h"
+
 #include "writer/FFWriter.h"
 
 extern "C" {
@@ -9,82 +12,48 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
-#include <array>
 #include <cmath>
-#include <sys/wait.h>
 #include <vector>
 
 namespace {
-
-struct Result {
-    int status;
-    std::string output;
-};
-
-Result run(const std::string& command) {
-    Result r{-1, {}};
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return r;
-    std::array<char, 4096> chunk;
-    size_t n;
-    while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) r.output.append(chunk.data(), n);
-    const int status = pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
 
 std::string shell_quoted(const std::string& path) { return "'" + path + "'"; }
 
 // Every decoded video frame and audio packet, with its checksum.
 std::string frame_md5(const std::string& path) {
-    const Result r = run("ffmpeg -nostdin -v error -i " + shell_quoted(path) + " -map 0:v -map 0:a -f framemd5 -");
-    EXPECT_EQ(r.status, 0) << r.output;
-    return r.output;
+    const CommandResult r = run_command("ffmpeg -nostdin -v error -i " + shell_quoted(path) + " -map 0:v -map 0:a -f framemd5 -");
+    EXPECT_EQ(r.status, 0) << r.out;
+    return r.out;
 }
 
 std::string stream_list(const std::string& path) {
-    return run("ffprobe -v error -show_entries stream=codec_type:stream_tags=timecode -of csv=p=0 " + shell_quoted(path))
-        .output;
+    return run_command("ffprobe -v error -show_entries stream=codec_type:stream_tags=timecode -of csv=p=0 " + shell_quoted(path))
+        .out;
 }
 
 // Three seconds of a moving 16-bit picture and a stereo tone through the
 // writer, faststart off so the index stays at the end.
 void write_movie(const std::string& path, const char* container) {
     constexpr int width = 320, height = 240, fps = 25, rate = 48000, frames = 3 * fps;
-    WriterSettings settings;
-    settings.width = width;
-    settings.height = height;
-    settings.frameRate = fps;
-    settings.containerName = container;
-    settings.videoCodecName = "mpeg4";
+    WriterSettings settings = video_settings(container, "mpeg4", width, height, 4);
     settings.audioCodecName = "aac";
-    settings.inPixelFormat = AV_PIX_FMT_RGBA64LE;
     settings.inSampleRate = settings.outSampleRate = rate;
     settings.channels = 2;
     settings.inSampleFormat = AV_SAMPLE_FMT_S16;
     settings.outSampleFormat = AV_SAMPLE_FMT_FLTP;
     settings.videoBitRate = 4000000;
     settings.vbr = 1;
-    settings.timecode = "01:00:00:00";
 
     FFWriter writer;
     ASSERT_TRUE(writer.open(path.c_str(), &settings));
-    std::vector<uint16_t> picture(size_t(width) * height * 4);
     std::vector<int16_t> sound(size_t(rate / fps) * 2);
     for (int frame = 0; frame < frames; ++frame) {
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) {
-                uint16_t* p = &picture[(size_t(y) * width + x) * 4];
-                p[0] = uint16_t((x + frame * 4) * 200);
-                p[1] = uint16_t(y * 270);
-                p[2] = uint16_t((x ^ y) * 256);
-                p[3] = 0xFFFF;
-            }
         for (size_t i = 0; i < sound.size() / 2; ++i) {
             const double t = double(size_t(frame) * (rate / fps) + i) / rate;
             sound[2 * i] = int16_t(8000 * std::sin(2 * M_PI * 440 * t));
             sound[2 * i + 1] = int16_t(8000 * std::sin(2 * M_PI * 660 * t));
         }
+        const std::vector<uint16_t> picture = host_picture(width, height, 4, frame);
         ASSERT_TRUE(writer.writeAudio(sound.data(), int64_t(sound.size() * sizeof(int16_t))));
         ASSERT_TRUE(writer.writeVideoFrame(picture.data(), nullptr, 0, frame == 0, "01:00:00:00"));
     }
@@ -108,7 +77,7 @@ protected:
 TEST_P(RealMovie, DecodesIdenticallyAndPlaysFromItsHead) {
     RecordingWriter writer;
     ASSERT_TRUE(writer.fastStartConvert(in.c_str(), out.c_str()));
-    EXPECT_EQ(writer.count("QelFFmpegWriter: faststart conversion: patching stco atom..."), 3) << "one per track";
+    EXPECT_EQ(count_logged("QelFFmpegWriter: faststart conversion: patching stco atom..."), 3) << "one per track";
 
     EXPECT_EQ(types_of(top_level(read_file(out))).at(1), "moov");
     const std::string streams = stream_list(out);
@@ -121,11 +90,11 @@ TEST_P(RealMovie, DecodesIdenticallyAndPlaysFromItsHead) {
         Bytes bytes = read_file(path);
         bytes.resize(bytes.size() / 20);
         write_file(cut, bytes);
-        return run("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + shell_quoted(cut));
+        return run_command("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + shell_quoted(cut));
     };
-    const Result converted = head(out, dir / "head_out");
-    EXPECT_EQ(converted.status, 0) << converted.output;
-    EXPECT_EQ(converted.output, "audio\nvideo\ndata\n") << "the writer puts audio first";
+    const CommandResult converted = head(out, dir / "head_out");
+    EXPECT_EQ(converted.status, 0) << converted.out;
+    EXPECT_EQ(converted.out, "audio\nvideo\ndata\n") << "the writer puts audio first";
     EXPECT_NE(head(in, dir / "head_in").status, 0) << "without faststart the head alone cannot be probed";
 }
 
@@ -137,19 +106,19 @@ TEST(QelhostFaststart, ExitsZeroOnlyWhenTheConversionSucceeded) {
     const std::string in = dir / "in.mov", out = dir / "out.mov";
     write_file(in, cat({ftyp(), atom("mdat", media(100)), moov({trak(stco({28}))})}));
 
-    const Result ok = run(qelhost + shell_quoted(in) + " " + shell_quoted(out));
-    EXPECT_EQ(ok.status, 0) << ok.output;
-    EXPECT_NE(ok.output.find("QelFFmpegWriter: faststart conversion: patching stco atom..."), std::string::npos);
+    const CommandResult ok = run_command(qelhost + shell_quoted(in) + " " + shell_quoted(out));
+    EXPECT_EQ(ok.status, 0) << ok.out;
+    EXPECT_NE(ok.out.find("QelFFmpegWriter: faststart conversion: patching stco atom..."), std::string::npos);
     EXPECT_EQ(types_of(top_level(read_file(out))), (std::vector<std::string>{"ftyp", "moov", "mdat"}));
 
-    const Result again = run(qelhost + shell_quoted(out) + " " + shell_quoted(dir / "again.mov"));
+    const CommandResult again = run_command(qelhost + shell_quoted(out) + " " + shell_quoted(dir / "again.mov"));
     EXPECT_EQ(again.status, 1);
-    EXPECT_NE(again.output.find("QelFFmpegWriter: last atom in file was not a moov atom. File <" + out + ">"),
+    EXPECT_NE(again.out.find("QelFFmpegWriter: last atom in file was not a moov atom. File <" + out + ">"),
               std::string::npos)
-        << again.output;
+        << again.out;
     EXPECT_FALSE(exists(dir / "again.mov"));
 
-    EXPECT_NE(run(qelhost + shell_quoted(in)).status, 0) << "both names are needed";
+    EXPECT_NE(run_command(qelhost + shell_quoted(in)).status, 0) << "both names are needed";
 }
 
 }  // namespace

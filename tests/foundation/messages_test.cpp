@@ -2,6 +2,8 @@
 // callback, and the default sink into the Log suite.
 #include "host_fixture.h"
 
+#include "common/writer_log.h"
+
 #include "host/harness/suite_tables.h"
 #include "plugin/host_services.h"
 #include "plugin/messages.h"
@@ -17,20 +19,13 @@ extern "C" {
 
 namespace {
 
-struct Captured {
-    int32_t level;
-    std::string text;
-};
-std::vector<Captured> g_captured;
-void capture(int32_t level, const char* text) { g_captured.push_back({level, text}); }
-
 // The module's code linked into this test, with its Log suite slot pointed
 // at the stand-in host's table.
 class Messages : public HostTest {
 protected:
     void SetUp() override {
         HostTest::SetUp();
-        g_captured.clear();
+        clear_messages();
         saved = g_suites;
         g_suites.log = qelhost::suite_table("Log");
         host = make_host();
@@ -48,25 +43,17 @@ protected:
 
 TEST_F(Messages, WriterLogCutsAt1023Characters) {
     FFWriter writer;
-    writer.m_logCallback = capture;
+    writer.m_logCallback = keep_message;
     const std::string exact(1023, 'a');
     const std::string longer(4000, 'b');
     writer.log(LOG_WARNING, "%s", exact.c_str());
     writer.log(LOG_ERROR, "QelFFmpegWriter: %s", longer.c_str());
 
-    ASSERT_EQ(g_captured.size(), 2u);
-    EXPECT_EQ(g_captured[0].level, LOG_WARNING);
-    EXPECT_EQ(g_captured[0].text, exact);
-    EXPECT_EQ(g_captured[1].level, LOG_ERROR);
-    EXPECT_EQ(g_captured[1].text, ("QelFFmpegWriter: " + longer).substr(0, 1023));
-}
-
-TEST_F(Messages, WriterWithoutCallbackIsSilent) {
-    auto active = host->activate();
-    FFWriter writer;
-    writer.m_logCallback = nullptr;
-    writer.log(LOG_ERROR, "QelFFmpegWriter: %s", "nobody hears this");
-    EXPECT_TRUE(host->log().lines().empty());
+    ASSERT_EQ(kept_messages().size(), 2u);
+    EXPECT_EQ(kept_messages()[0].level, LOG_WARNING);
+    EXPECT_EQ(kept_messages()[0].text, exact);
+    EXPECT_EQ(kept_messages()[1].level, LOG_ERROR);
+    EXPECT_EQ(kept_messages()[1].text, ("QelFFmpegWriter: " + longer).substr(0, 1023));
 }
 
 TEST_F(Messages, PercentInAPathReachesTheHostUnchanged) {
@@ -90,27 +77,20 @@ TEST_F(Messages, DefaultSinkUsesTheLevelsEntryAndDropsOthers) {
     }
 }
 
-TEST_F(Messages, DefaultSinkWithoutLogSuiteDoesNothing) {
+TEST_F(Messages, NoCallbackOrNoLogSuiteIsSilent) {
     auto active = host->activate();
+    FFWriter writer;
+    writer.m_logCallback = nullptr;
+    writer.log(LOG_ERROR, "QelFFmpegWriter: %s", "nobody hears this");
     g_suites.log = nullptr;
     default_log_sink(LOG_ERROR, "lost");
     default_log_sink(LOG_ERROR, nullptr);
     EXPECT_TRUE(host->log().lines().empty());
 }
 
-TEST(ErrorText, IsFFmpegsTextInTheSharedBuffer) {
-    char expected[AV_ERROR_MAX_STRING_SIZE];
-    av_strerror(AVERROR(ENOMEM), expected, sizeof expected);
-    const char* text = ffmpeg_error_text(AVERROR(ENOMEM));
-    EXPECT_EQ(text, g_errorText);
-    EXPECT_STREQ(text, expected);
-
-    // The next call overwrites it: callers use the text at once.
+TEST(ErrorText, CodesWithoutTextStillGiveATerminatedTextThatFits) {
     EXPECT_STREQ(ffmpeg_error_text(AVERROR_EOF), "End of file");
-    EXPECT_STREQ(text, "End of file");
-
-    // Codes FFmpeg has no text for still give a terminated text that fits.
-    text = ffmpeg_error_text(-0x7654321);
+    const char* text = ffmpeg_error_text(-0x7654321);
     EXPECT_GT(std::strlen(text), 0u);
     EXPECT_LT(std::strlen(text), size_t(ERROR_TEXT_SIZE));
 }

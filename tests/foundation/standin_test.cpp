@@ -5,7 +5,6 @@
 #include "VelmoraCore.h"
 #include "VelmoraServices.h"
 #include "fflink.h"
-#include "host/harness/panel_view.h"
 #include "host/harness/suite_tables.h"
 #include "plugin/qel_abi.h"
 
@@ -45,25 +44,6 @@ TEST(HostLibraries, FflinkChecksTheListAndCanBeMadeToFail) {
     standin_set_fflink_fail(true);
     EXPECT_FALSE(fflink_load(good, nullptr));
     standin_set_fflink_fail(false);
-}
-
-TEST(HostLibraries, ImageContextCopiesThroughItsOperations) {
-    const int live = standin_live_images();
-    qelhost::Picture source(8, 4, 3, false);
-    source.draw_test_pattern(3);
-    _image_str* copy = mem_alloc_image(8, 4, 3, Remap_QelImageFormat2KORVEX(0), -1);
-    ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(standin_live_images(), live + 1);
-
-    void* context = srv_get_default_icontext();
-    void* const* table = *static_cast<void* const* const*>(context);
-    reinterpret_cast<QelICopy>(table[ICONTEXT_COPY])(context, copy, source.image());
-    reinterpret_cast<QelIComplete>(table[ICONTEXT_COMPLETE])(context, copy);
-    EXPECT_EQ(0, std::memcmp(copy->pixels, source.samples(), source.sample_count() * sizeof(uint16_t)));
-    EXPECT_TRUE(copy->direct);
-
-    img_delete(copy);
-    EXPECT_EQ(standin_live_images(), live);
 }
 
 // The suites as the module reaches them: through the tables get_suite gives.
@@ -155,87 +135,7 @@ TEST_F(Suites, MetadataHandlesAreCountedUntilReleased) {
     EXPECT_EQ(host->faults().list().size(), 1u);
 }
 
-TEST_F(Suites, TimelineSegmentsComeFromTheNodeObjectsOperations) {
-    host->node().cuts = {50, 120};
-    void* node = host->record().node;
-    int32_t context = qelhost::virtual_call<QelSegmentContext>(node, NODE_SEGMENT_CONTEXT)(node, 0);
-    auto segment_at = qelhost::virtual_call<QelSegmentAt>(node, NODE_SEGMENT_AT);
-    EXPECT_EQ(segment_at(node, 0, &context), 0);
-    EXPECT_EQ(segment_at(node, 49, &context), 0);
-    EXPECT_EQ(segment_at(node, 50, &context), 1);
-    EXPECT_EQ(segment_at(node, 500, &context), 2);
-    EXPECT_TRUE(host->faults().empty());
-}
-
-TEST_F(Suites, ControlsKeepValuesStatesAndPlacement) {
-    auto add_choice = entry<QelCtrlAddChoice>("Ctrl", CTRL_ADD_CHOICE);
-    auto add_toggle = entry<QelCtrlAddToggle>("Ctrl", CTRL_ADD_TOGGLE);
-    const uint32_t format = add_choice("klavformat", "Format: %s", "...", 0);
-    const uint32_t toggle = add_toggle("klav16bit", "16 bit", true, true);
-    ASSERT_NE(format, 0u);
-    ASSERT_NE(format, toggle);
-
-    entry<QelCtrlPlace>("Ctrl", CTRL_PLACE)(format, 1, 0, 2, 1);
-    entry<QelCtrlSetChoices>("Ctrl", CTRL_SET_CHOICES)(format, "AVI,QuickTime / MOV,MP4");
-    entry<QelCtrlSetInt>("Ctrl", CTRL_SET_INT)(format, 1);
-    entry<QelCtrlControl>("Ctrl", CTRL_SET_FIXED)(format);
-    entry<QelCtrlControl>("Ctrl", CTRL_DISABLE)(format);
-
-    const qelhost::Control& c = *host->controls().find("klavformat");
-    EXPECT_EQ(c.choices.size(), 3u);
-    EXPECT_EQ(c.shown_label(), "Format: QuickTime / MOV");
-    EXPECT_TRUE(c.fixed);
-    EXPECT_FALSE(c.enabled);
-    EXPECT_EQ(c.placement.column, 0);
-    EXPECT_EQ(c.placement.width, 2);
-    EXPECT_EQ(entry<QelCtrlGetInt>("Ctrl", CTRL_GET_INT)(format), 1);
-    EXPECT_TRUE(entry<QelCtrlGetBool>("Ctrl", CTRL_GET_BOOL)(toggle));
-    EXPECT_FALSE(entry<QelCtrlGetBool>("Ctrl", CTRL_GET_BOOL)(0));
-
-    // The user picks an item by its text.
-    EXPECT_TRUE(host->controls().choose("klavformat", "MP4"));
-    EXPECT_EQ(entry<QelCtrlGetInt>("Ctrl", CTRL_GET_INT)(format), 2);
-    EXPECT_FALSE(host->controls().choose("klavformat", "WebM"));
-    EXPECT_TRUE(host->faults().empty());
-
-    entry<QelCtrlSetInt>("Ctrl", CTRL_SET_INT)(999, 1);
-    EXPECT_EQ(host->faults().list().size(), 1u) << "a control the host never created";
-}
-
 TEST_F(Suites, EntriesOutsideTheContractStopTheProgram) {
     auto stray = entry<void (*)()>("Ctrl", 2);
     EXPECT_DEATH(stray(), "Ctrl entry 2");
-}
-
-TEST(PanelView, LaysControlsOutByRowAndColumnAndMarksDisabledOnes) {
-    qelhost::FaultLog faults;
-    qelhost::ControlSet panel(faults);
-    const uint32_t bitrate = panel.add_number("klavvidbitrate", "kBps", 0, 0, 268435, 1, false);
-    const uint32_t format = panel.add_choice("klavformat", "Format: %s", "AVI,MOV", 1);
-    const uint32_t label = panel.add_label("Container Format");
-    panel.place(bitrate, 4, 2.2f, 0.6f, 1);
-    panel.place(format, 1, 0, 2, 1);
-    panel.place(label, 0, 0, 1, 1);
-    panel.disable(bitrate);
-
-    const std::string table = qelhost::panel_table(panel);
-    const size_t at_label = table.find("Container Format"), at_format = table.find("Format: MOV"),
-                 at_bitrate = table.find("klavvidbitrate");
-    ASSERT_NE(at_label, std::string::npos) << table;
-    ASSERT_NE(at_format, std::string::npos) << table;
-    ASSERT_NE(at_bitrate, std::string::npos) << table;
-    EXPECT_LT(at_label, at_format);
-    EXPECT_LT(at_format, at_bitrate);
-    EXPECT_NE(table.find("(disabled)", at_bitrate), std::string::npos) << table;
-    EXPECT_EQ(table.find("(disabled)"), table.find("(disabled)", at_bitrate)) << "only the disabled control is marked";
-
-    const nlohmann::json json = qelhost::panel_json(panel);
-    ASSERT_EQ(json.size(), 3u);
-    EXPECT_EQ(json[1]["identifier"], "klavformat");
-    EXPECT_EQ(json[1]["value"], 1);
-    EXPECT_EQ(json[1]["value_text"], "MOV");
-    EXPECT_EQ(json[1]["choices"], (std::vector<std::string>{"AVI", "MOV"}));
-    EXPECT_EQ(json[0]["enabled"], false);
-    EXPECT_FLOAT_EQ(json[0]["placement"]["column"].get<float>(), 2.2f);
-    EXPECT_TRUE(faults.empty());
 }

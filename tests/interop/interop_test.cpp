@@ -9,12 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fcntl.h>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace interop {
@@ -38,11 +38,7 @@ std::string escape(std::string text) {
     return text;
 }
 
-void make_dirs(const std::string& path) {
-    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
-        ::mkdir(path.substr(0, slash).c_str(), 0755);
-    ::mkdir(path.c_str(), 0755);
-}
+void make_dirs(const std::string& path) { std::filesystem::create_directories(path); }
 
 std::string part_path(const Group& group) { return OUTPUT_DIR + "/parts/" + group.name() + ".md"; }
 

@@ -45,7 +45,7 @@ TEST_F(PalettePictures, ColoursThePaletteHoldsComeBackAsSent) {
         request.path.clear();
         ASSERT_TRUE(host->process(request));
 
-        const probe::File movie = probe::read(file, true);
+        const probe::File movie = probe::read(file, probe::WITH_PICTURES);
         ASSERT_EQ(movie.pictures.size(), std::size(COLOURS)) << c.encoder;
         for (size_t frame = 0; frame < std::size(COLOURS); ++frame) {
             const std::vector<uint16_t>& decoded = movie.pictures[frame];

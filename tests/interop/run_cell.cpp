@@ -4,7 +4,7 @@
 // tells a fault of the module from a limit of FFmpeg.
 #include "cells.h"
 
-#include "decoded_media.h"
+#include "common/media_probe.h"
 
 #include "catalogue/profiles.h"
 #include "host/harness/render.h"
@@ -405,7 +405,10 @@ bool same_family(AVCodecID written, AVCodecID read) {
 // neither the encoder's priming nor the padding of its last frame: both, as
 // the encoder declares them when opened the way the module opens it.
 int64_t priming_and_padding(const AVCodec* codec, const Setup& setup) {
-    media::detail::CodecContextPtr context(avcodec_alloc_context3(codec));
+    struct Free {
+        void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+    };
+    std::unique_ptr<AVCodecContext, Free> context(avcodec_alloc_context3(codec));
     if (!context) return 0;
     context->log_level_offset = AV_LOG_TRACE;  // a refusal here is no finding
     context->sample_rate = encoder_rate(codec, setup.audio.rate);
@@ -425,37 +428,39 @@ Check judge(const Cell& cell, const Setup& setup, const std::string& path) {
         check.detail = std::move(detail);
         return check;
     };
-    const media::DecodedMedia media = media::decode_media(path);
+    probe::Options options;
+    options.log_errors = true;
+    const probe::File media = probe::read(path, options);
     if (!media.opened || !media.errors.empty()) return fail(Problem::Unreadable, media.error_text());
 
     const AVCodec* videoCodec = avcodec_find_encoder_by_name(cell.video.c_str());
     const AVCodec* audioCodec = avcodec_find_encoder_by_name(cell.audio.c_str());
-    const media::DecodedStream* video = media.first(AVMEDIA_TYPE_VIDEO);
-    const media::DecodedStream* audio = media.first(AVMEDIA_TYPE_AUDIO);
+    const probe::Stream* video = media.first(AVMEDIA_TYPE_VIDEO);
+    const probe::Stream* audio = media.first(AVMEDIA_TYPE_AUDIO);
     if (!video || !audio) return fail(Problem::MissingStream, video ? "no audio stream" : "no video stream");
-    if (!same_family(videoCodec->id, video->codec) || !same_family(audioCodec->id, audio->codec))
-        return fail(Problem::WrongCodec, std::string("streams read as ") + avcodec_get_name(video->codec) + " and " +
-                                             avcodec_get_name(audio->codec));
+    if (!same_family(videoCodec->id, video->id) || !same_family(audioCodec->id, audio->id))
+        return fail(Problem::WrongCodec, std::string("streams read as ") + avcodec_get_name(video->id) + " and " +
+                                             avcodec_get_name(audio->id));
     if (video->experimental || audio->experimental) check.notes.push_back("experimental decoder");
-    if (video->frames != FRAMES) return fail(Problem::PictureCount, std::to_string(video->frames) + " pictures");
+    if (video->decoded != FRAMES) return fail(Problem::PictureCount, std::to_string(video->decoded) + " pictures");
     if (video->width != setup.picture.width || video->height != setup.picture.height)
         return fail(Problem::PictureSize,
                     "pictures of " + std::to_string(video->width) + "x" + std::to_string(video->height));
 
     const int rate = encoder_rate(audioCodec, setup.audio.rate);
     const int channels = encoder_channels(audioCodec, setup.audio.channels);
-    if (audio->sampleRate != rate || audio->channels != channels)
-        return fail(Problem::AudioFormat, "audio of " + std::to_string(audio->sampleRate) + " Hz, " +
+    if (audio->sample_rate != rate || audio->channels != channels)
+        return fail(Problem::AudioFormat, "audio of " + std::to_string(audio->sample_rate) + " Hz, " +
                                               std::to_string(audio->channels) + " channels");
 
     // Presentation times: distinct, rising, one frame apart on average.
-    bool timed = !video->pictureTimes.empty();
-    for (double t : video->pictureTimes) timed = timed && !std::isnan(t);
+    bool timed = !video->times.empty();
+    for (double t : video->times) timed = timed && !std::isnan(t);
     if (timed) {
-        for (size_t i = 1; i < video->pictureTimes.size(); ++i)
-            if (!(video->pictureTimes[i] > video->pictureTimes[i - 1]))
+        for (size_t i = 1; i < video->times.size(); ++i)
+            if (!(video->times[i] > video->times[i - 1]))
                 return fail(Problem::PictureTimes, "picture times do not rise");
-        check.pictureSpan = video->pictureTimes.back() - video->pictureTimes.front();
+        check.pictureSpan = video->times.back() - video->times.front();
         if (std::abs(check.pictureSpan - (FRAMES - 1) / 25.0) > 0.5 / 25.0)
             return fail(Problem::PictureTimes, "pictures span " + seconds_text(check.pictureSpan));
     } else {

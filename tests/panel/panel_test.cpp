@@ -1,16 +1,9 @@
 // The panel as the host sees it, driven only through the action entry: the
 // controls created, the lists a change rebuilds, the controls that only apply
 // to some choices, and a project restored.
-#include "foundation/host_fixture.h"
 #include "host/harness/panel_view.h"
-#include "host/harness/render.h"
+#include "requests/request_fixture.h"
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
-
-#include <algorithm>
-#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,13 +13,7 @@ using qelhost::ControlKind;
 
 namespace {
 
-constexpr const char* MOV = "QuickTime / MOV";
-constexpr const char* MP4 = "MP4 (MPEG-4 Part 14)";
-constexpr const char* AVI = "AVI (Audio Video Interleaved)";
-constexpr const char* X264 = "libx264 H.264 / AVC";
-constexpr const char* X264_RGB = "libx264 H.264 / AVC RGB";
-constexpr const char* MPEG4 = "MPEG-4 part 2";
-constexpr const char* PCM16 = "PCM signed 16-bit little-endian";
+using namespace items;
 
 struct Expected {
     std::string identifier;  // empty for labels
@@ -70,12 +57,6 @@ std::vector<Expected> control_table(int channels) {
     return table;
 }
 
-qelhost::RenderOptions to(std::string path) {
-    qelhost::RenderOptions options;
-    options.path = std::move(path);
-    return options;
-}
-
 // The creating calls in the host's record, in order.
 std::vector<std::string> creating_calls(const qelhost::ControlSet& controls) {
     std::vector<std::string> calls;
@@ -86,19 +67,11 @@ std::vector<std::string> creating_calls(const qelhost::ControlSet& controls) {
 
 }  // namespace
 
-class Panel : public HostTest {
+class Panel : public RequestTest {
 protected:
     void TearDown() override {
-        standin_set_max_audio_channels(16);
         standin_clear_translations();
-        HostTest::TearDown();
-    }
-
-    std::unique_ptr<qelhost::StandinHost> new_project() {
-        auto host = make_host();
-        EXPECT_TRUE(host->init());
-        EXPECT_TRUE(host->restore());
-        return host;
+        RequestTest::TearDown();
     }
 
     static const Control& control(qelhost::StandinHost& host, const char* id) {
@@ -169,7 +142,7 @@ TEST_F(Panel, LabelsAreTranslatedButNotTheChannelNumbersOrTheBareChoiceLabels) {
 }
 
 TEST_F(Panel, AContainerChangeRebuildsTheListsAndPutsEachControlOnItsDefault) {
-    auto host = new_project();
+    auto host = open_panel({});
     ASSERT_TRUE(host->choose("klavformat", MOV));
     // Several H.264 encoders are the container's default; the first is the one that opens anywhere.
     EXPECT_EQ(control(*host, "klavvideocodec").chosen(), X264);
@@ -200,7 +173,7 @@ TEST_F(Panel, AContainerChangeRebuildsTheListsAndPutsEachControlOnItsDefault) {
 }
 
 TEST_F(Panel, FaststartOnlyForMovAndMp4AndOffWhenDisabled) {
-    auto host = new_project();
+    auto host = open_panel({});
     EXPECT_FALSE(control(*host, "klavfaststart").enabled) << "AMV is the first container";
     ASSERT_TRUE(host->choose("klavformat", MOV));
     EXPECT_TRUE(control(*host, "klavfaststart").enabled);
@@ -216,7 +189,7 @@ TEST_F(Panel, FaststartOnlyForMovAndMp4AndOffWhenDisabled) {
 }
 
 TEST_F(Panel, BitRateModeOnlyWithABitRate) {
-    auto host = new_project();
+    auto host = open_panel({});
     EXPECT_FALSE(control(*host, "klavbitratemode").enabled);
     ASSERT_TRUE(host->change("klavvidbitrate", 1));
     EXPECT_TRUE(control(*host, "klavbitratemode").enabled);
@@ -227,7 +200,7 @@ TEST_F(Panel, BitRateModeOnlyWithABitRate) {
 }
 
 TEST_F(Panel, QualityOnlyForTheX264EncodersAndNoVideoEmptiesItsLists) {
-    auto host = new_project();
+    auto host = open_panel({});
     ASSERT_TRUE(host->choose("klavformat", MOV));
     EXPECT_TRUE(control(*host, "klavquality").enabled);
     EXPECT_TRUE(control(*host, "klavpixelfmt").selectable) << "libx264 offers several formats";
@@ -255,7 +228,7 @@ TEST_F(Panel, StoredIndicesSurviveRestoreAndTheRenderUsesThem) {
     std::map<std::string, double> project;
     std::map<std::string, std::vector<std::string>> lists;
     {
-        auto host = new_project();
+        auto host = open_panel({});
         ASSERT_TRUE(host->choose("klavformat", MOV));
         ASSERT_TRUE(host->choose("klavvideocodec", MPEG4));
         ASSERT_TRUE(host->choose("klavaudiocodec", PCM16));
@@ -296,23 +269,18 @@ TEST_F(Panel, StoredIndicesSurviveRestoreAndTheRenderUsesThem) {
     ASSERT_TRUE(host->restore());
     EXPECT_TRUE(host->controls().calls().empty());
 
-    const std::string dir = std::string(QEL_BUILD_DIR) + "/test-output/panel";
-    std::filesystem::create_directories(dir);
-    const std::string file = dir + "/restored.mov";
+    const std::string file = path("restored.mov");
     qelhost::TestPatternClip clip({32, 24, 4, 25, 2, qelhost::AudioClip::tone(), {}});
     ASSERT_TRUE(qelhost::render(*host, clip, to(file)).ok());
-    AVFormatContext* input = nullptr;
-    ASSERT_EQ(avformat_open_input(&input, file.c_str(), nullptr, nullptr), 0);
-    ASSERT_GE(avformat_find_stream_info(input, nullptr), 0);
-    std::vector<std::string> codecs;
-    for (unsigned i = 0; i < input->nb_streams; ++i)
-        codecs.push_back(avcodec_get_name(input->streams[i]->codecpar->codec_id));
-    avformat_close_input(&input);
-    EXPECT_NE(std::find(codecs.begin(), codecs.end(), "mpeg4"), codecs.end());
-    EXPECT_NE(std::find(codecs.begin(), codecs.end(), "pcm_s16le"), codecs.end());
+    const probe::File written = probe::read(file);
+    ASSERT_EQ(written.count(AVMEDIA_TYPE_VIDEO), 1);
+    ASSERT_EQ(written.count(AVMEDIA_TYPE_AUDIO), 1);
+    EXPECT_EQ(written.first(AVMEDIA_TYPE_VIDEO)->codec, "mpeg4");
+    EXPECT_EQ(written.first(AVMEDIA_TYPE_AUDIO)->codec, "pcm_s16le");
 }
 
-TEST(PanelGrid, DrawsEachControlAtItsColumnAndMarksDisabledOnes) {
+// The stand-in host's views of a panel, as qelhost panel prints them.
+TEST(PanelViews, DrawEachControlAtItsPlaceAndMarkDisabledOnes) {
     qelhost::FaultLog faults;
     qelhost::ControlSet panel(faults);
     const uint32_t format = panel.add_choice("klavformat", "Format: %s", "AVI,MOV", 1);
@@ -328,4 +296,16 @@ TEST(PanelGrid, DrawsEachControlAtItsColumnAndMarksDisabledOnes) {
     EXPECT_EQ(qelhost::panel_grid(panel, 10),
               "Format: MOV v            [x] Stereo\n"
               "-1        (kBps 0)\n");
+
+    const std::string table = qelhost::panel_table(panel);
+    const size_t at_format = table.find("Format: MOV"), at_bitrate = table.find("klavvidbitrate");
+    ASSERT_NE(at_bitrate, std::string::npos) << table;
+    EXPECT_LT(at_format, at_bitrate);
+    EXPECT_NE(table.find("(disabled)", at_bitrate), std::string::npos) << table;
+    EXPECT_EQ(table.find("(disabled)"), table.find("(disabled)", at_bitrate)) << "only the disabled control is marked";
+    const nlohmann::json json = qelhost::panel_json(panel);
+    ASSERT_EQ(json.size(), 4u);
+    EXPECT_EQ(json[0]["value_text"], "MOV");
+    EXPECT_EQ(json[3]["enabled"], false);
+    EXPECT_TRUE(faults.empty());
 }

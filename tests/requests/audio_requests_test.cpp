@@ -87,47 +87,15 @@ TEST_F(AudioRequests, NoChannelTickedGivesAFileWithoutSound) {
     EXPECT_EQ(file.video_frames, 2);
 }
 
-TEST_F(AudioRequests, AShortDeliveryIsPaddedWithSilenceSoSoundLastsAsLongAsPictures) {
-    auto host = pcm_host();
-    AudioClip sound = AudioClip::tone();
-    sound.length = 19200;  // 0.4 s under a 1 s clip
-    auto clip = AudioRequests::clip(25, 25, sound);
-    ASSERT_TRUE(qelhost::render(*host, clip, to(path("short.mov"))).ok());
-
-    const std::vector<AudioRead>& reads = host->node().audio_reads();
-    ASSERT_EQ(reads.size(), 25u);
-    EXPECT_EQ(reads[9].delivered, 1920);
-    EXPECT_EQ(reads[10].delivered, 0) << "the host ran out";
-
-    const probe::File file = probe::read(path("short.mov"));
-    EXPECT_EQ(file.audio_samples, 48000) << "sound as long as the pictures";
-    ASSERT_EQ(file.first_channel.size(), 48000u);
-    const auto loudest = [&file](size_t from, size_t to) {
-        float peak = 0;
-        for (size_t i = from; i < to; ++i) peak = std::max(peak, std::fabs(file.first_channel[i]));
-        return peak;
-    };
-    EXPECT_GT(loudest(0, 19200), 0.2f);
-    EXPECT_EQ(loudest(19200, 48000), 0.0f);
-}
-
 TEST_F(AudioRequests, WithVideoOffTheOutputCarriesSoundOnly) {
     auto host = pcm_host();
     ASSERT_TRUE(host->choose("klavvideocodec", items::NO_VIDEO));
-    qelhost::Picture picture(32, 24);
-    qelhost::FrameRequest request;
-    request.picture = &picture;
-    request.path = path("sound_only.mov");
     host->node().audio = AudioClip::tone();
-    for (int frame = 0; frame < 3; ++frame) {
-        request.frame = frame;
-        ASSERT_TRUE(host->process(request));
-    }
+    ASSERT_TRUE(send_frames(*host, path("sound_only.mov"), 3));
     QEL_OutputInfo info{};
     ASSERT_TRUE(host->output_info(info));
     EXPECT_EQ(info.audio_only, 1);
-    request.path.clear();
-    ASSERT_TRUE(host->process(request));
+    ASSERT_TRUE(finish(*host));
 
     const probe::File file = probe::read(path("sound_only.mov"));
     EXPECT_EQ(file.count(AVMEDIA_TYPE_VIDEO), 0);

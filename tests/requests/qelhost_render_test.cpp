@@ -1,53 +1,15 @@
 // qelhost render as a person runs it, the files checked with FFmpeg's decoders.
 #include "common/media_probe.h"
+#include "common/run.h"
+#include "faststart/movie_files.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <sys/wait.h>
 
 namespace {
-
-struct Outcome {
-    int status = -1;
-    std::string out;  // stdout and stderr together
-};
-
-Outcome run(const std::string& command) {
-    Outcome result;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return result;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
-// The top-level atoms of a QuickTime-family file, in order.
-std::vector<std::string> top_level_atoms(const std::string& path) {
-    std::vector<std::string> atoms;
-    std::ifstream file(path, std::ios::binary);
-    uint8_t head[16];
-    while (file.read(reinterpret_cast<char*>(head), 8)) {
-        uint64_t size = (uint64_t(head[0]) << 24) | (uint64_t(head[1]) << 16) | (uint64_t(head[2]) << 8) | head[3];
-        atoms.emplace_back(reinterpret_cast<const char*>(head + 4), 4);
-        uint64_t header = 8;
-        if (size == 1 && file.read(reinterpret_cast<char*>(head + 8), 8)) {
-            size = 0;
-            for (int i = 8; i < 16; ++i) size = (size << 8) | head[i];
-            header = 16;
-        }
-        if (size < header) break;
-        file.seekg(std::streamoff(size - header), std::ios::cur);
-    }
-    return atoms;
-}
 
 class QelhostRender : public ::testing::Test {
 protected:
@@ -58,8 +20,8 @@ protected:
         std::filesystem::create_directories(dir);
     }
     // qelhost render run from the scratch folder.
-    Outcome render(const std::string& arguments) const {
-        return run("cd '" + dir + "' && '" + std::string(QEL_BUILD_DIR) + "/qelhost' render " + arguments);
+    CommandResult render(const std::string& arguments) const {
+        return run_command("cd '" + dir + "' && '" + std::string(QEL_BUILD_DIR) + "/qelhost' render " + arguments);
     }
     std::string dir;
 };
@@ -68,7 +30,7 @@ protected:
 
 TEST_F(QelhostRender, TheDefaultClipIsH264HighAt1080pWithStereoSound) {
     // The full demo is 250 frames; a second of it shows the same.
-    const Outcome result = render("--frames 25");
+    const CommandResult result = render("--frames 25");
     ASSERT_EQ(result.status, 0) << result.out;
     EXPECT_NE(result.out.find("out/demo.mp4"), std::string::npos) << "says where the file is\n" << result.out;
 
@@ -87,10 +49,10 @@ TEST_F(QelhostRender, TheDefaultClipIsH264HighAt1080pWithStereoSound) {
     EXPECT_EQ(audio->channels, 2);
     EXPECT_EQ(audio->sample_rate, 48000);
     EXPECT_NEAR(double(file.audio_samples) / 48000, 1.0, 0.03);
-    EXPECT_EQ(file.errors, 0);
+    EXPECT_TRUE(file.errors.empty()) << file.error_text();
 
     // Faststart: the index stands in front of the media.
-    const std::vector<std::string> atoms = top_level_atoms(dir + "/out/demo.mp4");
+    const std::vector<std::string> atoms = types_of(top_level(read_file(dir + "/out/demo.mp4")));
     const auto moov = std::find(atoms.begin(), atoms.end(), "moov");
     const auto mdat = std::find(atoms.begin(), atoms.end(), "mdat");
     ASSERT_NE(moov, atoms.end());
@@ -108,7 +70,7 @@ TEST_F(QelhostRender, AnInputClipKeepsItsFramesAndDuration) {
     for (const Case& c : {Case{"in.mp4", "25", 50, 2.0}, Case{"in.mkv", "30000/1001", 60, 60 * 1001 / 30000.0}}) {
         SCOPED_TRACE(c.name);
         const std::string input = dir + "/" + c.name;
-        const Outcome made = run(std::string("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=") + c.rate +
+        const CommandResult made = run_command(std::string("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=") + c.rate +
                              ":d=2 -f lavfi -i sine=frequency=440:sample_rate=44100:d=2 -pix_fmt yuv420p '" + input +
                              "'");
         ASSERT_EQ(made.status, 0) << made.out;
@@ -116,7 +78,7 @@ TEST_F(QelhostRender, AnInputClipKeepsItsFramesAndDuration) {
         ASSERT_EQ(source.video_frames, c.frames);
 
         const std::string output = dir + "/out_" + c.name + ".mp4";
-        const Outcome result = render("--input '" + input + "' -o '" + output + "'");
+        const CommandResult result = render("--input '" + input + "' -o '" + output + "'");
         ASSERT_EQ(result.status, 0) << result.out;
         const probe::File file = probe::read(output);
         EXPECT_EQ(file.video_frames, source.video_frames);
@@ -126,12 +88,12 @@ TEST_F(QelhostRender, AnInputClipKeepsItsFramesAndDuration) {
         ASSERT_NE(file.first(AVMEDIA_TYPE_AUDIO), nullptr);
         EXPECT_EQ(file.first(AVMEDIA_TYPE_AUDIO)->sample_rate, 44100);
         EXPECT_NEAR(double(file.audio_samples) / 44100, file.video_seconds, 0.03);
-        EXPECT_EQ(file.errors, 0);
+        EXPECT_TRUE(file.errors.empty()) << file.error_text();
     }
 }
 
 TEST_F(QelhostRender, ChoicesTakeShortNamesItemTextsAndIndices) {
-    const Outcome result = render(
+    const CommandResult result = render(
         "--frames 3 --size 64x48 --set klavformat=mov --set klavvideocodec=libx264 --set klavquality=High "
         "--set 'klavaudiocodec=PCM signed 16-bit little-endian' --set klavaudbitrate=0 -o picked.mov");
     ASSERT_EQ(result.status, 0) << result.out;
@@ -145,7 +107,7 @@ TEST_F(QelhostRender, ChoicesTakeShortNamesItemTextsAndIndices) {
 }
 
 TEST_F(QelhostRender, UnknownControlsAndValuesAreRefusedWithTheValidOnes) {
-    Outcome result = render("--frames 1 --set klavbogus=1");
+    CommandResult result = render("--frames 1 --set klavbogus=1");
     EXPECT_NE(result.status, 0);
     EXPECT_NE(result.out.find("klavbogus"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("klavvideocodec"), std::string::npos) << "lists the controls\n" << result.out;
@@ -165,7 +127,7 @@ TEST_F(QelhostRender, UnknownControlsAndValuesAreRefusedWithTheValidOnes) {
 }
 
 TEST_F(QelhostRender, SplitStartsNewFilesAndCutsGiveKeyFrames) {
-    const Outcome result = render("--frames 10 --size 64x48 --split 4 --cuts 2,9 --set klavkeyframes=50 -o part.mp4");
+    const CommandResult result = render("--frames 10 --size 64x48 --split 4 --cuts 2,9 --set klavkeyframes=50 -o part.mp4");
     ASSERT_EQ(result.status, 0) << result.out;
     const int frames[] = {4, 4, 2};
     const std::vector<int> keys[] = {{0, 2}, {0}, {0, 1}};
@@ -179,7 +141,7 @@ TEST_F(QelhostRender, SplitStartsNewFilesAndCutsGiveKeyFrames) {
 
 TEST_F(QelhostRender, ExitStatusTellsWhetherEveryRequestSucceeded) {
     // DV takes only its own picture sizes: every request fails.
-    const Outcome result = render("--frames 3 --size 64x48 --set klavformat=dv -o refused.dv");
+    const CommandResult result = render("--frames 3 --size 64x48 --set klavformat=dv -o refused.dv");
     EXPECT_EQ(result.status, 1) << result.out;
     EXPECT_NE(result.out.find("3 of 3 frame requests failed"), std::string::npos) << result.out;
 }

@@ -15,7 +15,10 @@ namespace items {
 constexpr const char* MP4 = "MP4 (MPEG-4 Part 14)";
 constexpr const char* MOV = "QuickTime / MOV";
 constexpr const char* MATROSKA = "Matroska";
+constexpr const char* AVI = "AVI (Audio Video Interleaved)";
 constexpr const char* X264 = "libx264 H.264 / AVC";
+constexpr const char* X264_RGB = "libx264 H.264 / AVC RGB";
+constexpr const char* MPEG4 = "MPEG-4 part 2";
 constexpr const char* PNG = "PNG (Portable Network Graphics) image";
 constexpr const char* PCM16 = "PCM signed 16-bit little-endian";
 constexpr const char* NO_VIDEO = "-- NO VIDEO --";
@@ -30,6 +33,41 @@ inline qelhost::RenderOptions to(std::string path) {
 }
 
 using Choices = std::initializer_list<std::pair<const char*, const char*>>;
+
+// Sends frames [first, first + count) of a 64x48 test pattern to `path`;
+// true when every request succeeded.
+inline bool send_frames(qelhost::StandinHost& host, const std::string& path, int count, int first = 0) {
+    qelhost::Picture picture(64, 48);
+    qelhost::FrameRequest request;
+    request.picture = &picture;
+    request.path = path;
+    bool ok = true;
+    for (int frame = first; frame < first + count && ok; ++frame) {
+        request.frame = frame;
+        picture.draw_test_pattern(frame);
+        ok = host.process(request);
+    }
+    return ok;
+}
+
+// The empty path: the module finalises the open output.
+inline bool finish(qelhost::StandinHost& host) {
+    qelhost::FrameRequest request;
+    return host.process(request);
+}
+
+// Frames to `path`, then the empty path; true when every request succeeded.
+inline bool render_frames(qelhost::StandinHost& host, const std::string& path, int frames, int first = 0) {
+    const bool sent = send_frames(host, path, frames, first);
+    return finish(host) && sent;
+}
+
+// A line of the host's log at `level` (4: error) containing `part`.
+inline bool logged(const qelhost::HostLog& log, const std::string& part, int level = 4) {
+    for (const std::string& text : log.texts(level))
+        if (text.find(part) != std::string::npos) return true;
+    return false;
+}
 
 class RequestTest : public HostTest {
 protected:

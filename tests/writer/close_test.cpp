@@ -3,24 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include "common/fd_count.h"
 
 using namespace writer_test;
 
 namespace {
-
-int open_descriptors() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
-    return count;
-}
-
-void write_frames(FFWriter& writer, int count, int channels = 4) {
-    for (int i = 0; i < count; ++i) {
-        const std::vector<uint16_t> picture = host_picture(64, 48, channels, i);
-        ASSERT_TRUE(writer.writeVideoFrame(picture.data(), nullptr, 0, i == 0, "00:00:01:00"));
-    }
-}
 
 TEST(Close, NeverOpenedOrTwice) {
     FFWriter writer;
@@ -28,7 +15,7 @@ TEST(Close, NeverOpenedOrTwice) {
     const std::string dir = scratch_dir("closetwice");
     WriterSettings settings = video_settings("mov", "libx264", 64, 48, 4);
     ASSERT_TRUE(writer.open((dir + "/clip.mov").c_str(), &settings));
-    write_frames(writer, 3);
+    ASSERT_TRUE(write_frames(writer, 3));
     EXPECT_TRUE(writer.close());
     EXPECT_TRUE(writer.close());
     EXPECT_FALSE(writer.isOpen());
@@ -39,11 +26,11 @@ TEST(Close, NeverOpenedOrTwice) {
 
 TEST(Close, ReopenStartsCountingAgain) {
     FFWriter writer;
-    writer.m_logCallback = record_message;
+    writer.m_logCallback = keep_message;
     const std::string dir = scratch_dir("reopen");
     WriterSettings settings = video_settings("mov", "prores_ks", 64, 48, 3);
     ASSERT_TRUE(writer.open((dir + "/first.mov").c_str(), &settings));
-    write_frames(writer, 7, 3);
+    ASSERT_TRUE(write_frames(writer, 7, 64, 48, 3));
     EXPECT_EQ(writer.videoFrameCount(), 7);
     writer.close();
 
@@ -52,7 +39,7 @@ TEST(Close, ReopenStartsCountingAgain) {
     ASSERT_TRUE(writer.open((dir + "/second.mkv").c_str(), &settings));
     EXPECT_EQ(writer.videoFrameCount(), 0);
     EXPECT_EQ(writer.audioSampleCount(), 0);
-    write_frames(writer, 4, 3);
+    ASSERT_TRUE(write_frames(writer, 4, 64, 48, 3));
     writer.close();
     // An intra-only encoder gives one packet per frame, each reported.
     EXPECT_EQ(count_logged("QelFFmpegWriter: Write frame (size="), 4);
@@ -72,11 +59,11 @@ TEST(Close, DestroyingAnOpenWriterFinishesTheFile) {
         WriterSettings settings = video_settings("mp4", "libx264", 64, 48, 4);
         settings.fastStart = true;
         ASSERT_TRUE(writer.open((dir + "/clip.mp4").c_str(), &settings));
-        write_frames(writer, 12);
+        ASSERT_TRUE(write_frames(writer, 12));
     }
     EXPECT_EQ(open_descriptors(), before);
     const probe::File file = decode_file(dir + "/clip.mp4");
-    EXPECT_EQ(file.errors, 0);
+    EXPECT_TRUE(file.errors.empty()) << file.error_text();
     EXPECT_EQ(file.frames.size(), 12u);
     EXPECT_FALSE(file_exists(dir + "/clip_SlowStart.mov"));
 }
@@ -86,9 +73,9 @@ TEST(Close, OpeningOverAnOpenOutputFinishesIt) {
     FFWriter writer;
     WriterSettings settings = video_settings("mov", "libx264", 64, 48, 4);
     ASSERT_TRUE(writer.open((dir + "/a.mov").c_str(), &settings));
-    write_frames(writer, 5);
+    ASSERT_TRUE(write_frames(writer, 5));
     ASSERT_TRUE(writer.open((dir + "/b.mov").c_str(), &settings));
-    write_frames(writer, 2);
+    ASSERT_TRUE(write_frames(writer, 2));
     writer.close();
     EXPECT_EQ(decode_file(dir + "/a.mov").frames.size(), 5u);
     EXPECT_EQ(decode_file(dir + "/b.mov").frames.size(), 2u);
@@ -99,17 +86,17 @@ TEST(Packets, DtsTooCloseForTheStreamAreClipped) {
     // muxer equal dts, which it would refuse.
     const std::string dir = scratch_dir("clipping");
     FFWriter writer;
-    writer.m_logCallback = record_message;
+    writer.m_logCallback = keep_message;
     clear_messages();
     WriterSettings settings = video_settings("asf", "mpeg4", 64, 48, 4);
     settings.frameRate = 2000;
     ASSERT_TRUE(writer.open((dir + "/fast.asf").c_str(), &settings));
-    write_frames(writer, 10);
+    ASSERT_TRUE(write_frames(writer, 10));
     writer.close();
     EXPECT_EQ(count_logged("Error writing video frame"), 0);
     EXPECT_TRUE(logged("QelFFmpegWriter: Video timestamp 1 < 2 invalid, clipping", LOG_WARNING));
     const probe::File file = decode_file(dir + "/fast.asf");
-    EXPECT_EQ(file.errors, 0);
+    EXPECT_TRUE(file.errors.empty()) << file.error_text();
     EXPECT_EQ(file.frames.size(), 10u);
 }
 
@@ -125,7 +112,7 @@ TEST(Close, FiftyCyclesLeaveNothingBehind) {
         settings.fastStart = cycle % 3 == 0;
         const std::string path = dir + "/clip" + std::to_string(cycle % 5) + ".mov";
         ASSERT_TRUE(writer.open(path.c_str(), &settings));
-        write_frames(writer, 3, cycle % 2 ? 3 : 4);
+        ASSERT_TRUE(write_frames(writer, 3, 64, 48, cycle % 2 ? 3 : 4));
         writer.close();
         // A failing open in between must not leak either.
         WriterSettings broken = video_settings("mov", "libx264", 64, 48, 4);

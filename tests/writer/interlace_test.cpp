@@ -20,15 +20,12 @@ TEST_P(FieldOrder, ProbedAsWritten) {
     const FieldCase& c = GetParam();
     const std::string path = scratch_dir(std::string("field_") + c.codec + std::to_string(c.fieldOrder)) + "/clip.mov";
     FFWriter writer;
-    writer.m_logCallback = record_message;
+    writer.m_logCallback = keep_message;
     WriterSettings settings = video_settings("mov", c.codec, 64, 48, 4);
     settings.outPixelFormat = c.pixelFormat;
     settings.fieldOrder = c.fieldOrder;
     ASSERT_TRUE(writer.open(path.c_str(), &settings));
-    for (int i = 0; i < 4; ++i) {
-        const std::vector<uint16_t> picture = host_picture(64, 48, 4, i);
-        ASSERT_TRUE(writer.writeVideoFrame(picture.data(), nullptr, 0, i == 0, "00:00:00:00"));
-    }
+    ASSERT_TRUE(write_frames(writer, 4));
     writer.close();
     const std::string order = probe_field_order(path);
     EXPECT_TRUE(order == c.expected[0] || order == c.expected[1]) << "ffprobe says " << order;
@@ -45,8 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FieldCase{"prores_ks", AV_PIX_FMT_YUV422P10LE, AV_FIELD_TB, {"tt", "tb"}},
                       FieldCase{"prores_ks", AV_PIX_FMT_YUV422P10LE, AV_FIELD_BT, {"bb", "bt"}}),
     [](const ::testing::TestParamInfo<FieldCase>& info) {
-        std::string name = std::string(info.param.codec) + "_" + std::to_string(info.param.fieldOrder);
-        return name;
+        return std::string(info.param.codec) + "_" + std::to_string(info.param.fieldOrder);
     });
 
 }  // namespace

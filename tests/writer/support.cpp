@@ -1,100 +1,29 @@
 #include "support.h"
 
+#include "common/run.h"
+
 extern "C" {
 #include <libavutil/log.h>
 }
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 
 namespace writer_test {
 namespace {
 
-std::vector<Message> g_messages;
-int g_decoderErrors = 0;
-bool g_countDecoderErrors = false;
-
-void ffmpeg_log(void* object, int level, const char* format, va_list args) {
-    if (g_countDecoderErrors && level <= AV_LOG_ERROR) ++g_decoderErrors;
-    if (level > AV_LOG_WARNING) return;
-    av_log_default_callback(object, level, format, args);
-}
-
+// av_dump_format and the encoders' chatter would drown the test output.
 struct QuietFFmpeg {
-    // av_dump_format and the encoders' chatter would drown the test output.
-    QuietFFmpeg() { av_log_set_callback(ffmpeg_log); }
+    QuietFFmpeg() { av_log_set_callback(probe::detail::log_line); }
 } g_quiet;
 
 }  // namespace
 
-const std::vector<Message>& messages() { return g_messages; }
-void clear_messages() { g_messages.clear(); }
-void record_message(int32_t level, const char* text) { g_messages.push_back({level, text}); }
-
-bool logged(const std::string& text, int32_t level) {
-    return std::any_of(g_messages.begin(), g_messages.end(),
-                       [&](const Message& m) { return m.level == level && m.text == text; });
-}
-
-int count_logged(const std::string& text) {
-    return int(std::count_if(g_messages.begin(), g_messages.end(),
-                             [&](const Message& m) { return m.text.find(text) != std::string::npos; }));
-}
-
-std::vector<uint16_t> host_picture(int width, int height, int channels, int frame) {
-    std::vector<uint16_t> pixels(size_t(width) * size_t(height) * size_t(channels));
-    const double low = 0.08 * 65535.0, span = 0.84 * 65535.0;
-    std::vector<uint16_t> across(static_cast<size_t>(width)), wave(static_cast<size_t>(width + height));
-    for (int x = 0; x < width; ++x) across[size_t(x)] = uint16_t(low + span * ((x + 2 * frame) % width) / width);
-    for (int d = 0; d < width + height; ++d)
-        wave[size_t(d)] = uint16_t(low + span * (0.5 + 0.5 * std::sin((d + 2 * frame) * 0.02)));
-    for (int y = 0; y < height; ++y) {
-        const auto down = uint16_t(low + span * y / height);
-        uint16_t* p = &pixels[size_t(y) * size_t(width) * size_t(channels)];
-        for (int x = 0; x < width; ++x, p += channels) {
-            p[0] = across[size_t(x)];
-            p[1] = down;
-            p[2] = wave[size_t(x + y)];
-            if (channels == 4) p[3] = 65535;
-        }
-    }
-    return pixels;
-}
-
-std::string scratch_dir(const std::string& name) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::path(QEL_BUILD_DIR) / "test_writer_files" / name;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir.string();
-}
-
-bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
-
-WriterSettings video_settings(const char* container, const char* codec, int width, int height, int channels) {
-    WriterSettings settings;
-    settings.containerName = container;
-    settings.videoCodecName = codec;
-    settings.width = width;
-    settings.height = height;
-    settings.frameRate = 25.0;
-    settings.inPixelFormat = channels == 4 ? AV_PIX_FMT_RGBA64LE : AV_PIX_FMT_RGB48LE;
-    settings.outPixelFormat = AV_PIX_FMT_NONE;
-    settings.fieldOrder = AV_FIELD_PROGRESSIVE;
-    settings.timecode = "01:00:00:00";
-    return settings;
-}
-
 probe::File decode_file(const std::string& path, int rgbEvery) {
-    g_decoderErrors = 0;
-    g_countDecoderErrors = true;
-    probe::File file = probe::read(path, false, rgbEvery);
-    g_countDecoderErrors = false;
-    file.errors += g_decoderErrors;
-    return file;
+    probe::Options options;
+    options.rgb_every = rgbEvery;
+    options.log_errors = true;
+    return probe::read(path, options);
 }
 
 double level_error(const std::vector<uint16_t>& decodedRgb, const std::vector<uint16_t>& hostPicture, int width,
@@ -123,14 +52,9 @@ double level_error(const std::vector<uint16_t>& decodedRgb, const std::vector<ui
 }
 
 std::string probe_field_order(const std::string& path) {
-    const std::string command =
-        "ffprobe -v error -select_streams v:0 -show_entries stream=field_order -of csv=p=0 '" + path + "'";
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-        pclose(pipe);
-    }
+    std::string output =
+        run_command("ffprobe -v error -select_streams v:0 -show_entries stream=field_order -of csv=p=0 '" + path + "'")
+            .out;
     while (!output.empty() && (output.back() == '\n' || output.back() == '\r' || output.back() == ','))
         output.pop_back();
     return output;

@@ -1,9 +1,11 @@
-// What the writer tests share: host pictures, a writer that records its
-// messages, and a real decoder that reads the files back.
+// What the writer tests share beyond the common kit: a real decoder that
+// reads the files back, and measures of what came back.
 #pragma once
 
 #include "VelmoraServices.h"
 #include "common/media_probe.h"
+#include "common/writer_kit.h"
+#include "common/writer_log.h"
 #include "plugin/messages.h"
 #include "writer/FFWriter.h"
 
@@ -12,30 +14,6 @@
 #include <vector>
 
 namespace writer_test {
-
-struct Message {
-    int32_t level;
-    std::string text;
-};
-
-// Every message of every writer since the last clear_messages().
-const std::vector<Message>& messages();
-void clear_messages();
-void record_message(int32_t level, const char* text);
-bool logged(const std::string& text, int32_t level);
-int count_logged(const std::string& text);
-
-// A moving 16-bit host picture: RGBA64LE (4 channels) or RGB48LE (3).
-// Soft gradients that stay away from black and white, shifted per frame.
-std::vector<uint16_t> host_picture(int width, int height, int channels, int frame);
-
-// A fresh directory under the build tree for one test's files.
-std::string scratch_dir(const std::string& name);
-bool file_exists(const std::string& path);
-
-// Settings for a video-only output; the caller keeps `container`/`codec`
-// texts alive for the call to open.
-WriterSettings video_settings(const char* container, const char* codec, int width, int height, int channels);
 
 // The file as probe::read finds it, with decoder messages at error level
 // counted as errors; every `rgbEvery`-th frame (none for 0) read as RGB48.
