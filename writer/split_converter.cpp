@@ -123,12 +123,12 @@ void SplitConverter::reset() {
     m_chromaTarget.reset();
 }
 
-void SplitConverter::split(const uint16_t* pixels, int firstRow, int endRow) {
+void SplitConverter::split(const uint16_t* pixels) {
     const int channels = m_channels;
     const auto row_of = [](const AVFrame* frame, int plane, int y) {
         return reinterpret_cast<uint16_t*>(frame->data[plane] + ptrdiff_t(y) * frame->linesize[plane]);
     };
-    for (int y = firstRow; y < endRow; ++y) {
+    for (int y = 0; y < m_height; ++y) {
         const uint16_t* source = pixels + size_t(y) * size_t(m_width) * size_t(channels);
         uint16_t* green = row_of(m_planes.get(), 0, y);
         uint16_t* blue = row_of(m_planes.get(), 1, y);
@@ -148,30 +148,24 @@ void SplitConverter::split(const uint16_t* pixels, int firstRow, int endRow) {
     }
 }
 
-int SplitConverter::run(SwsContext* context, AVFrame* target, const AVFrame* planes, const AVFrame* out) {
-    // The converter wants a reference-counted target; the output's own
-    // buffer vouches for the planes borrowed from it.
-    const bool borrowsAll = target == m_lumaTarget.get();
-    if (borrowsAll) {
-        target->buf[0] = av_buffer_ref(out->buf[0]);
-        if (!target->buf[0]) return AVERROR(ENOMEM);
-    }
-    const int result = sws_scale_frame(context, target, planes);
-    if (borrowsAll) av_buffer_unref(&target->buf[0]);
-    return result;
-}
-
 int SplitConverter::convert(const uint8_t* pixels, AVFrame* out) {
     if (!isOpen()) return AVERROR(EINVAL);
-    split(reinterpret_cast<const uint16_t*>(pixels), 0, m_height);
+    split(reinterpret_cast<const uint16_t*>(pixels));
 
-    m_lumaTarget->data[0] = out->data[0];
-    m_lumaTarget->linesize[0] = out->linesize[0];
+    // The converter wants a reference-counted target: the luma target's one
+    // plane is the output's, and the output's buffer vouches for it.
+    AVFrame* luma = m_lumaTarget.get();
+    AVFrame* chroma = m_chromaTarget.get();
+    luma->buf[0] = av_buffer_ref(out->buf[0]);
+    if (!luma->buf[0]) return AVERROR(ENOMEM);
+    luma->data[0] = out->data[0];
+    luma->linesize[0] = out->linesize[0];
     for (int plane = 1; plane < 3; ++plane) {
-        m_chromaTarget->data[plane] = out->data[plane];
-        m_chromaTarget->linesize[plane] = out->linesize[plane];
+        chroma->data[plane] = out->data[plane];
+        chroma->linesize[plane] = out->linesize[plane];
     }
-    const int result = run(m_lumaContext.get(), m_lumaTarget.get(), m_planes.get(), out);
-    if (result < 0) return result;
-    return run(m_chromaContext.get(), m_chromaTarget.get(), m_pairPlanes.get(), out);
+    int result = sws_scale_frame(m_lumaContext.get(), luma, m_planes.get());
+    if (result >= 0) result = sws_scale_frame(m_chromaContext.get(), chroma, m_pairPlanes.get());
+    av_buffer_unref(&luma->buf[0]);
+    return result;
 }

@@ -41,8 +41,7 @@ public:
     int convert(const uint8_t* pixels, AVFrame* out);
 
 private:
-    void split(const uint16_t* pixels, int firstRow, int endRow);
-    int run(SwsContext* context, AVFrame* target, const AVFrame* planes, const AVFrame* out);
+    void split(const uint16_t* pixels);
 
     SwsContextPtr m_lumaContext;
     SwsContextPtr m_chromaContext;
