@@ -2,6 +2,8 @@
 // module's profile-option table.
 #include "profiles.h"
 
+#include "ffmpeg/compat.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 }
@@ -25,7 +27,7 @@ void list_profiles(const char* encoder_name, ChoiceList& profiles) {
     const AVCodec* codec = avcodec_find_encoder_by_name(encoder_name);
     if (!codec) return;
     if (codec->profiles) {
-        for (const AVProfile* profile = codec->profiles; profile->profile != FF_PROFILE_UNKNOWN; ++profile)
+        for (const AVProfile* profile = codec->profiles; profile->profile != AV_PROFILE_UNKNOWN; ++profile)
             profiles.push_back({profile_label(*codec, *profile), profile->profile, false});
         return;
     }
@@ -46,7 +48,7 @@ const ProfileOptionRow* find_profile_option(const char* encoder_name, const char
 // FFmpeg's own profile names are shown: "LT" must find FFmpeg's "LT".
 int32_t ffmpeg_profile_for_label(const AVCodec& codec, const char* label) {
     if (!label || !codec.profiles) return NO_PROFILE;
-    for (const AVProfile* profile = codec.profiles; profile->profile != FF_PROFILE_UNKNOWN; ++profile)
+    for (const AVProfile* profile = codec.profiles; profile->profile != AV_PROFILE_UNKNOWN; ++profile)
         if (std::strcmp(profile_label(codec, *profile), label) == 0) return profile->profile;
     return NO_PROFILE;
 }

@@ -1,11 +1,13 @@
 #include "tables.h"
 
+#include "ffmpeg/compat.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/pixfmt.h>
 }
 
-static_assert(NO_PROFILE == FF_PROFILE_UNKNOWN);
+static_assert(NO_PROFILE == AV_PROFILE_UNKNOWN);
 
 const std::array<const char*, 23> EXCLUDED_MUXERS = {
     "mkvtimestamp",
@@ -63,17 +65,17 @@ const std::array<ProfileOptionRow, 17> PROFILE_OPTIONS = {{
     {AV_CODEC_ID_H264, "libx264", "High10", "profile", "high10", false, NO_PROFILE},
     {AV_CODEC_ID_H264, "libx264", "High422", "profile", "high422", false, NO_PROFILE},
     {AV_CODEC_ID_H264, "libx264", "High444", "profile", "high444", false, NO_PROFILE},
-    {AV_CODEC_ID_AAC, "libvo_aacenc", "AAC-Low", nullptr, nullptr, true, FF_PROFILE_AAC_LOW},
-    {AV_CODEC_ID_AAC, "aac", "AAC-Low", nullptr, nullptr, true, FF_PROFILE_AAC_LOW},
-    {AV_CODEC_ID_AAC, "libfaac", "AAC-Low", nullptr, nullptr, true, FF_PROFILE_AAC_LOW},
-    {AV_CODEC_ID_AAC, "libfaac", "AAC-SSR", nullptr, nullptr, false, FF_PROFILE_AAC_SSR},
-    {AV_CODEC_ID_AAC, "libfaac", "AAC-LTP", nullptr, nullptr, false, FF_PROFILE_AAC_LTP},
-    {AV_CODEC_ID_AAC, "libaacplus", "AAC-Low", nullptr, nullptr, true, FF_PROFILE_AAC_LOW},
-    {AV_CODEC_ID_AAC, "libfdk_aac", "AAC-Low", nullptr, nullptr, true, FF_PROFILE_AAC_LOW},
-    {AV_CODEC_ID_AAC, "libfdk_aac", "AAC-HE", nullptr, nullptr, false, FF_PROFILE_AAC_HE},
-    {AV_CODEC_ID_AAC, "libfdk_aac", "AAC-HE V2", nullptr, nullptr, false, FF_PROFILE_AAC_HE_V2},
-    {AV_CODEC_ID_AAC, "libfdk_aac", "AAC-LD", nullptr, nullptr, false, FF_PROFILE_AAC_LD},
-    {AV_CODEC_ID_AAC, "libfdk_aac", "AAC-ELD", nullptr, nullptr, false, FF_PROFILE_AAC_ELD},
+    {AV_CODEC_ID_AAC, "libvo_aacenc", "AAC-Low", nullptr, nullptr, true, AV_PROFILE_AAC_LOW},
+    {AV_CODEC_ID_AAC, "aac", "AAC-Low", nullptr, nullptr, true, AV_PROFILE_AAC_LOW},
+    {AV_CODEC_ID_AAC, "libfaac", "AAC-Low", nullptr, nullptr, true, AV_PROFILE_AAC_LOW},
+    {AV_CODEC_ID_AAC, "libfaac", "AAC-SSR", nullptr, nullptr, false, AV_PROFILE_AAC_SSR},
+    {AV_CODEC_ID_AAC, "libfaac", "AAC-LTP", nullptr, nullptr, false, AV_PROFILE_AAC_LTP},
+    {AV_CODEC_ID_AAC, "libaacplus", "AAC-Low", nullptr, nullptr, true, AV_PROFILE_AAC_LOW},
+    {AV_CODEC_ID_AAC, "libfdk_aac", "AAC-Low", nullptr, nullptr, true, AV_PROFILE_AAC_LOW},
+    {AV_CODEC_ID_AAC, "libfdk_aac", "AAC-HE", nullptr, nullptr, false, AV_PROFILE_AAC_HE},
+    {AV_CODEC_ID_AAC, "libfdk_aac", "AAC-HE V2", nullptr, nullptr, false, AV_PROFILE_AAC_HE_V2},
+    {AV_CODEC_ID_AAC, "libfdk_aac", "AAC-LD", nullptr, nullptr, false, AV_PROFILE_AAC_LD},
+    {AV_CODEC_ID_AAC, "libfdk_aac", "AAC-ELD", nullptr, nullptr, false, AV_PROFILE_AAC_ELD},
 }};
 
 const std::array<int32_t, 16> FALLBACK_PIXEL_FORMATS = {

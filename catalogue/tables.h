@@ -42,7 +42,7 @@ struct ProfileOptionRow {
     bool is_default;
     int32_t profile;  // NO_PROFILE: none
 };
-constexpr int32_t NO_PROFILE = -99;  // FFmpeg's FF_PROFILE_UNKNOWN
+constexpr int32_t NO_PROFILE = -99;  // FFmpeg's AV_PROFILE_UNKNOWN
 extern const std::array<ProfileOptionRow, 17> PROFILE_OPTIONS;
 
 // Offered when a video encoder declares no pixel formats.

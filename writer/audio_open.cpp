@@ -3,6 +3,7 @@
 // the encoder's layout.
 #include "FFWriter.h"
 
+#include "ffmpeg/compat.h"
 #include "plugin/messages.h"
 
 extern "C" {
@@ -34,10 +35,8 @@ bool encoderAcceptsLayout(const AVCodec* codec, const AVChannelLayout& layout, i
 }
 
 bool listsSampleFormat(const AVCodec* codec, int32_t sampleFormat) {
-    if (!codec->sample_fmts) return false;
-    for (const AVSampleFormat* format = codec->sample_fmts; *format != AV_SAMPLE_FMT_NONE; ++format)
-        if (*format == sampleFormat) return true;
-    return false;
+    const ffcompat::Supported<AVSampleFormat> formats = ffcompat::sample_formats(codec);
+    return std::find(formats.begin(), formats.end(), sampleFormat) != formats.end();
 }
 
 const char* sampleFormatName(int32_t sampleFormat) {
@@ -48,14 +47,15 @@ const char* sampleFormatName(int32_t sampleFormat) {
 }  // namespace
 
 int32_t FFWriter::chooseSampleRate(const AVCodec* codec, int32_t requested) {
-    if (!codec || !codec->supported_samplerates) return requested;
+    const ffcompat::Supported<int> rates = ffcompat::sample_rates(codec);
+    if (rates.any()) return requested;
     int32_t chosen = 0;
     int64_t bestDifference = -1;
-    for (const int* rate = codec->supported_samplerates; *rate != 0; ++rate) {
-        const int64_t difference = std::llabs(int64_t(*rate) - requested);
+    for (int rate : rates) {
+        const int64_t difference = std::llabs(int64_t(rate) - requested);
         if (bestDifference < 0 || difference < bestDifference) {
             bestDifference = difference;
-            chosen = *rate;
+            chosen = rate;
         }
     }
     if (bestDifference != 0)
@@ -66,15 +66,16 @@ int32_t FFWriter::chooseSampleRate(const AVCodec* codec, int32_t requested) {
 
 void FFWriter::chooseChannelLayout(const AVCodec* codec, int32_t channels, AVChannelLayout& layout) {
     av_channel_layout_uninit(&layout);
-    if (!codec || !codec->ch_layouts) {
+    const ffcompat::Supported<AVChannelLayout> layouts = ffcompat::channel_layouts(codec);
+    if (layouts.any()) {
         av_channel_layout_default(&layout, channels);
         return;
     }
     // The declared layout with the most channels the host can fill; earliest among equals.
     const AVChannelLayout* kept = nullptr;
-    for (const AVChannelLayout* candidate = codec->ch_layouts; candidate->nb_channels != 0; ++candidate) {
+    for (const AVChannelLayout& candidate : layouts) {
         const int keptChannels = kept ? kept->nb_channels : 0;
-        if (candidate->nb_channels > keptChannels && candidate->nb_channels <= channels) kept = candidate;
+        if (candidate.nb_channels > keptChannels && candidate.nb_channels <= channels) kept = &candidate;
     }
     if (kept) av_channel_layout_copy(&layout, kept);
 }
@@ -145,11 +146,11 @@ bool FFWriter::openAudio(WriterSettings& settings) {
     // One channel holds the same bytes planar or interleaved: give the encoder
     // the variant it lists first.
     if (av_codec_is_encoder(m_audioCodec)) {
-        for (const AVSampleFormat* format = m_audioCodec->sample_fmts; *format != AV_SAMPLE_FMT_NONE; ++format) {
-            if (*format == context->sample_fmt) break;
+        for (AVSampleFormat format : ffcompat::sample_formats(m_audioCodec)) {
+            if (format == context->sample_fmt) break;
             if (context->ch_layout.nb_channels == 1 &&
-                av_get_planar_sample_fmt(*format) == av_get_planar_sample_fmt(context->sample_fmt)) {
-                context->sample_fmt = *format;
+                av_get_planar_sample_fmt(format) == av_get_planar_sample_fmt(context->sample_fmt)) {
+                context->sample_fmt = format;
                 break;
             }
         }

@@ -5,6 +5,7 @@
 #include "VelmoraCore.h"
 #include "VelmoraServices.h"
 #include "catalogue/catalogue.h"
+#include "ffmpeg/compat.h"
 #include "plugin/messages.h"
 #include "plugin/state.h"
 
@@ -251,11 +252,12 @@ bool FFWriter::openVideo(WriterSettings& settings) {
         return false;
     }
     if (m_outPixelFormat == AV_PIX_FMT_NONE) {
-        if (!m_videoCodec->pix_fmts) {
+        const ffcompat::Supported<AVPixelFormat> formats = ffcompat::pixel_formats(m_videoCodec);
+        if (formats.count == 0) {
             log(LOG_ERROR, "QelFFmpegWriter: failed to select output pixel type/format");
             return false;
         }
-        m_outPixelFormat = m_videoCodec->pix_fmts[0];
+        m_outPixelFormat = formats.items[0];
     }
     m_fieldOrder = settings.fieldOrder;
 

@@ -2,6 +2,7 @@
 #include "FFWriter.h"
 
 #include "VelmoraServices.h"
+#include "ffmpeg/compat.h"
 #include "plugin/messages.h"
 
 extern "C" {
@@ -47,8 +48,8 @@ bool FFWriter::writeVideoFrame(const void* pixels, const MetadataPair* metadataP
     frame->colorspace = context->colorspace;
     frame->color_primaries = context->color_primaries;
     frame->color_trc = context->color_trc;
-    frame->interlaced_frame = m_fieldOrder != AV_FIELD_PROGRESSIVE;
-    frame->top_field_first = m_fieldOrder == AV_FIELD_TT || m_fieldOrder == AV_FIELD_TB;
+    ffcompat::set_field_order(frame, m_fieldOrder != AV_FIELD_PROGRESSIVE,
+                              m_fieldOrder == AV_FIELD_TT || m_fieldOrder == AV_FIELD_TB);
     // A key-frame request holds for this frame only; the frame object is reused.
     frame->pict_type = forceKeyFrame ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     frame->pts = m_videoFrameCount++;

@@ -56,12 +56,12 @@ TEST_F(WrittenOptions, Libx264ProfileChosenIsTheProfileInTheFile) {
         int profile;
     };
     const Case cases[] = {
-        {"Baseline", AV_PIX_FMT_YUV420P, FF_PROFILE_H264_BASELINE},
-        {"Main", AV_PIX_FMT_YUV420P, FF_PROFILE_H264_MAIN},
-        {"High", AV_PIX_FMT_YUV420P, FF_PROFILE_H264_HIGH},
-        {"High10", AV_PIX_FMT_YUV420P10LE, FF_PROFILE_H264_HIGH_10},
-        {"High422", AV_PIX_FMT_YUV422P, FF_PROFILE_H264_HIGH_422},
-        {"High444", AV_PIX_FMT_YUV444P, FF_PROFILE_H264_HIGH_444_PREDICTIVE},
+        {"Baseline", AV_PIX_FMT_YUV420P, AV_PROFILE_H264_BASELINE},
+        {"Main", AV_PIX_FMT_YUV420P, AV_PROFILE_H264_MAIN},
+        {"High", AV_PIX_FMT_YUV420P, AV_PROFILE_H264_HIGH},
+        {"High10", AV_PIX_FMT_YUV420P10LE, AV_PROFILE_H264_HIGH_10},
+        {"High422", AV_PIX_FMT_YUV422P, AV_PROFILE_H264_HIGH_422},
+        {"High444", AV_PIX_FMT_YUV444P, AV_PROFILE_H264_HIGH_444_PREDICTIVE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -74,7 +74,7 @@ TEST_F(WrittenOptions, Libx264ProfileChosenIsTheProfileInTheFile) {
         ASSERT_FALSE(path.empty());
         const probe::File facts = probe::read(path);
         ASSERT_TRUE(facts.opened && facts.first(AVMEDIA_TYPE_VIDEO));
-        EXPECT_EQ(facts.first(AVMEDIA_TYPE_VIDEO)->profile & ~FF_PROFILE_H264_CONSTRAINED, c.profile);
+        EXPECT_EQ(facts.first(AVMEDIA_TYPE_VIDEO)->profile & ~AV_PROFILE_H264_CONSTRAINED, c.profile);
         EXPECT_EQ(facts.video_frames, 5);
     }
 }
@@ -89,7 +89,7 @@ TEST_F(WrittenOptions, EveryOfferedProresProfileIsTheProfileInTheFile) {
             WriterSettings s = settings("mov", encoder, 64, 64);
             s.videoProfile = profile.label;
             s.outPixelFormat =
-                profile.value >= FF_PROFILE_PRORES_4444 ? AV_PIX_FMT_YUV444P10LE : AV_PIX_FMT_YUV422P10LE;
+                profile.value >= AV_PROFILE_PRORES_4444 ? AV_PIX_FMT_YUV444P10LE : AV_PIX_FMT_YUV422P10LE;
             const std::string path = write(std::string(encoder) + "_" + std::to_string(profile.value) + ".mov", s, 3);
             ASSERT_FALSE(path.empty());
             const probe::File facts = probe::read(path);

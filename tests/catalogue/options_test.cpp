@@ -2,6 +2,7 @@
 // file is read back in options_file_test.
 #include "catalogue_fixture.h"
 
+#include "ffmpeg/compat.h"
 #include "writer/options.h"
 
 extern "C" {
@@ -25,12 +26,12 @@ struct Context {
 TEST_F(CatalogueTest, AudioProfileByTableNumberOrLeftAlone) {
     Context aac("aac");
     apply_audio_profile(*state.writer, *aac.context, "aac", "AAC-Low");
-    EXPECT_EQ(aac.context->profile, FF_PROFILE_AAC_LOW);
+    EXPECT_EQ(aac.context->profile, AV_PROFILE_AAC_LOW);
 
     Context untouched("aac");
     apply_audio_profile(*state.writer, *untouched.context, "aac", "AAC-HE");  // a libfdk_aac row only
     apply_audio_profile(*state.writer, *untouched.context, "aac", nullptr);
-    EXPECT_EQ(untouched.context->profile, FF_PROFILE_UNKNOWN);
+    EXPECT_EQ(untouched.context->profile, AV_PROFILE_UNKNOWN);
     EXPECT_TRUE(kept_messages().empty());
 }
 

@@ -2,6 +2,7 @@
 #include "catalogue_fixture.h"
 
 #include "catalogue/profiles.h"
+#include "ffmpeg/compat.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -39,7 +40,7 @@ TEST(Profiles, ProresShowsFfmpegsOwnProfiles) {
         ChoiceList profiles;
         list_profiles(name, profiles);
         size_t i = 0;
-        for (const AVProfile* p = codec->profiles; p->profile != FF_PROFILE_UNKNOWN; ++p, ++i) {
+        for (const AVProfile* p = codec->profiles; p->profile != AV_PROFILE_UNKNOWN; ++p, ++i) {
             ASSERT_LT(i, profiles.size());
             EXPECT_STREQ(profiles[i].label, p->name);
             EXPECT_EQ(profiles[i].value, p->profile);
@@ -63,17 +64,15 @@ TEST(Profiles, UnknownOrMissingEncoder) {
 TEST(PixelFormats, EncodersOwnListOrTheSixteenFallbacks) {
     ChoiceList formats;
     list_pixel_formats("libx264", formats);
-    const AVCodec* x264 = avcodec_find_encoder_by_name("libx264");
-    size_t count = 0;
-    while (x264->pix_fmts[count] != AV_PIX_FMT_NONE) ++count;
-    ASSERT_EQ(formats.size(), count);
-    for (size_t i = 0; i < count; ++i) {
-        EXPECT_EQ(formats[i].value, x264->pix_fmts[i]);
-        EXPECT_STREQ(formats[i].label, av_get_pix_fmt_name(x264->pix_fmts[i]));
+    const auto x264 = ffcompat::pixel_formats(avcodec_find_encoder_by_name("libx264"));
+    ASSERT_EQ(formats.size(), size_t(x264.count));
+    for (int i = 0; i < x264.count; ++i) {
+        EXPECT_EQ(formats[i].value, x264.items[i]);
+        EXPECT_STREQ(formats[i].label, av_get_pix_fmt_name(x264.items[i]));
     }
 
     // rawvideo declares no pixel formats.
-    ASSERT_EQ(avcodec_find_encoder_by_name("rawvideo")->pix_fmts, nullptr);
+    ASSERT_TRUE(ffcompat::pixel_formats(avcodec_find_encoder_by_name("rawvideo")).any());
     list_pixel_formats("rawvideo", formats);
     const std::vector<std::string> fallback{"yuv420p", "yuyv422", "rgb24",    "bgr24",   "yuv422p",  "yuv444p",
                                             "gray",    "pal8",    "rgba",     "bgra",    "gray16le", "yuv440p",

@@ -1,6 +1,8 @@
 // What FFmpeg's own demuxers and decoders find in a written file.
 #pragma once
 
+#include "ffmpeg/compat.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -32,7 +34,7 @@ struct Stream {
     AVMediaType type = AVMEDIA_TYPE_UNKNOWN;
     AVCodecID id = AV_CODEC_ID_NONE;
     std::string codec;
-    int profile = FF_PROFILE_UNKNOWN;
+    int profile = AV_PROFILE_UNKNOWN;
     int width = 0, height = 0;  // of the decoded pictures where there are any
     int sample_rate = 0, channels = 0;
     Tags tags;

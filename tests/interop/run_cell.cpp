@@ -7,6 +7,7 @@
 #include "common/media_probe.h"
 
 #include "catalogue/profiles.h"
+#include "ffmpeg/compat.h"
 #include "host/harness/render.h"
 #include "host/harness/standin_host.h"
 #include "panel/choice_lists.h"
@@ -191,18 +192,20 @@ std::string sample_format_name(const std::string& encoder) {
 }
 
 int encoder_rate(const AVCodec* codec, int requested) {
-    if (!codec || !codec->supported_samplerates) return requested;
+    const auto rates = ffcompat::sample_rates(codec);
+    if (rates.any()) return requested;
     int chosen = 0;
-    for (const int* rate = codec->supported_samplerates; *rate; ++rate)
-        if (!chosen || std::abs(*rate - requested) < std::abs(chosen - requested)) chosen = *rate;
+    for (int rate : rates)
+        if (!chosen || std::abs(rate - requested) < std::abs(chosen - requested)) chosen = rate;
     return chosen;
 }
 
 int encoder_channels(const AVCodec* codec, int requested) {
-    if (!codec || !codec->ch_layouts) return requested;
+    const auto layouts = ffcompat::channel_layouts(codec);
+    if (layouts.any()) return requested;
     int most = 0;
-    for (const AVChannelLayout* layout = codec->ch_layouts; layout->nb_channels; ++layout)
-        if (layout->nb_channels <= requested && layout->nb_channels > most) most = layout->nb_channels;
+    for (const AVChannelLayout& layout : layouts)
+        if (layout.nb_channels <= requested && layout.nb_channels > most) most = layout.nb_channels;
     return most;
 }
 

@@ -40,7 +40,7 @@ TEST_F(QelhostRender, TheDefaultClipIsH264HighAt1080pWithStereoSound) {
     const probe::Stream* video = file.first(AVMEDIA_TYPE_VIDEO);
     ASSERT_NE(video, nullptr);
     EXPECT_EQ(video->codec, "h264");
-    EXPECT_EQ(video->profile, FF_PROFILE_H264_HIGH);
+    EXPECT_EQ(video->profile, AV_PROFILE_H264_HIGH);
     EXPECT_EQ(video->width, 1920);
     EXPECT_EQ(video->height, 1080);
     EXPECT_EQ(file.video_frames, 25);

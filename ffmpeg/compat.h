@@ -1,0 +1,140 @@
+// Every difference between the FFmpeg generations the module builds against
+// (5.1, 7.1, 9.0) lives here, so the writer and the catalogue read the same
+// on all of them. Each function uses the generation's current API and falls
+// back to the older spelling only where that API is missing.
+#pragma once
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/frame.h>
+}
+
+// AV_PROFILE_* replaced FF_PROFILE_* in libavcodec 60 (FFmpeg 6.1); 9.0 has
+// only the new names.
+#ifndef AV_PROFILE_UNKNOWN
+#define AV_PROFILE_UNKNOWN FF_PROFILE_UNKNOWN
+#define AV_PROFILE_AAC_LOW FF_PROFILE_AAC_LOW
+#define AV_PROFILE_AAC_SSR FF_PROFILE_AAC_SSR
+#define AV_PROFILE_AAC_LTP FF_PROFILE_AAC_LTP
+#define AV_PROFILE_AAC_HE FF_PROFILE_AAC_HE
+#define AV_PROFILE_AAC_HE_V2 FF_PROFILE_AAC_HE_V2
+#define AV_PROFILE_AAC_LD FF_PROFILE_AAC_LD
+#define AV_PROFILE_AAC_ELD FF_PROFILE_AAC_ELD
+#define AV_PROFILE_H264_BASELINE FF_PROFILE_H264_BASELINE
+#define AV_PROFILE_H264_CONSTRAINED FF_PROFILE_H264_CONSTRAINED
+#define AV_PROFILE_H264_MAIN FF_PROFILE_H264_MAIN
+#define AV_PROFILE_H264_HIGH FF_PROFILE_H264_HIGH
+#define AV_PROFILE_H264_HIGH_10 FF_PROFILE_H264_HIGH_10
+#define AV_PROFILE_H264_HIGH_422 FF_PROFILE_H264_HIGH_422
+#define AV_PROFILE_H264_HIGH_444_PREDICTIVE FF_PROFILE_H264_HIGH_444_PREDICTIVE
+#define AV_PROFILE_PRORES_PROXY FF_PROFILE_PRORES_PROXY
+#define AV_PROFILE_PRORES_LT FF_PROFILE_PRORES_LT
+#define AV_PROFILE_PRORES_STANDARD FF_PROFILE_PRORES_STANDARD
+#define AV_PROFILE_PRORES_HQ FF_PROFILE_PRORES_HQ
+#define AV_PROFILE_PRORES_4444 FF_PROFILE_PRORES_4444
+#define AV_PROFILE_PRORES_XQ FF_PROFILE_PRORES_XQ
+#endif
+
+// avcodec_get_supported_config() replaced AVCodec's lists in libavcodec
+// 61.13 (FFmpeg 7.1); the frame's field flags came with libavutil 58.7 (6.1).
+#define QEL_HAS_SUPPORTED_CONFIG (LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100))
+#define QEL_HAS_FRAME_FIELD_FLAGS (LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 7, 100))
+
+namespace ffcompat {
+
+// What an encoder declares it takes: a run of values, or no run at all when
+// it takes any value ("a null list means any", on every generation).
+template <typename T>
+struct Supported {
+    const T* items = nullptr;
+    int count = 0;
+
+    bool any() const { return items == nullptr; }
+    const T* begin() const { return items; }
+    const T* end() const { return items ? items + count : nullptr; }
+};
+
+namespace detail {
+template <typename T, typename IsEnd>
+Supported<T> terminated(const T* items, IsEnd is_end) {
+    Supported<T> list{items, 0};
+    if (items)
+        while (!is_end(items[list.count])) ++list.count;
+    return list;
+}
+
+#if QEL_HAS_SUPPORTED_CONFIG
+template <typename T>
+Supported<T> config(const AVCodec* codec, AVCodecConfig which) {
+    const void* items = nullptr;
+    int count = 0;
+    if (!codec || avcodec_get_supported_config(nullptr, codec, which, 0, &items, &count) < 0 || !items) return {};
+    return {static_cast<const T*>(items), count};
+}
+#endif
+}  // namespace detail
+
+inline Supported<AVPixelFormat> pixel_formats(const AVCodec* codec) {
+#if QEL_HAS_SUPPORTED_CONFIG
+    return detail::config<AVPixelFormat>(codec, AV_CODEC_CONFIG_PIX_FORMAT);
+#else
+    return detail::terminated(codec ? codec->pix_fmts : nullptr, [](AVPixelFormat f) { return f == AV_PIX_FMT_NONE; });
+#endif
+}
+
+inline Supported<AVSampleFormat> sample_formats(const AVCodec* codec) {
+#if QEL_HAS_SUPPORTED_CONFIG
+    return detail::config<AVSampleFormat>(codec, AV_CODEC_CONFIG_SAMPLE_FORMAT);
+#else
+    return detail::terminated(codec ? codec->sample_fmts : nullptr,
+                              [](AVSampleFormat f) { return f == AV_SAMPLE_FMT_NONE; });
+#endif
+}
+
+inline Supported<int> sample_rates(const AVCodec* codec) {
+#if QEL_HAS_SUPPORTED_CONFIG
+    return detail::config<int>(codec, AV_CODEC_CONFIG_SAMPLE_RATE);
+#else
+    return detail::terminated(codec ? codec->supported_samplerates : nullptr, [](int rate) { return rate == 0; });
+#endif
+}
+
+inline Supported<AVChannelLayout> channel_layouts(const AVCodec* codec) {
+#if QEL_HAS_SUPPORTED_CONFIG
+    return detail::config<AVChannelLayout>(codec, AV_CODEC_CONFIG_CHANNEL_LAYOUT);
+#else
+    return detail::terminated(codec ? codec->ch_layouts : nullptr,
+                              [](const AVChannelLayout& l) { return l.nb_channels == 0; });
+#endif
+}
+
+// Field order travels with each frame: flags from FFmpeg 6.1, fields before.
+inline void set_field_order(AVFrame* frame, bool interlaced, bool top_field_first) {
+#if QEL_HAS_FRAME_FIELD_FLAGS
+    frame->flags &= ~(AV_FRAME_FLAG_INTERLACED | AV_FRAME_FLAG_TOP_FIELD_FIRST);
+    if (interlaced) frame->flags |= AV_FRAME_FLAG_INTERLACED;
+    if (top_field_first) frame->flags |= AV_FRAME_FLAG_TOP_FIELD_FIRST;
+#else
+    frame->interlaced_frame = interlaced;
+    frame->top_field_first = top_field_first;
+#endif
+}
+
+inline bool is_interlaced(const AVFrame* frame) {
+#if QEL_HAS_FRAME_FIELD_FLAGS
+    return (frame->flags & AV_FRAME_FLAG_INTERLACED) != 0;
+#else
+    return frame->interlaced_frame != 0;
+#endif
+}
+
+inline bool is_top_field_first(const AVFrame* frame) {
+#if QEL_HAS_FRAME_FIELD_FLAGS
+    return (frame->flags & AV_FRAME_FLAG_TOP_FIELD_FIRST) != 0;
+#else
+    return frame->top_field_first != 0;
+#endif
+}
+
+}  // namespace ffcompat
