@@ -1,27 +1,49 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on a fresh Debian 12 machine.
-# Only packages that are missing are asked for, so a second run is quick.
+# Installs what building and testing need on a fresh Debian 12 or 13 machine
+# (or Debian unstable). Only packages that are missing are asked for, so a
+# second run is quick.
 set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config git
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libgtest-dev nlohmann-json3-dev libcli11-dev
-  clang libclang-rt-14-dev valgrind
+  clang valgrind
 )
 packages+=("$@")
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-if [ "$(id -u)" -ne 0 ]; then
-  echo "missing packages: ${missing[*]} (run as root to install them)" >&2
+updated=
+install_missing() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages: ${missing[*]} (run as root to install them)" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  echo "installing: ${missing[*]}"
+  local log
+  log=$(mktemp)
+  if ! { [ -n "$updated" ] || apt-get update -qq; } >"$log" 2>&1 ||
+     ! apt-get install -y -qq --no-install-recommends "${missing[@]}" >>"$log" 2>&1; then
+    tail -n 30 "$log" >&2
+    rm -f "$log"
+    exit 1
+  fi
+  updated=1
+  rm -f "$log"
+}
+
+install_missing "${packages[@]}"
+
+# The sanitizer and fuzzer runtimes are named after the release's own clang
+# (libclang-rt-14-dev on Debian 12, -19- on Debian 13).
+clang_major=$(readlink -f "$(command -v clang)" | sed -n 's,.*/llvm-\([0-9][0-9]*\)/.*,\1,p')
+if [ -z "$clang_major" ]; then
+  echo "cannot tell the version of $(command -v clang)" >&2
   exit 1
 fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+install_missing "libclang-rt-$clang_major-dev"
