@@ -87,6 +87,9 @@ private:
     int32_t chooseSampleRate(const AVCodec* codec, int32_t requested);
     static void chooseChannelLayout(const AVCodec* codec, int32_t channels, AVChannelLayout& layout);
     bool resampleIntoFifo(const uint8_t** input, int inSamples);
+    bool growAudioBuffers(int samples);
+    bool writeAudioBuffersToFifo(int samples);
+    bool padAudioTail();
     bool encodeAudioFifo(bool last);
     bool sendAudioFrame(int samples, int frameSamples);
     void resetAudio();

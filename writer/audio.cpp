@@ -48,7 +48,7 @@ bool FFWriter::drainAudio() {
     }
     // Whatever the resampler still holds and the FIFO's last partial frame
     // belong to the file too.
-    if (!resampleIntoFifo(nullptr, 0) || !encodeAudioFifo(true)) return false;
+    if (!resampleIntoFifo(nullptr, 0) || !padAudioTail() || !encodeAudioFifo(true)) return false;
     if (!encodeAndWrite(m_audioCodecContext.get(), m_audioStream, nullptr, m_audioLastDts, false)) {
         resetAudio();
         return false;
@@ -75,19 +75,7 @@ bool FFWriter::resampleIntoFifo(const uint8_t** input, int inSamples) {
     }
     if (outSamples == 0) return true;
 
-    if (outSamples > m_audioBufferSamples) {
-        // The planes only grow: one block for all of them, behind the first pointer.
-        av_freep(&m_audioBuffers.get()[0]);
-        m_audioBufferSamples = 0;
-        const int result = av_samples_alloc(m_audioBuffers.get(), nullptr, m_outChannelLayout.nb_channels, outSamples,
-                                            AVSampleFormat(m_outSampleFormat), 1);
-        if (result < 0) {
-            log(LOG_ERROR, "QelFFmpegWriter: could not allocate audio data buffers: %s", ffmpeg_error_text(result));
-            resetAudio();
-            return false;
-        }
-        m_audioBufferSamples = outSamples;
-    }
+    if (!growAudioBuffers(outSamples)) return false;
 
     const int converted = swr_convert(m_swrContext.get(), m_audioBuffers.get(), outSamples, input, inSamples);
     if (converted < 0) {
@@ -95,17 +83,48 @@ bool FFWriter::resampleIntoFifo(const uint8_t** input, int inSamples) {
         resetAudio();
         return false;
     }
-    if (converted > 0) {
-        const int written = av_audio_fifo_write(m_audioFifo.get(), reinterpret_cast<void**>(m_audioBuffers.get()),
-                                                converted);
-        if (written < converted) {
-            log(LOG_ERROR, "QelFFmpegWriter: Error writing to the audio buffer: %s",
-                ffmpeg_error_text(written < 0 ? written : AVERROR(ENOMEM)));
-            resetAudio();
-            return false;
-        }
+    return converted == 0 || writeAudioBuffersToFifo(converted);
+}
+
+bool FFWriter::growAudioBuffers(int samples) {
+    if (samples <= m_audioBufferSamples) return true;
+    // The planes only grow: one block for all of them, behind the first pointer.
+    av_freep(&m_audioBuffers.get()[0]);
+    m_audioBufferSamples = 0;
+    const int result = av_samples_alloc(m_audioBuffers.get(), nullptr, m_outChannelLayout.nb_channels, samples,
+                                        AVSampleFormat(m_outSampleFormat), 1);
+    if (result < 0) {
+        log(LOG_ERROR, "QelFFmpegWriter: could not allocate audio data buffers: %s", ffmpeg_error_text(result));
+        resetAudio();
+        return false;
+    }
+    m_audioBufferSamples = samples;
+    return true;
+}
+
+bool FFWriter::writeAudioBuffersToFifo(int samples) {
+    const int written = av_audio_fifo_write(m_audioFifo.get(), reinterpret_cast<void**>(m_audioBuffers.get()), samples);
+    if (written < samples) {
+        log(LOG_ERROR, "QelFFmpegWriter: Error writing to the audio buffer: %s",
+            ffmpeg_error_text(written < 0 ? written : AVERROR(ENOMEM)));
+        resetAudio();
+        return false;
     }
     return true;
+}
+
+// Encoders such as mp2 and ac3 give one packet for each frame they take, yet
+// their sound decodes `initial_padding` samples late and they keep nothing back
+// to drain: without that much silence after it, the end of the sound would
+// never reach the file.
+bool FFWriter::padAudioTail() {
+    const int padding = m_audioCodecContext->initial_padding;
+    if (padding <= 0 || (m_audioCodec->capabilities & AV_CODEC_CAP_DELAY)) return true;
+    if (m_audioSampleCount == 0 && av_audio_fifo_size(m_audioFifo.get()) <= 0) return true;  // no sound at all
+    if (!growAudioBuffers(padding)) return false;
+    av_samples_set_silence(m_audioBuffers.get(), 0, padding, m_outChannelLayout.nb_channels,
+                           AVSampleFormat(m_outSampleFormat));
+    return writeAudioBuffersToFifo(padding);
 }
 
 // Encodes every whole encoder frame in the FIFO. With `last`, the remainder

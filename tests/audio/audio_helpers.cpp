@@ -135,3 +135,16 @@ double hostCorrelation(const std::vector<double>& decoded, const HostAudio& host
     }
     return energy > 0 && hostEnergy > 0 ? dot / std::sqrt(energy * hostEnergy) : 0;
 }
+
+int64_t soundLength(const std::vector<double>& decoded, double amplitude) {
+    // An eighth of the amplitude: a sine stays above it but for a few samples
+    // around its zero crossings, so both ends are found to within those.
+    const double loud = amplitude / 8;
+    int64_t first = -1, last = -1;
+    for (size_t n = 0; n < decoded.size(); ++n) {
+        if (std::abs(decoded[n]) <= loud) continue;
+        if (first < 0) first = int64_t(n);
+        last = int64_t(n);
+    }
+    return first < 0 ? 0 : last - first + 1;
+}

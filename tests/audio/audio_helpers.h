@@ -70,5 +70,8 @@ double toneCorrelation(const std::vector<double>& decoded, double frequency, int
 // Correlation of `decoded` with host channel `channel` sample for sample
 // (no shift allowed): high only when decoded sample n is host sample n.
 double hostCorrelation(const std::vector<double>& decoded, const HostAudio& host, int channel, int64_t first = 0);
+// Samples from the first to the last that carry a tone of `amplitude`: the
+// length of the sound, wherever the decoder placed it.
+int64_t soundLength(const std::vector<double>& decoded, double amplitude);
 // Amplitude of the `frequency` component of `decoded`.
 double toneAmplitude(const std::vector<double>& decoded, double frequency, int rate, int64_t skip = 0);

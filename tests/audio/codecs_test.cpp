@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -28,6 +29,9 @@ struct CodecCase {
     // packet whole and marks its padding.
     int endSlack;
     bool aligned = true;
+    // Frames of the clip: where the last encoder frame is cut matters to
+    // encoders that keep nothing back for the drain.
+    int frames = 300;
 };
 
 void PrintTo(const CodecCase& c, std::ostream* os) { *os << c.name; }
@@ -44,7 +48,7 @@ TEST_P(AudioCodecs, FileHoldsEveryHostSampleInStepWithThePictures) {
     job.outFormat = c.outFormat;
     job.host.format = c.hostFormat;
     job.host.lowBits = c.hostFormat == AV_SAMPLE_FMT_S32;
-    job.frames = 300;  // ten seconds at 29.97 fps
+    job.frames = c.frames;  // ten seconds at 29.97 fps
     clear_messages();
     const RenderResult result = render(job, outputPath(std::string("codec_") + c.name, c.extension));
     ASSERT_TRUE(result.opened) << last_message();
@@ -62,7 +66,17 @@ TEST_P(AudioCodecs, FileHoldsEveryHostSampleInStepWithThePictures) {
     EXPECT_GE(file.audio_samples, result.samplesSent);
     EXPECT_LE(file.audio_samples, result.samplesSent + c.decodedSlack);
     EXPECT_LE(std::abs(file.audio_end_samples - result.samplesSent), c.endSlack) << "end " << file.audio_end_samples;
-    EXPECT_NEAR(file.audio_start, 0.0, 1e-3);
+    // ac3's priming block (256 samples) is declared nowhere a decoder reads;
+    // newer matroska muxers keep it before zero instead of moving the whole
+    // file later, so there the audio may start up to that block early.
+    const double earliest = c.aligned ? -1e-3 : -256.0 / 48000 - 1e-3;
+    EXPECT_GE(file.audio_start, earliest);
+    EXPECT_LE(file.audio_start, 1e-3);
+    // The sound lasts to the last host sample, wherever the priming went;
+    // lossy ends are found to within a few samples.
+    for (int channel = 0; channel < 2; ++channel)
+        EXPECT_GE(soundLength(file.samples[size_t(channel)], job.host.amplitude), result.samplesSent - 16)
+            << "channel " << channel;
     // Priming removed: decoded sample n is host sample n. ac3's decoder delay
     // is declared nowhere, so there the tone is only checked for itself.
     if (c.aligned) {
@@ -72,7 +86,10 @@ TEST_P(AudioCodecs, FileHoldsEveryHostSampleInStepWithThePictures) {
 
     const double frameSeconds = 1.0 / job.fps;
     EXPECT_EQ(file.video_frames, job.frames);
-    EXPECT_LT(std::abs(file.audio_seconds() - file.video_seconds), frameSeconds)
+    // Where the container does not declare the encoder's priming, the sound
+    // ends that much later, and a whole last encoder frame later still.
+    const double endSeconds = c.aligned ? frameSeconds : std::max(frameSeconds, c.endSlack / 48000.0);
+    EXPECT_LT(std::abs(file.audio_seconds() - file.video_seconds), endSeconds)
         << "audio " << file.audio_seconds() << " s, video " << file.video_seconds << " s";
 
     // Channel c carries the tone of host channel c and nothing of the other.
@@ -108,7 +125,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         CodecCase{"aac_mp4", "mp4", "mp4", "aac", "mpeg4", AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_FLTP, false, 1024, 48},
         CodecCase{"mp3_mov", "mov", "mov", "libmp3lame", "mpeg4", AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S32P, false, 1152, 48},
-        CodecCase{"ac3_mkv", "matroska", "mkv", "ac3", "mpeg4", AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_FLTP, false, 1536, 1536, false},
+        CodecCase{"ac3_mkv", "matroska", "mkv", "ac3", "mpeg4", AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_FLTP, false, 256 + 1536, 256 + 1536, false, 302},
+        CodecCase{"mp2_mkv", "matroska", "mkv", "mp2", "mpeg4", AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16, false, 1152 + 481, 1152 + 481, false, 299},
         CodecCase{"opus_webm", "webm", "webm", "libopus", "libvpx", AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16, false, 0, 960},
         CodecCase{"pcm16_mov", "mov", "mov", "pcm_s16le", "mpeg4", AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16, true, 0, 48},
         CodecCase{"pcm24_mov", "mov", "mov", "pcm_s24le", "mpeg4", AV_SAMPLE_FMT_S32, AV_SAMPLE_FMT_S32, true, 0, 48},
