@@ -37,7 +37,7 @@ extern "C" {
 #endif
 
 // avcodec_get_supported_config() replaced AVCodec's lists in libavcodec
-// 61.13 (FFmpeg 7.1); the frame's field flags came with libavutil 58.7 (6.1).
+// 61.13 (FFmpeg 7.1); the frame's field and key flags came with libavutil 58.7 (6.1).
 #define QEL_HAS_SUPPORTED_CONFIG (LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100))
 #define QEL_HAS_FRAME_FIELD_FLAGS (LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 7, 100))
 
@@ -134,6 +134,15 @@ inline bool is_top_field_first(const AVFrame* frame) {
     return (frame->flags & AV_FRAME_FLAG_TOP_FIELD_FIRST) != 0;
 #else
     return frame->top_field_first != 0;
+#endif
+}
+
+// A decoded frame's key mark: a flag from FFmpeg 6.1, a field before.
+inline bool is_key_frame(const AVFrame* frame) {
+#if QEL_HAS_FRAME_FIELD_FLAGS
+    return (frame->flags & AV_FRAME_FLAG_KEY) != 0;
+#else
+    return frame->key_frame != 0;
 #endif
 }
 

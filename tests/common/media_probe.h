@@ -283,13 +283,14 @@ inline File read(const std::string& path, const Options& options = {}) {
             file.color_range = frame->color_range;
             file.color_space = frame->colorspace;
         }
-        Frame decoded{frame->pts, frame->key_frame != 0 || frame->pict_type == AV_PICTURE_TYPE_I, {}};
+        Frame decoded{frame->pts, ffcompat::is_key_frame(frame) || frame->pict_type == AV_PICTURE_TYPE_I, {}};
         if (options.rgb_every > 0 && file.frames.size() % size_t(options.rgb_every) == 0) {
-            // Unknown range means limited, as players take it.
+            // Unknown range means limited, as players take it. Bicubic: FFmpeg
+            // 9.0's bilinear full-chroma writer of 16-bit RGB zeroes whole rows.
             if (!player) {
                 player = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
                                         frame->height, AV_PIX_FMT_RGB48LE,
-                                        SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr,
+                                        SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr,
                                         nullptr);
                 const int space = frame->colorspace != AVCOL_SPC_UNSPECIFIED ? frame->colorspace : context->colorspace;
                 sws_setColorspaceDetails(player, sws_getCoefficients(space),

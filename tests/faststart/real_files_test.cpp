@@ -27,8 +27,7 @@ std::string frame_md5(const std::string& path) {
 }
 
 std::string stream_list(const std::string& path) {
-    return run_command("ffprobe -v error -show_entries stream=codec_type:stream_tags=timecode -of csv=p=0 " + shell_quoted(path))
-        .out;
+    return probe_streams("-show_entries stream=codec_type:stream_tags=timecode " + shell_quoted(path)).out;
 }
 
 // Three seconds of a moving 16-bit picture and a stereo tone through the
@@ -90,7 +89,7 @@ TEST_P(RealMovie, DecodesIdenticallyAndPlaysFromItsHead) {
         Bytes bytes = read_file(path);
         bytes.resize(bytes.size() / 20);
         write_file(cut, bytes);
-        return run_command("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + shell_quoted(cut));
+        return probe_streams("-show_entries stream=codec_type " + shell_quoted(cut));
     };
     const CommandResult converted = head(out, dir / "head_out");
     EXPECT_EQ(converted.status, 0) << converted.out;

@@ -53,7 +53,7 @@ double level_error(const std::vector<uint16_t>& decodedRgb, const std::vector<ui
 
 std::string probe_field_order(const std::string& path) {
     std::string output =
-        run_command("ffprobe -v error -select_streams v:0 -show_entries stream=field_order -of csv=p=0 '" + path + "'")
+        probe_streams("-select_streams v:0 -show_entries stream=field_order '" + path + "'")
             .out;
     while (!output.empty() && (output.back() == '\n' || output.back() == '\r' || output.back() == ','))
         output.pop_back();
