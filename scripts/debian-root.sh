@@ -85,11 +85,14 @@ bind /proc "$root/proc"
 bind /dev "$root/dev"
 bind "$src" "$root/src"
 
-# Packages come from the archive, which may be mid-transition (sid): that is a
-# skip. What the project asks for is refused only if its own list is wrong,
-# and then install-deps prints the reason before the skip.
+# Unstable may be mid-transition, its packages not installable for a day: that
+# is the archive's fault and a skip. A stable release that refuses our list
+# means the list is wrong: a failure.
 if ! in_root /src/scripts/install-deps.sh; then
-  skip "the build packages could not be installed in the '$suite' root"
+  case $suite in
+    sid | unstable) skip "the build packages could not be installed in the '$suite' root" ;;
+    *) echo "debian-root.sh: the build packages could not be installed in the '$suite' root" >&2; exit 1 ;;
+  esac
 fi
 
 echo "== $suite: $(in_root sh -c '. /etc/os-release; echo "$PRETTY_NAME"'), FFmpeg $(in_root ffmpeg -hide_banner -version | sed -n '1s/^ffmpeg version \([^ ]*\).*/\1/p')"

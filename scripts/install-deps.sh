@@ -24,11 +24,14 @@ install_missing() {
     exit 1
   fi
   export DEBIAN_FRONTEND=noninteractive
+  # Two of our own scripts installing at once would trip over apt's locks.
+  exec 8>/tmp/qel-install-deps.lock
+  flock 8
   echo "installing: ${missing[*]}"
   local log
   log=$(mktemp)
   if ! { [ -n "$updated" ] || apt-get update -qq; } >"$log" 2>&1 ||
-     ! apt-get install -y -qq --no-install-recommends "${missing[@]}" >>"$log" 2>&1; then
+     ! apt-get install -y -qq -o DPkg::Lock::Timeout=300 --no-install-recommends "${missing[@]}" >>"$log" 2>&1; then
     tail -n 30 "$log" >&2
     rm -f "$log"
     exit 1
