@@ -259,6 +259,14 @@ bool FFWriter::openVideo(WriterSettings& settings) {
         }
         m_outPixelFormat = formats.items[0];
     }
+    // Hardware encoders (FFmpeg 9.0's prores_ks_vulkan among them) take only
+    // frames of a device; opened without one, some crash inside FFmpeg.
+    const AVPixFmtDescriptor* outDescriptor = av_pix_fmt_desc_get(AVPixelFormat(m_outPixelFormat));
+    if (outDescriptor && (outDescriptor->flags & AV_PIX_FMT_FLAG_HWACCEL)) {
+        log(LOG_ERROR, "QelFFmpegWriter: failed to open encoder: %s takes only %s hardware frames", m_videoCodec->name,
+            outDescriptor->name);
+        return false;
+    }
     m_fieldOrder = settings.fieldOrder;
 
     AVCodecContext* context = m_videoCodecContext.get();
