@@ -7,6 +7,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/intreadwrite.h>
 #include <libavutil/log.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -373,9 +374,18 @@ inline File read(const std::string& path, const Options& options = {}) {
                 videoEnd = std::max(videoEnd, av_rescale_q(packet->pts + packet->duration - start, stream->time_base,
                                                            AVRational{1, 1000000}));
         } else if (index == audio && packet->pts != AV_NOPTS_VALUE && file.sample_rate > 0) {
-            file.audio_end_samples = std::max(file.audio_end_samples,
-                                              av_rescale_q(packet->pts + packet->duration, stream->time_base,
-                                                           AVRational{1, file.sample_rate}));
+            // A last packet may say in side data how much of its decoded
+            // frame to drop (FFmpeg 9.0's mov reader; its duration may be
+            // whole or already shortened): then the frame's end, less that.
+            size_t skipSize = 0;
+            const uint8_t* skip = av_packet_get_side_data(packet, AV_PKT_DATA_SKIP_SAMPLES, &skipSize);
+            const int64_t dropped = skip && skipSize >= 8 ? int64_t(AV_RL32(skip + 4)) : 0;
+            const AVRational samples{1, file.sample_rate};
+            const int64_t end =
+                dropped > 0 && stream->codecpar->frame_size > 0
+                    ? av_rescale_q(packet->pts, stream->time_base, samples) + stream->codecpar->frame_size - dropped
+                    : av_rescale_q(packet->pts + packet->duration, stream->time_base, samples);
+            file.audio_end_samples = std::max(file.audio_end_samples, end);
         }
         send(index, packet);
         av_packet_unref(packet);

@@ -24,19 +24,22 @@ inline CommandResult run_command(const std::string& command, bool withErrors = t
 
 // ffprobe's entries of the file's streams, one line each (csv, no section
 // names), with ffprobe's own exit status. From FFmpeg 8 on, ffprobe also lists
-// the streams of stream groups (a mov timecode track with its video); those
-// lines are left out.
+// stream groups (a mov timecode track with its video), each a block from a
+// "stream_group" line to an empty one; those blocks are left out.
 inline CommandResult probe_streams(const std::string& arguments) {
     CommandResult probed = run_command("ffprobe -v error -of csv=p=1 " + arguments);
     CommandResult result{probed.status, {}};
     const std::string section = "stream,";
+    bool inGroup = false;
     for (size_t start = 0; start < probed.out.size();) {
         size_t end = probed.out.find('\n', start);
         end = end == std::string::npos ? probed.out.size() : end + 1;
         const std::string line = probed.out.substr(start, end - start);
-        if (line.compare(0, section.size(), section) == 0) result.out += line.substr(section.size());
-        else if (line.compare(0, 12, "stream_group") != 0) result.out += line;  // errors stay visible
         start = end;
+        if (line.compare(0, 12, "stream_group") == 0) inGroup = true;
+        else if (inGroup) inGroup = line != "\n";
+        else if (line.compare(0, section.size(), section) == 0) result.out += line.substr(section.size());
+        else result.out += line;  // errors stay visible
     }
     return result;
 }
