@@ -1,11 +1,11 @@
-# Two commands do all set-up on a fresh Debian 12 machine (as root):
+# Two commands do all set-up on a fresh Debian 12 or 13 machine (as root):
 #   make demo   installs, builds and runs the main job
 #   make test   installs, builds and runs every test
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test demo asan-test fuzz-ci browser-test clean
+.PHONY: all deps build test demo asan-test fuzz-ci browser-test render-bench test-ffmpeg7 test-ffmpeg9 clean
 
 all: build
 
@@ -22,6 +22,7 @@ test: build
 demo: build
 	./$(BUILD)/qelhost render
 	ffprobe -hide_banner out/demo.mp4
+	./scripts/check-demo.sh out/demo.mp4
 
 asan-test: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=ON
@@ -42,6 +43,19 @@ fuzz-ci: deps
 
 browser-test: build
 	BUILD=$(abspath $(BUILD)) ./tests/browser/run.sh
+
+# By hand, not in CI: ratios against the ffmpeg command line (bench/README.md).
+# In a root of another release: scripts/debian-root.sh trixie render-bench
+render-bench: build
+	./bench/render_bench.sh $(BUILD)
+
+# The whole suite and the demo against another FFmpeg generation, inside a
+# Debian root of the release that ships it (kept under /var/cache/qel-roots).
+test-ffmpeg7:
+	./scripts/debian-root.sh trixie test demo
+
+test-ffmpeg9:
+	./scripts/debian-root.sh sid test demo
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
