@@ -5,6 +5,7 @@
 #include "VelmoraCore.h"
 #include "plugin/messages.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -70,16 +71,22 @@ bool FFWriter::close() {
     const char* written = m_useTempFile ? m_tempFileName : m_fileName;
     if (failure < 0)
         log(LOG_ERROR, "QelFFmpegWriter: failed to finish file <%s>: %s", written, ffmpeg_error_text(failure));
+    bool named = true;
     if (m_useTempFile) {
         // A broken movie is not rewritten; what there is keeps the final name.
-        if (failure >= 0 && fastStartConvert(m_tempFileName, m_fileName))
+        if (failure >= 0 && fastStartConvert(m_tempFileName, m_fileName)) {
             file_delete(m_tempFileName);
-        else
-            std::rename(m_tempFileName, m_fileName);
+        } else if (std::rename(m_tempFileName, m_fileName) != 0) {
+            log(LOG_ERROR, "QelFFmpegWriter: could not rename <%s> to <%s>: %s; the movie is in <%s>", m_tempFileName,
+                m_fileName, std::strerror(errno), m_tempFileName);
+            named = false;
+        } else if (failure >= 0) {
+            log(LOG_WARNING, "QelFFmpegWriter: the movie is kept without faststart in <%s>", m_fileName);
+        }
     }
     m_fileName[0] = '\0';
     m_tempFileName[0] = '\0';
-    return failure >= 0;
+    return failure >= 0 && named;
 }
 
 void FFWriter::release() {

@@ -1,6 +1,7 @@
 // Opening an output: picture checks, container, metadata, streams and
 // encoders, the file, the picture converter and the header, in that order.
 #include "FFWriter.h"
+#include "output_path.h"
 
 #include "VelmoraCore.h"
 #include "VelmoraServices.h"
@@ -168,9 +169,28 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
     m_inSampleRate = int32_t(settings.inSampleRate + 0.5);
     m_outSampleRate = int32_t(settings.outSampleRate + 0.5);
 
+    // A link's movie goes to its target; only a regular file is ever
+    // replaced by a rename, so a device or FIFO is written straight through.
+    const OutputTarget target = resolve_output(fileName);
+    if (target.kind == OutputKind::Directory) {
+        log(LOG_ERROR, "QelFFmpegWriter: output path is a directory: %s", fileName);
+        return false;
+    }
+    if (target.path.size() >= size_t(WRITER_PATH_SIZE)) {
+        log(LOG_ERROR, "QelFFmpegWriter: file path longer than %d characters: %s", WRITER_PATH_SIZE - 1,
+            target.path.c_str());
+        return false;
+    }
+    copy_text(m_fileName, target.path.c_str());
+
     const bool quickTime = settings.containerName && (std::strcmp(settings.containerName, "mov") == 0 ||
                                                       std::strcmp(settings.containerName, "mp4") == 0);
-    m_useTempFile = settings.fastStart && quickTime;
+    m_useTempFile = settings.fastStart && quickTime && target.kind != OutputKind::Special;
+    if (settings.fastStart && quickTime && !m_useTempFile)
+        log(LOG_WARNING,
+            "QelFFmpegWriter: faststart needs a seekable file; <%s> is not a regular file, so the movie is written "
+            "straight to it without faststart",
+            m_fileName);
     m_tempFileName[0] = '\0';
     if (m_useTempFile && !makeTempFileName(m_fileName, m_tempFileName)) {
         log(LOG_ERROR, "QelFFmpegWriter: temporary file path for faststart longer than %d characters: %s",
