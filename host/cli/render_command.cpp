@@ -18,12 +18,15 @@ extern "C" {
 }
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -180,19 +183,21 @@ void describe(qelhost::StandinHost& host, const qelhost::ClipSource& clip, const
 }
 
 int summarise(const qelhost::RenderResult& result, const qelhost::ClipSource& clip, double seconds,
-              bool hostFaults) {
+              bool hostFaults, int signal) {
+    // Only regular files are files to list: a FIFO or a device named as
+    // output has no size to report.
+    std::vector<std::pair<std::string, uintmax_t>> files;
     uintmax_t total = 0;
-    std::printf("\n%zu file%s:\n", result.paths.size(), result.paths.size() == 1 ? "" : "s");
     for (const std::string& path : result.paths) {
         std::error_code error;
+        if (!std::filesystem::is_regular_file(path, error)) continue;
         const uintmax_t bytes = std::filesystem::file_size(path, error);
-        if (error) {
-            std::printf("  %s  (missing)\n", path.c_str());
-            continue;
-        }
+        if (error) continue;
         total += bytes;
-        std::printf("  %s  %s\n", std::filesystem::absolute(path).lexically_normal().c_str(), size_text(bytes).c_str());
+        files.emplace_back(std::filesystem::absolute(path).lexically_normal().string(), bytes);
     }
+    std::printf("\n%zu file%s:\n", files.size(), files.size() == 1 ? "" : "s");
+    for (const auto& [path, bytes] : files) std::printf("  %s  %s\n", path.c_str(), size_text(bytes).c_str());
     const double duration = clip.fps() > 0 ? double(result.requests) / clip.fps() : 0;
     std::printf("%lld frames, %s (%.2f s) of %dx%d at %g fps, %s in all\n", static_cast<long long>(result.requests),
                 ProgressDisplay::clock_text(duration).c_str(), duration, clip.width(), clip.height(), clip.fps(),
@@ -214,9 +219,52 @@ int summarise(const qelhost::RenderResult& result, const qelhost::ClipSource& cl
         std::printf("the module breached the host contract (see the messages above)\n");
         status = 1;
     }
+    if (signal != 0) {
+        std::printf("interrupted after %lld of %lld frames\n", static_cast<long long>(result.requests),
+                    static_cast<long long>(clip.frame_count()));
+        status = 128 + signal;
+    }
     std::fflush(stdout);
     return status;
 }
+
+// Ctrl-C, SIGTERM and SIGHUP stop the render after the frame in hand and let
+// the output be finalised; a second one while that runs ends the process.
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+extern "C" void on_stop_signal(int number) {
+    if (g_stopSignal != 0) {
+        std::signal(number, SIG_DFL);
+        std::raise(number);
+        return;
+    }
+    g_stopSignal = number;
+    static const char notice[] = "\nqelhost: interrupted; finishing the output (once more to quit at once)\n";
+    // Nothing to do if the terminal is gone (SIGHUP): the render goes on.
+    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, notice, sizeof notice - 1);
+}
+
+class StopSignals {
+public:
+    StopSignals() {
+        g_stopSignal = 0;
+        struct sigaction action {};
+        action.sa_handler = on_stop_signal;
+        action.sa_flags = SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &action, &m_previous[i]);
+    }
+    ~StopSignals() {
+        for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &m_previous[i], nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+    static int caught() { return g_stopSignal; }
+
+private:
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction m_previous[std::size(kSignals)] {};
+};
 
 void run_render(const RenderCommandOptions& options) {
     std::vector<ControlSetting> settings;
@@ -280,6 +328,8 @@ void run_render(const RenderCommandOptions& options) {
         std::lock_guard<std::mutex> lock(g_terminal);
         display.frame_done(done);
     };
+    StopSignals signals;
+    renderOptions.stop = [] { return StopSignals::caught() != 0; };
     const qelhost::RenderResult result = qelhost::render(*host, *clip, renderOptions);
     {
         std::lock_guard<std::mutex> lock(g_terminal);
@@ -299,7 +349,7 @@ void run_render(const RenderCommandOptions& options) {
     host.reset();
     av_log_set_callback(&av_log_default_callback);
 
-    const int status = summarise(result, *clip, seconds, faults);
+    const int status = summarise(result, *clip, seconds, faults, result.stopped ? StopSignals::caught() : 0);
     if (status != 0) throw CLI::RuntimeError(status);
 }
 

@@ -42,6 +42,10 @@ RenderResult render(StandinHost& host, ClipSource& clip, const RenderOptions& op
     request.reel_id = clip.reel_id();
     request.field_order = clip.field_order();
     for (int64_t frame = 0; frame < clip.frame_count(); ++frame) {
+        if (options.stop && options.stop()) {
+            result.stopped = true;
+            break;
+        }
         request.frame = double(frame);
         request.path = options.split > 0 ? split_path(options.path, frame / options.split + 1) : options.path;
         if (result.paths.empty() || result.paths.back() != request.path) result.paths.push_back(request.path);

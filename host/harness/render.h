@@ -71,12 +71,16 @@ struct RenderOptions {
     bool direct = true;    // false: pictures the module has to copy first
     // Called after each frame's request with its result.
     std::function<void(int64_t frame, bool ok)> progress;
+    // Asked before each frame: true stops the render there, and the output
+    // is finalised with what it has.
+    std::function<bool()> stop;
 };
 
 struct RenderResult {
     int64_t requests = 0;  // frame requests sent
     int64_t failed = 0;    // frame requests the module refused
     bool finished = false; // the final empty-path request succeeded
+    bool stopped = false;  // `stop` ended the render before the clip's end
     std::vector<std::string> paths;
     bool ok() const { return failed == 0 && finished; }
 };
