@@ -23,8 +23,9 @@ inline CommandResult run_command(const std::string& command, bool withErrors = t
 }
 
 // ffprobe's entries of the file's streams, one line each (csv, no section
-// names), with ffprobe's own exit status. From FFmpeg 8 on, ffprobe also lists
-// stream groups (a mov timecode track with its video), each a block from a
+// names), with ffprobe's own exit status. ffprobe also lists a file's programs
+// (mpegts) and, from FFmpeg 8 on, its stream groups (a mov timecode track with
+// its video) with their streams again, each a block from a "program" or
 // "stream_group" line to an empty one; those blocks are left out.
 inline CommandResult probe_streams(const std::string& arguments) {
     CommandResult probed = run_command("ffprobe -v error -of csv=p=1 " + arguments);
@@ -36,7 +37,7 @@ inline CommandResult probe_streams(const std::string& arguments) {
         end = end == std::string::npos ? probed.out.size() : end + 1;
         const std::string line = probed.out.substr(start, end - start);
         start = end;
-        if (line.compare(0, 12, "stream_group") == 0) inGroup = true;
+        if (line.compare(0, 12, "stream_group") == 0 || line.compare(0, 8, "program,") == 0) inGroup = true;
         else if (inGroup) inGroup = line != "\n";
         else if (line.compare(0, section.size(), section) == 0) result.out += line.substr(section.size());
         else result.out += line;  // errors stay visible

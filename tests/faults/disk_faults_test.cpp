@@ -13,6 +13,8 @@
 #include <grp.h>
 #include <malloc.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,7 +35,7 @@ struct DiskFault {
 // folder that cannot be made has a regular file for its parent.
 std::vector<DiskFault> disk_faults() {
     return {
-        {"full disk", "/dev/full", 30, {"QelFFmpegWriter: ", "No space left on device"}, [] { return true; }},
+        {"full disk", "full", 30, {"QelFFmpegWriter: ", "No space left on device"}, [] { return true; }},
         {"folder under a file",
          "a-file/out.mkv",
          3,
@@ -69,6 +71,11 @@ protected:
         fs::create_directories(path("locked"));
         fs::permissions(path("locked"), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                                             fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+        // A full disk's own node, so that a writer replacing it could only
+        // ever replace this one; without the right to make nodes, a link to
+        // the machine's (a rename replaces the link, not the device).
+        if (mknod(path("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+            fs::create_symlink("/dev/full", path("full"));
         fs::create_directories(path("open"));
         fs::permissions(path("open"), fs::perms::all);
     }
@@ -76,9 +83,13 @@ protected:
 
 TEST_F(DiskFaults, TheRequestFailsSayingWhyAndTheNextOutputWorks) {
     int n = 0;
+    // With faststart the movie goes to a temporary file first, and is moved
+    // or rewritten at the end.
+    for (const bool fastStart : {false, true})
     for (const DiskFault& fault : disk_faults()) {
-        SCOPED_TRACE(fault.name);
-        const std::string bad = fault.output[0] == '/' ? fault.output : path(fault.output);
+        SCOPED_TRACE(std::string(fault.name) + (fastStart ? ", mp4 with faststart" : ", matroska"));
+        std::string bad = fault.output[0] == '/' ? fault.output : path(fault.output);
+        if (fastStart && bad.size() > 4 && bad.compare(bad.size() - 4, 4, ".mkv") == 0) bad.replace(bad.size() - 4, 4, ".mp4");
         const std::string next = path("open/after" + std::to_string(++n) + ".mkv");
         // In a child, so that limits and identity stay there.
         const pid_t child = fork();
@@ -87,7 +98,9 @@ TEST_F(DiskFaults, TheRequestFailsSayingWhyAndTheNextOutputWorks) {
             if (!fault.in_child()) _exit(64);
             int code = 0;
             {
-                auto host = open_panel({{"klavformat", items::MATROSKA}, {"klavquality", fault.quality}});
+                auto host = open_panel({{"klavformat", fastStart ? items::MP4 : items::MATROSKA},
+                                        {"klavquality", fault.quality}});
+                if (fastStart && !host->change("klavfaststart", 1)) code |= 32;
                 const int descriptors = open_descriptors();
                 if (render_frames(*host, bad, fault.frames)) code |= 1;
                 for (const std::string& cause : fault.causes)
@@ -108,10 +121,12 @@ TEST_F(DiskFaults, TheRequestFailsSayingWhyAndTheNextOutputWorks) {
         EXPECT_EQ(code & 4, 0) << "the next output failed";
         EXPECT_EQ(code & 8, 0) << "a descriptor was left open";
         EXPECT_EQ(code & 16, 0) << "memory was left behind";
+        EXPECT_EQ(code & 32, 0) << "faststart could not be switched on";
         if (fault.causes[0].find("create file") != std::string::npos) {
             EXPECT_FALSE(std::filesystem::exists(bad));
         }
         EXPECT_EQ(probe::read(next).video_frames, 3);
+        ASSERT_TRUE(std::filesystem::is_character_file(path("full"))) << "THE FULL DISK'S DEVICE NODE WAS REPLACED";
     }
 }
 
