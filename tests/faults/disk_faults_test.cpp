@@ -11,7 +11,6 @@
 #include <fstream>
 #include <functional>
 #include <grp.h>
-#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -128,32 +127,4 @@ TEST_F(DiskFaults, TheRequestFailsSayingWhyAndTheNextOutputWorks) {
         EXPECT_EQ(probe::read(next).video_frames, 3);
         ASSERT_TRUE(std::filesystem::is_character_file(path("full"))) << "THE FULL DISK'S DEVICE NODE WAS REPLACED";
     }
-}
-
-// Each failed output is released whole: once FFmpeg and the host's records
-// have grown to their size (about fifteen rounds), twenty more rounds of a
-// full disk and of a folder that cannot exist leave the heap as it was. The
-// sanitizer build's leak check covers the same at exit, with an allocator
-// this count cannot see.
-TEST_F(DiskFaults, RepeatedDiskFaultsLeaveNoMemoryBehind) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "LeakSanitizer checks this build";
-#endif
-    auto host = open_panel({{"klavformat", items::MATROSKA}});
-    host->node().audio = qelhost::AudioClip::tone();
-    EXPECT_TRUE(host->change("ffaudioChan1", 1));
-    auto rounds = [&](int n) {
-        for (int i = 0; i < n; ++i) {
-            EXPECT_FALSE(render_frames(*host, "/dev/full", 5));
-            EXPECT_FALSE(render_frames(*host, path("a-file/out.mkv"), 2));
-            host->log().clear();
-            host->node().clear_history();
-        }
-        return int64_t(mallinfo2().uordblks);
-    };
-    const int descriptors = open_descriptors();
-    const int64_t settled = rounds(20);
-    const int64_t after = rounds(20);
-    EXPECT_LT(after - settled, 2048) << "bytes kept by forty more failed outputs";
-    EXPECT_EQ(open_descriptors(), descriptors);
 }
