@@ -10,6 +10,7 @@
 #include "panel/choice_lists.h"
 #include "state.h"
 #include "writer/FFWriter.h"
+#include "writer/frame_rate.h"
 
 extern "C" {
 #include <libavutil/pixfmt.h>
@@ -70,8 +71,9 @@ void fail_request(PluginState& state, const char* message) {
     state.path[0] = '\0';
 }
 
-// The writer clamps rates below 0.1 fps to 24; audio slices follow the same rate.
-double effective_fps(double fps) { return fps >= 0.1 ? fps : 24.0; }
+// The writer clamps rates below 0.1 fps to 24 and writes NTSC rates as their
+// exact fractions; audio slices follow the same rate.
+double effective_fps(double fps) { return slicing_fps(fps >= 0.1 ? fps : 24.0); }
 
 bool detect_cut(QEL_Host* host, PluginState& state, double frame) {
     if (!host->node) return false;

@@ -1,6 +1,7 @@
 // Opening an output: picture checks, container, metadata, streams and
 // encoders, the file, the picture converter and the header, in that order.
 #include "FFWriter.h"
+#include "frame_rate.h"
 #include "output_path.h"
 
 #include "VelmoraCore.h"
@@ -294,7 +295,7 @@ bool FFWriter::openVideo(WriterSettings& settings) {
     context->codec_id = m_videoCodec->id;
     context->width = m_width;
     context->height = m_height;
-    context->time_base = AVRational{1000, int32_t(std::min(m_frameRate * 1000.0, double(INT32_MAX)))};
+    context->time_base = av_inv_q(frame_rate_of(m_frameRate));
     context->framerate = av_inv_q(context->time_base);
     context->pix_fmt = AVPixelFormat(m_outPixelFormat);
     describe_picture(context, m_fieldOrder);

@@ -145,3 +145,53 @@ TEST_F(QelhostRender, ExitStatusTellsWhetherEveryRequestSucceeded) {
     EXPECT_EQ(result.status, 1) << result.out;
     EXPECT_NE(result.out.find("3 of 3 frame requests failed"), std::string::npos) << result.out;
 }
+
+namespace {
+
+struct RateCase {
+    const char* name;
+    const char* fps;       // as the host sends it
+    const char* expected;  // the file's frame rate
+    int frames;
+    const char* container;
+    const char* audio = "aac";
+};
+
+void PrintTo(const RateCase& c, std::ostream* os) { *os << c.name; }
+
+class QelhostRates : public QelhostRender, public ::testing::WithParamInterface<RateCase> {};
+
+}  // namespace
+
+// NTSC rates come from the host as doubles and go into the file as exact
+// fractions; others as they are. Ten minutes of 29.97 keep sound and
+// pictures in step to the last frame.
+TEST_P(QelhostRates, TheFileCarriesTheExactRateAndSoundKeepsStep) {
+    const RateCase& c = GetParam();
+    const std::string name = std::string("rate.") + c.container;
+    const CommandResult result = render(std::string("--size 16x16 --audio-channels 1 --fps ") + c.fps + " --frames " +
+                                        std::to_string(c.frames) + " --set klavformat=" + c.container +
+                                        " --set klavvideocodec=mpeg4 --set klavaudiocodec=" + c.audio + " -o " + name);
+    ASSERT_EQ(result.status, 0) << result.out;
+    const CommandResult rates = probe_streams("-select_streams v:0 -show_entries stream=r_frame_rate,avg_frame_rate '" +
+                                              dir + "/" + name + "'");
+    EXPECT_EQ(rates.out, std::string(c.expected) + "," + c.expected + "\n");
+
+    probe::Options tail;  // ten minutes of samples need not be kept
+    tail.keep_from = INT64_MAX;
+    const probe::File file = probe::read(dir + "/" + name, tail);
+    ASSERT_TRUE(file.opened) << file.error_text();
+    EXPECT_EQ(file.video_frames, c.frames);
+    EXPECT_LT(std::abs(file.audio_seconds() - file.video_seconds), 1.0 / std::atof(c.fps))
+        << "audio " << file.audio_seconds() << " s, video " << file.video_seconds << " s";
+}
+
+INSTANTIATE_TEST_SUITE_P(, QelhostRates,
+                         ::testing::Values(RateCase{"ntsc_film", "23.976023976", "24000/1001", 48, "mov"},
+                                           RateCase{"ntsc_film_typed", "23.976", "24000/1001", 48, "mp4"},
+                                           RateCase{"ntsc_ten_minutes", "29.97002997", "30000/1001", 17982, "mov", "pcm_s16le"},
+                                           RateCase{"ntsc_double", "59.94005994", "60000/1001", 60, "mp4"},
+                                           RateCase{"pal", "25", "25/1", 50, "mov"},
+                                           RateCase{"pal_double", "50", "50/1", 50, "mp4"},
+                                           RateCase{"other", "12.5", "25/2", 25, "mov"}),
+                         [](const ::testing::TestParamInfo<RateCase>& info) { return std::string(info.param.name); });
