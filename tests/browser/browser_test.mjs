@@ -75,19 +75,21 @@ try {
     const size = fs.statSync(path.join(dir, name)).size;
     const ranges = after.ranges.slice(before.ranges.length);
     const bytes = after.bytes - before.bytes;
-    const onlyHead = ranges.every(([start]) => start < size * HEAD_FRACTION) && bytes < size * HEAD_FRACTION;
+    // Judged by where the browser asked to read, not by bytes served: how
+    // many chunks go out before it hangs up depends on the machine's load.
+    const onlyHead = ranges.every(([start]) => start < size * HEAD_FRACTION);
     return { duration, size, bytes, ranges, onlyHead };
   };
 
   const fast = await metadata('demo.mp4');
   console.log(`     demo.mp4: ${fast.bytes} of ${fast.size} bytes fetched, ranges ${JSON.stringify(fast.ranges)}`);
   check(fast.duration !== null && Math.abs(fast.duration - expectedSeconds) < 0.1, 'faststart mp4 reaches its metadata');
-  check(fast.onlyHead, `faststart mp4 needed only the head of the file (under ${HEAD_FRACTION * 100}%)`);
+  check(fast.onlyHead, `faststart mp4 read only from the head of the file (the first ${HEAD_FRACTION * 100}%)`);
 
   const slow = await metadata('slow.mp4');
   console.log(`     slow.mp4: ${slow.bytes} of ${slow.size} bytes fetched, ranges ${JSON.stringify(slow.ranges)}`);
   check(slow.duration !== null, 'the mp4 without faststart still reaches its metadata');
-  check(!slow.onlyHead, 'the mp4 without faststart needed more than its head');
+  check(!slow.onlyHead, 'the mp4 without faststart had to read from past its head');
 } finally {
   await browser.close();
   await server.close();
