@@ -6,7 +6,10 @@ set -euo pipefail
 file=${1:-out/demo.mp4}
 
 fail() { echo "demo check: $*" >&2; exit 1; }
-field() { ffprobe -v error -select_streams "$1" -show_entries "stream=$2" -of default=nw=1:nk=1 "$file" | awk 'NR == 1'; }
+# FFmpeg 8 and later also print a stream group's streams (mov's timecode
+# group holds the video): the first value given is the stream's.
+first() { awk 'NF && !done { print; done = 1 }'; }
+field() { ffprobe -v error -select_streams "$1" -show_entries "stream=$2" -of default=nw=1:nk=1 "$file" | first; }
 
 [ "$(field v:0 codec_name)" = h264 ] || fail "video is $(field v:0 codec_name), not h264"
 [ "$(field v:0 profile)" = High ] || fail "profile is $(field v:0 profile), not High"
@@ -14,7 +17,7 @@ field() { ffprobe -v error -select_streams "$1" -show_entries "stream=$2" -of de
 [ "$(field a:0 codec_name)" = aac ] || fail "audio is $(field a:0 codec_name), not aac"
 [ "$(field a:0 channels)" = 2 ] || fail "audio has $(field a:0 channels) channels"
 frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
-  -of default=nw=1:nk=1 "$file")
+  -of default=nw=1:nk=1 "$file" | first)
 [ "$frames" = 250 ] || fail "$frames frames decoded, not 250"
 errors=$(ffmpeg -nostdin -v error -i "$file" -f null - 2>&1)
 [ -z "$errors" ] || fail "decoding reported: $errors"
