@@ -1,7 +1,9 @@
 // `qelhost render` where an output is not a plain file, and where a render is
 // interrupted: nothing but a regular file is ever replaced, a failure is a
 // failure, and what was rendered before a signal is a finished movie.
+#include "common/media_probe.h"
 #include "common/run.h"
+#include "faststart/movie_files.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +17,6 @@
 #include <fstream>
 #include <functional>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -46,30 +47,12 @@ std::string slurp(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-int video_frames(const fs::path& path) {
-    const CommandResult run = probe_streams("-count_frames -select_streams v:0 -show_entries stream=nb_read_frames '" +
-                                            path.string() + "'");
-    return run.status == 0 ? std::atoi(run.out.c_str()) : -1;
-}
+int video_frames(const fs::path& path) { return probe::read(path.string()).video_frames; }
 
-double stream_seconds(const fs::path& path, const char* stream) {
-    const CommandResult run = run_command("ffprobe -v error -select_streams " + std::string(stream) +
-                                          " -show_entries packet=pts_time,duration_time -of csv=p=0 '" +
-                                          path.string() + "'");
-    double end = 0;
-    std::istringstream lines(run.out);
-    for (std::string line; std::getline(lines, line);) {
-        const size_t comma = line.find(',');
-        if (comma != std::string::npos) end = std::max(end, std::atof(line.c_str()) + std::atof(line.c_str() + comma + 1));
-    }
-    return end;
-}
-
-// The index in front of the media: ffprobe's trace names moov before mdat.
 bool index_in_front(const fs::path& path) {
-    const std::string trace = run_command("ffprobe -v trace '" + path.string() + "'").out;
-    const size_t moov = trace.find("type:'moov'"), mdat = trace.find("type:'mdat'");
-    return moov != std::string::npos && mdat != std::string::npos && moov < mdat;
+    const std::vector<std::string> atoms = types_of(top_level(read_file(path.string())));
+    const auto moov = std::find(atoms.begin(), atoms.end(), "moov");
+    return moov != atoms.end() && moov < std::find(atoms.begin(), atoms.end(), "mdat");
 }
 
 bool has_temporary_file(const fs::path& folder) {
@@ -197,7 +180,8 @@ INSTANTIATE_TEST_SUITE_P(, RenderOutputs, testing::ValuesIn(output_cases()),
                          [](const testing::TestParamInfo<OutputCase>& info) { return std::string(info.param.name); });
 
 // qelhost render started in the background, its output in files.
-struct Background {
+class Background {
+public:
     pid_t pid = -1;
     fs::path log;
 
@@ -211,20 +195,23 @@ struct Background {
             _exit(127);
         }
     }
-    // Waits (a hang guard, not a measure) until `ready` holds.
-    static bool wait_for(const std::function<bool()>& ready) {
-        const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(3);
-        while (!ready()) {
-            if (std::chrono::steady_clock::now() > give_up) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return true;
+    // Waits until `ready` holds or the render has ended; should neither come,
+    // ctest's timeout ends the test.
+    void wait_for(const std::function<bool()>& ready) {
+        while (!ready() && !exited()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    bool exited() {
+        if (!m_ended && waitpid(pid, &m_status, WNOHANG) == pid) m_ended = true;
+        return m_ended;
     }
     int finish() {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return status;
+        if (!m_ended && waitpid(pid, &m_status, 0) == pid) m_ended = true;
+        return m_status;
     }
+
+private:
+    bool m_ended = false;
+    int m_status = 0;
 };
 
 struct SignalCase {
@@ -241,11 +228,11 @@ TEST_P(RenderSignals, TheOutputIsFinishedWithEveryFrameSoFar) {
     Background render(folder, "--frames 100000 --size 320x240 -o '" + movie.string() + "'");
     ASSERT_GT(render.pid, 0);
     // Frames are reaching the (temporary) file.
-    ASSERT_TRUE(Background::wait_for([&] {
+    render.wait_for([&] {
         std::error_code error;
         const uintmax_t size = fs::file_size(folder / "take_SlowStart.mov", error);
         return !error && size > 64 * 1024;
-    }));
+    });
     kill(render.pid, c.signal);
     const int status = render.finish();
     const std::string log = slurp(render.log);
@@ -256,8 +243,10 @@ TEST_P(RenderSignals, TheOutputIsFinishedWithEveryFrameSoFar) {
     ASSERT_TRUE(std::regex_search(log, found, std::regex("interrupted after ([0-9]+) of 100000 frames"))) << log;
     const int frames = std::stoi(found[1]);
     EXPECT_GT(frames, 0);
-    EXPECT_EQ(video_frames(movie), frames);
-    EXPECT_LT(std::abs(stream_seconds(movie, "a:0") - stream_seconds(movie, "v:0")), 1.0 / 25);
+    const probe::File file = probe::read(movie.string());
+    EXPECT_EQ(file.video_frames, frames);
+    EXPECT_LT(std::abs(file.audio_seconds() - file.video_seconds), 1.0 / 25)
+        << "audio " << file.audio_seconds() << " s, video " << file.video_seconds << " s";
     EXPECT_TRUE(index_in_front(movie));
     EXPECT_FALSE(has_temporary_file(folder));
 }
@@ -279,7 +268,7 @@ TEST(RenderInterrupt, ASecondOneEndsItAtOnce) {
     const int reader = open(fifo.c_str(), O_RDONLY);
     ASSERT_GE(reader, 0);
     kill(render.pid, SIGINT);
-    ASSERT_TRUE(Background::wait_for([&] { return slurp(render.log).find("qelhost: interrupted") != std::string::npos; }));
+    render.wait_for([&] { return slurp(render.log).find("qelhost: interrupted") != std::string::npos; });
     kill(render.pid, SIGINT);
     const int status = render.finish();
     close(reader);
