@@ -263,7 +263,10 @@ TEST(RenderInterrupt, ASecondOneEndsItAtOnce) {
     const fs::path folder = fresh_folder("second_interrupt");
     const fs::path fifo = folder / "stream";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    Background render(folder, "--frames 100000 --size 320x240 --set klavformat=matroska -o '" + fifo.string() + "'");
+    // Raw pictures larger than a pipe holds: the first frame's write stays
+    // blocked on the reader that never reads, so the render cannot end by itself.
+    Background render(folder, "--frames 100000 --size 1280x720 --set klavformat=matroska --set klavvideocodec=rawvideo -o '" +
+                                  fifo.string() + "'");
     ASSERT_GT(render.pid, 0);
     const int reader = open(fifo.c_str(), O_RDONLY);
     ASSERT_GE(reader, 0);
