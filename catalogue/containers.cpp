@@ -35,6 +35,13 @@ static bool offers_file_with_encoders(const AVOutputFormat& muxer) {
     return avcodec_find_encoder(muxer.video_codec) && avcodec_find_encoder(muxer.audio_codec);
 }
 
+static bool has_extra_mime_type(const AVOutputFormat& muxer) {
+    if (!muxer.mime_type) return false;
+    for (const char* type : EXTRA_CONTAINER_MIME_TYPES)
+        if (std::strcmp(muxer.mime_type, type) == 0) return true;
+    return false;
+}
+
 void list_containers(ContainerList& containers) {
     containers.clear();
     void* cursor = nullptr;
@@ -43,6 +50,12 @@ void list_containers(ContainerList& containers) {
         if (!muxer->extensions) continue;
         // Audio-only and non-media MIME types name formats that carry no picture.
         if (muxer->mime_type && !istrstr(muxer->mime_type, "video")) continue;
+        if (is_excluded_muxer(muxer->name, muxer->long_name)) continue;
+        containers.push_back({muxer->name, muxer->long_name, muxer->extensions});
+    }
+    cursor = nullptr;
+    while (const AVOutputFormat* muxer = av_muxer_iterate(&cursor)) {
+        if (!has_extra_mime_type(*muxer) || !offers_file_with_encoders(*muxer) || !muxer->extensions) continue;
         if (is_excluded_muxer(muxer->name, muxer->long_name)) continue;
         containers.push_back({muxer->name, muxer->long_name, muxer->extensions});
     }

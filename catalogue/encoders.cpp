@@ -1,5 +1,6 @@
 // The encoders a container can carry: those of its default codec first, then
 // those of every codec its tag tables name, each encoder once.
+#include "availability.h"
 #include "catalogue.h"
 #include "tables.h"
 
@@ -23,6 +24,28 @@ struct CodecTagRow {
 bool holds_name(const EncoderList& list, const char* name) {
     return std::any_of(list.begin(), list.end(),
                        [name](const EncoderEntry& entry) { return entry.name && std::strcmp(entry.name, name) == 0; });
+}
+
+bool holds_codec(const EncoderList& list, int32_t codec_id) {
+    return std::any_of(list.begin(), list.end(), [codec_id](const EncoderEntry& entry) { return entry.codec_id == codec_id; });
+}
+
+bool is_header_asked(const AVOutputFormat& muxer) {
+    return std::any_of(HEADER_ASKED_MUXERS.begin(), HEADER_ASKED_MUXERS.end(),
+                       [&muxer](const char* name) { return std::strcmp(muxer.name, name) == 0; });
+}
+
+// Whether a muxer without codec-tag tables takes a codec: its own answer to
+// the codec query where it gives one, its header where it cannot say.
+bool muxer_takes(const AVOutputFormat& muxer, AVCodecID id, AVMediaType type) {
+    if (is_header_asked(muxer)) {
+        void* cursor = nullptr;
+        while (const AVCodec* codec = av_codec_iterate(&cursor))
+            if (codec->id == id && codec->type == type && av_codec_is_encoder(codec))
+                return muxer_writes_header(muxer, *codec);
+        return false;
+    }
+    return avformat_query_codec(&muxer, id, FF_COMPLIANCE_NORMAL) == 1;
 }
 
 const char* label_for(const AVCodec& codec) {
@@ -60,4 +83,22 @@ void add_container_encoders(const AVOutputFormat& muxer, EncoderList& list, bool
         for (auto row = reinterpret_cast<const CodecTagRow*>(*table); row->id != AV_CODEC_ID_NONE; ++row)
             add_encoders(row->id, list, video, !video, row->id == default_codec);
     }
+}
+
+void add_asked_encoders(const AVOutputFormat& muxer, EncoderList& list, bool video) {
+    if (muxer.codec_tag) return;
+    const AVMediaType type = video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
+    for (const AVCodecDescriptor* codec = avcodec_descriptor_next(nullptr); codec;
+         codec = avcodec_descriptor_next(codec)) {
+        if (codec->type != type || holds_codec(list, codec->id) || !avcodec_find_encoder(codec->id)) continue;
+        if (muxer_takes(muxer, codec->id, type)) add_encoders(codec->id, list, video, !video, false);
+    }
+}
+
+void list_container_encoders(const AVOutputFormat& muxer, EncoderList& list, bool video) {
+    list.clear();
+    add_encoders(0, list, video, !video, false);
+    add_container_encoders(muxer, list, video);
+    add_asked_encoders(muxer, list, video);
+    mark_unavailable(muxer, list);
 }

@@ -17,6 +17,7 @@ struct EncoderEntry {
     const char* label;
     int32_t media_type;  // 0 video, 1 audio
     bool is_default;
+    const char* unavailable = nullptr;  // why it cannot work here, or null
 };
 
 struct ChoiceEntry {

@@ -17,3 +17,13 @@ const ProfileOptionRow* find_profile_option(const char* encoder_name, const char
 // The number of the encoder's own FFmpeg profile that the profile list shows
 // under `label`, or NO_PROFILE.
 int32_t ffmpeg_profile_for_label(const AVCodec& codec, const char* label);
+
+// The chroma layout the encoder's profile fixes (Any for none), and whether a
+// pixel format has it.
+Chroma profile_chroma(int32_t codec_id, int32_t profile);
+bool has_chroma(int32_t pixel_format, Chroma chroma);
+const char* chroma_name(Chroma chroma);
+// The index in `formats` of the format a profile of this chroma calls for:
+// with alpha for 4:4:4, without for 4:2:2, where the list has one; -1 when
+// the list has none of that layout.
+int32_t format_for_chroma(const ChoiceList& formats, Chroma chroma);

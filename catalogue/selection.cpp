@@ -39,7 +39,7 @@ void rebuild_encoder_list(PluginState& state, const char* name, EncoderList& lis
             state.writer->log(LOG_ERROR, "QelFFmpegWriter: can't find container/format with name: %s", name ? name : "");
         return;
     }
-    add_container_encoders(*muxer, list, video);
+    list_container_encoders(*muxer, list, video);
 }
 
 }  // namespace

@@ -35,6 +35,10 @@ const std::array<const char*, 23> EXCLUDED_MUXERS = {
     "YUV4MPEG pipe",
 };
 
+const std::array<const char*, 1> EXTRA_CONTAINER_MIME_TYPES = {"application/mxf"};
+
+const std::array<const char*, 3> HEADER_ASKED_MUXERS = {"mxf", "mxf_d10", "mxf_opatom"};
+
 // Today's FFmpeg has a single ProRes codec id, so each ProRes row appears once
 // (older generations carried two ids for it).
 const std::array<EncoderLabelRow, 6> ENCODER_LABELS = {{
@@ -48,6 +52,21 @@ const std::array<EncoderLabelRow, 6> ENCODER_LABELS = {{
 
 const std::array<ExtensionOverrideRow, 1> EXTENSION_OVERRIDES = {{
     {"dv", "dv"},
+}};
+
+const std::array<ProfileChromaRow, 12> PROFILE_CHROMA = {{
+    {AV_CODEC_ID_PRORES, AV_PROFILE_PRORES_PROXY, Chroma::C422},
+    {AV_CODEC_ID_PRORES, AV_PROFILE_PRORES_LT, Chroma::C422},
+    {AV_CODEC_ID_PRORES, AV_PROFILE_PRORES_STANDARD, Chroma::C422},
+    {AV_CODEC_ID_PRORES, AV_PROFILE_PRORES_HQ, Chroma::C422},
+    {AV_CODEC_ID_PRORES, AV_PROFILE_PRORES_4444, Chroma::C444},
+    {AV_CODEC_ID_PRORES, AV_PROFILE_PRORES_XQ, Chroma::C444},
+    {AV_CODEC_ID_DNXHD, AV_PROFILE_DNXHD, Chroma::C422},
+    {AV_CODEC_ID_DNXHD, AV_PROFILE_DNXHR_LB, Chroma::C422},
+    {AV_CODEC_ID_DNXHD, AV_PROFILE_DNXHR_SQ, Chroma::C422},
+    {AV_CODEC_ID_DNXHD, AV_PROFILE_DNXHR_HQ, Chroma::C422},
+    {AV_CODEC_ID_DNXHD, AV_PROFILE_DNXHR_HQX, Chroma::C422},
+    {AV_CODEC_ID_DNXHD, AV_PROFILE_DNXHR_444, Chroma::C444},
 }};
 
 const std::array<ProresProfileRow, 5> PRORES_PROFILES = {{

@@ -8,6 +8,15 @@
 // Muxers never offered, compared with a muxer's name and its long name.
 extern const std::array<const char*, 23> EXCLUDED_MUXERS;
 
+// Containers offered after those the MIME test admits, in FFmpeg's order:
+// MXF's MIME type does not say "video", yet it is a video container. Kept
+// last so the indices of stored projects keep their meaning.
+extern const std::array<const char*, 1> EXTRA_CONTAINER_MIME_TYPES;
+
+// Muxers that list no codecs and answer no codec query: each encoder's codec
+// is tried against their header instead.
+extern const std::array<const char*, 3> HEADER_ASKED_MUXERS;
+
 // A row applies when both the codec id and the encoder name match.
 struct EncoderLabelRow {
     int32_t codec_id;
@@ -44,6 +53,15 @@ struct ProfileOptionRow {
 };
 constexpr int32_t NO_PROFILE = -99;  // FFmpeg's AV_PROFILE_UNKNOWN
 extern const std::array<ProfileOptionRow, 17> PROFILE_OPTIONS;
+
+// The chroma layout a profile fixes; profiles without a row fix none.
+enum class Chroma { Any, C422, C444 };
+struct ProfileChromaRow {
+    int32_t codec_id;
+    int32_t profile;
+    Chroma chroma;
+};
+extern const std::array<ProfileChromaRow, 12> PROFILE_CHROMA;
 
 // Offered when a video encoder declares no pixel formats.
 extern const std::array<int32_t, 16> FALLBACK_PIXEL_FORMATS;

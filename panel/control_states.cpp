@@ -3,9 +3,42 @@
 
 #include "catalogue/catalogue.h"
 #include "catalogue/profiles.h"
+#include "plugin/messages.h"
 #include "plugin/state.h"
+#include "writer/FFWriter.h"
 
 #include <cstring>
+
+namespace {
+
+const EncoderEntry* entry_at_control(const PluginState& state, const EncoderList& list, uint32_t control) {
+    const int32_t index = state.controls->get_int(control);
+    return (index >= 0 && size_t(index) < list.size()) ? &list[size_t(index)] : nullptr;
+}
+
+// One line when the user picks what the list marks as not working here.
+void tell_if_unavailable(const PluginState& state, const EncoderList& list, uint32_t control) {
+    const EncoderEntry* entry = entry_at_control(state, list, control);
+    if (!entry || !entry->unavailable || !state.writer) return;
+    state.writer->log(LOG_WARNING, "QelFFmpegWriter: %s will not work here: %s", entry->name, entry->unavailable);
+}
+
+// A profile that fixes the chroma layout takes the pixel format with it.
+void match_pixels_to_profile(PluginState& state) {
+    Controls& controls = *state.controls;
+    const EncoderEntry* encoder = entry_at_control(state, state.video_encoders, controls.m_videoEncoder);
+    const int32_t profileIndex = controls.get_int(controls.m_videoProfile);
+    if (!encoder || profileIndex < 0 || size_t(profileIndex) >= state.video_profiles.size()) return;
+    const Chroma chroma = profile_chroma(encoder->codec_id, state.video_profiles[size_t(profileIndex)].value);
+    const int32_t pixelIndex = controls.get_int(controls.m_pixelFormat);
+    if (pixelIndex >= 0 && size_t(pixelIndex) < state.pixel_formats.size() &&
+        has_chroma(state.pixel_formats[size_t(pixelIndex)].value, chroma))
+        return;
+    const int32_t wanted = format_for_chroma(state.pixel_formats, chroma);
+    if (wanted >= 0) controls.set_int(controls.m_pixelFormat, wanted);
+}
+
+}  // namespace
 
 void on_control_changed(PluginState& state, ControlChange change) {
     switch (change) {
@@ -15,6 +48,10 @@ void on_control_changed(PluginState& state, ControlChange change) {
     case CHANGE_VIDEO_ENCODER:
         select_video_encoder(state, true);
         refresh_pixel_formats(state, true);
+        tell_if_unavailable(state, state.video_encoders, state.controls->m_videoEncoder);
+        break;
+    case CHANGE_VIDEO_PROFILE:
+        match_pixels_to_profile(state);
         break;
     case CHANGE_AUDIO_ENCODER: {
         select_audio_encoder(state, true);
@@ -23,6 +60,7 @@ void on_control_changed(PluginState& state, ControlChange change) {
                                ? state.audio_encoders[size_t(index)].name
                                : nullptr;
         list_sample_formats(name, state.sample_formats);
+        tell_if_unavailable(state, state.audio_encoders, state.controls->m_audioEncoder);
         break;
     }
     default:

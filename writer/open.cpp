@@ -7,6 +7,7 @@
 #include "VelmoraCore.h"
 #include "VelmoraServices.h"
 #include "catalogue/catalogue.h"
+#include "catalogue/profiles.h"
 #include "ffmpeg/compat.h"
 #include "plugin/messages.h"
 #include "plugin/state.h"
@@ -49,6 +50,25 @@ bool carries_full_range(AVPixelFormat format) {
     }
     const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
     return descriptor && (descriptor->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
+}
+
+// Muxers that take the picture stream only as the first one.
+bool takes_video_first(const char* muxer) {
+    for (const char* name : {"gxf", "mxf", "mxf_d10", "mxf_opatom"})
+        if (std::strcmp(muxer, name) == 0) return true;
+    return false;
+}
+
+// What MXF takes, said when its muxer refuses a header: its own words name
+// one fault at a time.
+const char* mxf_needs(const char* muxer) {
+    if (std::strcmp(muxer, "mxf_opatom") == 0)
+        return "MXF OP-Atom takes one stream only (no sound beside the pictures), DNxHD/DNxHR, MPEG-2, H.264 or "
+               "ProRes pictures at a broadcast frame rate (23.976, 24, 25, 29.97, 30, 50, 59.94, 60 fps and the like)";
+    if (std::strcmp(muxer, "mxf") == 0 || std::strcmp(muxer, "mxf_d10") == 0)
+        return "MXF takes MPEG-2, DNxHD/DNxHR, ProRes, H.264, DV or JPEG 2000 pictures at a broadcast frame rate "
+               "(23.976, 24, 25, 29.97, 30, 50, 59.94, 60 fps and the like), with 48 kHz PCM sound";
+    return nullptr;
 }
 
 bool is_rgb(AVPixelFormat format) {
@@ -221,7 +241,7 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
 
     if (!openContainer(settings)) return false;
     // Audio is the first stream, except for a muxer that takes video first only.
-    const bool videoFirst = std::strcmp(m_outputFormat->name, "gxf") == 0;
+    const bool videoFirst = takes_video_first(m_outputFormat->name);
     if (videoFirst && m_hasVideo && !openVideo(settings)) return false;
     if (m_hasAudio && !openAudio(settings)) return false;
     if (!videoFirst && m_hasVideo && !openVideo(settings)) return false;
@@ -286,6 +306,15 @@ bool FFWriter::openVideo(WriterSettings& settings) {
     if (outDescriptor && (outDescriptor->flags & AV_PIX_FMT_FLAG_HWACCEL)) {
         log(LOG_ERROR, "QelFFmpegWriter: failed to open encoder: %s takes only %s hardware frames", m_videoCodec->name,
             outDescriptor->name);
+        return false;
+    }
+    // prores_ks writes a 4444 profile over 4:2:2 pixels: a file that says
+    // what it is not. A stored project may hold such a pair.
+    const int32_t profile = settings.videoProfile ? ffmpeg_profile_for_label(*m_videoCodec, settings.videoProfile) : NO_PROFILE;
+    const Chroma chroma = profile_chroma(m_videoCodec->id, profile);
+    if (!has_chroma(m_outPixelFormat, chroma)) {
+        log(LOG_ERROR, "QelFFmpegWriter: the %s profile %s needs a %s pixel format, not %s", m_videoCodec->name,
+            settings.videoProfile, chroma_name(chroma), outDescriptor ? outDescriptor->name : "?");
         return false;
     }
     m_fieldOrder = settings.fieldOrder;
@@ -413,6 +442,7 @@ bool FFWriter::writeHeader(const char* timecode) {
     const int result = avformat_write_header(m_formatContext.get(), options.address());
     if (result < 0) {
         log(LOG_ERROR, "QelFFmpegWriter: Error occurred when opening output file: %s", ffmpeg_error_text(result));
+        if (const char* needs = mxf_needs(m_outputFormat->name)) log(LOG_ERROR, "QelFFmpegWriter: %s", needs);
         avio_closep(&m_formatContext->pb);
         return false;
     }

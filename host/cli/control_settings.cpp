@@ -61,8 +61,7 @@ std::vector<std::string> short_names(qelhost::StandinHost& host, const Control& 
     const AVOutputFormat* muxer = find_muxer(containers[size_t(index)].name);
     if (!muxer) return names;
     EncoderList encoders;
-    add_encoders(0, encoders, video, !video, false);
-    add_container_encoders(*muxer, encoders, video);
+    list_container_encoders(*muxer, encoders, video);
     if (matches(encoders.size(), [&](size_t i) { return encoders[i].label; }))
         for (const EncoderEntry& entry : encoders) names.emplace_back(entry.name);
     return names;

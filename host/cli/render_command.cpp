@@ -70,8 +70,10 @@ void print_message(const std::string& line) {
 
 // The module and qelhost share one libavutil: FFmpeg's own lines (the
 // muxer's summary, the encoders' notes) come here.
+// FFmpeg's own level is honoured as its default callback does: the module
+// lowers it while it tries what a container takes.
 void ffmpeg_log(void* object, int level, const char* format, va_list args) {
-    if (level > g_ffmpegLevel) return;
+    if (level > g_ffmpegLevel || level > av_log_get_level()) return;
     static std::mutex lock;
     static int printPrefix = 1;
     static std::string pending;

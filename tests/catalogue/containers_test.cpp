@@ -57,6 +57,8 @@ TEST(ContainerList, OffersExactlyTheMuxersThatPassEveryRuleInFfmpegOrder) {
     for (const AVOutputFormat* muxer : all_muxers())
         if (writes_movie_file(*muxer) && !is_excluded_muxer(muxer->name, muxer->long_name)) expected.push_back(muxer);
 
+    // MXF follows the others, so stored indices keep their meaning.
+    for (const char* name : {"mxf", "mxf_opatom"}) expected.push_back(find_muxer(name));
     ASSERT_EQ(containers.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE(expected[i]->name);
@@ -92,6 +94,8 @@ TEST(ContainerList, LeavesOutWhatCannotHoldAMovie) {
     EXPECT_TRUE(offered("mp4"));       // MIME "video/mp4"
     EXPECT_TRUE(offered("matroska"));  // the video one; "Matroska Audio" has no video codec
     EXPECT_FALSE(offered("mp3"));      // MIME names audio only
+    EXPECT_FALSE(offered("ogg"));      // MIME "application/ogg": Ogg Video is the one for pictures
+    EXPECT_TRUE(offered("mxf"));       // MIME "application/mxf", a video container all the same
     EXPECT_FALSE(offered("image2"));   // writes no file of its own
     EXPECT_FALSE(offered("hls"));
     EXPECT_FALSE(offered("framemd5"));    // excluded by the table

@@ -18,11 +18,9 @@ struct Lists {
 // (or "-- NO AUDIO --") first, then the container's encoders.
 Lists encoder_lists(const char* container) {
     Lists lists;
-    add_encoders(0, lists.video, true, false, false);
-    add_encoders(0, lists.audio, false, true, false);
     if (const AVOutputFormat* muxer = find_muxer(container)) {
-        add_container_encoders(*muxer, lists.video, true);
-        add_container_encoders(*muxer, lists.audio, false);
+        list_container_encoders(*muxer, lists.video, true);
+        list_container_encoders(*muxer, lists.audio, false);
     }
     return lists;
 }

@@ -1,9 +1,15 @@
 // The panel as the host sees it, driven only through the action entry: the
 // controls created, the lists a change rebuilds, the controls that only apply
 // to some choices, and a project restored.
+#include "catalogue/catalogue.h"
+#include "common/run.h"
 #include "host/harness/panel_view.h"
+#include "plugin/messages.h"
 #include "requests/request_fixture.h"
 
+#include <algorithm>
+#include <optional>
+#include <ostream>
 #include <map>
 #include <string>
 #include <vector>
@@ -277,6 +283,97 @@ TEST_F(Panel, StoredIndicesSurviveRestoreAndTheRenderUsesThem) {
     ASSERT_EQ(written.count(AVMEDIA_TYPE_AUDIO), 1);
     EXPECT_EQ(written.first(AVMEDIA_TYPE_VIDEO)->codec, "mpeg4");
     EXPECT_EQ(written.first(AVMEDIA_TYPE_AUDIO)->codec, "pcm_s16le");
+}
+
+namespace {
+
+struct ProfilePixelCase {
+    const char* name;
+    const char* encoder;                // item text
+    std::vector<const char*> profiles;  // chosen in this order
+    const char* pixel;                  // where the pixel control ends
+    const char* filePixels;             // the start of the file's pix_fmt, or null: not rendered
+};
+
+void PrintTo(const ProfilePixelCase& c, std::ostream* os) { *os << c.name; }
+
+class ProfilePixels : public Panel, public ::testing::WithParamInterface<ProfilePixelCase> {};
+
+}  // namespace
+
+// A profile that fixes the chroma layout moves the pixel control with it, and
+// the file holds the pixels its profile says.
+TEST_P(ProfilePixels, AProfileChoiceTakesThePixelFormatAlong) {
+    const ProfilePixelCase& c = GetParam();
+    auto host = open_panel({{"klavformat", MOV}, {"klavvideocodec", c.encoder}});
+    for (const char* profile : c.profiles) ASSERT_TRUE(host->choose("klavvidprofile", profile)) << profile;
+    EXPECT_EQ(control(*host, "klavpixelfmt").chosen(), c.pixel);
+    if (!c.filePixels) return;
+    const std::string file = path("agreed.mov");
+    qelhost::TestPatternClip clip({64, 48, 4, 25, 2, std::nullopt, {}});
+    ASSERT_TRUE(qelhost::render(*host, clip, to(file)).ok());
+    const CommandResult probed = probe_streams("-select_streams v:0 -show_entries stream=pix_fmt '" + file + "'");
+    EXPECT_EQ(probed.out.rfind(c.filePixels, 0), 0u) << probed.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , ProfilePixels,
+    ::testing::Values(
+        ProfilePixelCase{"prores_ks_4444", "Apple ProRes (Ulvard)", {"4444"}, "yuva444p10le", "yuva444p"},
+        ProfilePixelCase{"prores_ks_back_to_hq", "Apple ProRes (Ulvard)", {"4444", "HQ"}, "yuv422p10le", "yuv422p"},
+        ProfilePixelCase{"prores_aw_xq", "Apple ProRes (Tesmer)", {"XQ"}, "yuva444p10le", nullptr},
+        ProfilePixelCase{"dnxhr_444", "VC3/DNxHD", {"DNXHR 444"}, "yuv444p10le", nullptr},
+        ProfilePixelCase{"dnxhr_hqx_stays", "VC3/DNxHD", {"DNXHR HQX"}, "yuv422p", nullptr}),
+    [](const ::testing::TestParamInfo<ProfilePixelCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Panel, ARestoredMismatchedProfileIsRefusedAtOpen) {
+    auto host = open_panel({{"klavformat", MOV}, {"klavvideocodec", "Apple ProRes (Ulvard)"}, {"klavvidprofile", "4444"}});
+    // As a project stored before profiles moved the pixels: the first format.
+    ASSERT_TRUE(host->controls().set_value("klavpixelfmt", 0));
+    qelhost::TestPatternClip clip({64, 48, 4, 25, 1, std::nullopt, {}});
+    EXPECT_FALSE(qelhost::render(*host, clip, to(path("mismatched.mov"))).ok());
+    EXPECT_TRUE(logged(host->log(),
+                       "QelFFmpegWriter: the prores_ks profile 4444 needs a 4:4:4 pixel format, not yuv422p10le"));
+}
+
+// What cannot work here keeps its place in the list, says so, and one line
+// tells a user who picks it anyway.
+TEST_F(Panel, ItemsThatCannotWorkHereAreMarkedInPlace) {
+    struct Case {
+        const char* container;
+        const char* control;
+        const char* item;
+        bool marked;
+    };
+    const Case cases[] = {
+        {MOV, "klavvideocodec", "libvpx VP9 (not in this container)", true},
+        {MOV, "klavaudiocodec", "Opus (not in this container)", true},
+        {MP4, "klavvideocodec", "libvpx VP9", false},
+        {MP4, "klavaudiocodec", "Opus", false},
+        {MOV, "klavvideocodec", X264, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.container) + " " + c.item);
+        auto host = open_panel({{"klavformat", c.container}});
+        const std::vector<std::string>& items = control(*host, c.control).choices;
+        const auto at = std::find(items.begin(), items.end(), c.item);
+        ASSERT_NE(at, items.end());
+        // Indices are those of the list without marks.
+        EncoderList plain;
+        add_encoders(0, plain, std::string(c.control) == "klavvideocodec", std::string(c.control) != "klavvideocodec",
+                     false);
+        add_container_encoders(*find_muxer(std::string(c.container) == MOV ? "mov" : "mp4"), plain,
+                               std::string(c.control) == "klavvideocodec");
+        ASSERT_LT(size_t(at - items.begin()), plain.size());
+        EXPECT_EQ(c.item, std::string(plain[size_t(at - items.begin())].label) +
+                              (c.marked ? " (not in this container)" : ""));
+        host->log().clear();
+        ASSERT_TRUE(host->choose(c.control, c.item));
+        EXPECT_EQ(host->log().texts(LOG_WARNING).size(), c.marked ? 1u : 0u);
+        if (c.marked) {
+            EXPECT_TRUE(logged(host->log(), "will not work here", LOG_WARNING));
+        }
+    }
 }
 
 // The stand-in host's views of a panel, as qelhost panel prints them.

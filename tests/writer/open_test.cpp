@@ -132,15 +132,44 @@ TEST_F(Open, AudioOnlySettingsSkipThePictureChecks) {
     EXPECT_TRUE(writer.close());
 }
 
-TEST_F(Open, FailedEncoderOpenIsReportedAndReleased) {
+TEST_F(Open, RefusedEncoderSettingsAreReportedAndReleased) {
+    struct Case {
+        const char* container;
+        const char* codec;
+        int outPixelFormat;
+        const char* profile;
+        double frameRate;
+        const char* message;
+    };
+    const Case refused[] = {
+        {"mov", "libx264", AV_PIX_FMT_RGBA64LE, nullptr, 25, "QelFFmpegWriter: failed to open encoder: "},
+        // A stored project may pair a profile with pixels it does not describe.
+        {"mov", "prores_ks", AV_PIX_FMT_YUV422P10LE, "4444", 25,
+         "QelFFmpegWriter: the prores_ks profile 4444 needs a 4:4:4 pixel format, not yuv422p10le"},
+        {"mov", "prores_aw", AV_PIX_FMT_YUV444P10LE, "HQ", 25,
+         "QelFFmpegWriter: the prores_aw profile HQ needs a 4:2:2 pixel format, not yuv444p10le"},
+        {"mov", "dnxhd", AV_PIX_FMT_YUV422P10LE, "DNXHR 444", 25,
+         "QelFFmpegWriter: the dnxhd profile DNXHR 444 needs a 4:4:4 pixel format, not yuv422p10le"},
+        {"mxf", "mpeg2video", AV_PIX_FMT_NONE, nullptr, 12.5, "QelFFmpegWriter: MXF takes MPEG-2, DNxHD/DNxHR"},
+    };
     const std::string dir = scratch_dir("badencoder");
-    WriterSettings settings = video_settings("mov", "libx264", 64, 48, 4);
-    settings.outPixelFormat = AV_PIX_FMT_RGBA64LE;  // not a layout x264 takes
-    EXPECT_FALSE(writer.open((dir + "/bad.mov").c_str(), &settings));
-    EXPECT_EQ(count_logged("QelFFmpegWriter: failed to open encoder: "), 1);
-    EXPECT_EQ(writer.videoCodecContext(), nullptr);
-    EXPECT_EQ(writer.formatContext(), nullptr);
-    EXPECT_FALSE(file_exists(dir + "/bad.mov"));
+    for (const Case& c : refused) {
+        SCOPED_TRACE(std::string(c.codec) + " " + (c.profile ? c.profile : ""));
+        clear_messages();
+        WriterSettings settings = video_settings(c.container, c.codec, 64, 48, 4);
+        settings.outPixelFormat = c.outPixelFormat;
+        settings.videoProfile = c.profile;
+        settings.frameRate = c.frameRate;
+        const std::string path = dir + "/bad." + c.container;
+        EXPECT_FALSE(writer.open(path.c_str(), &settings));
+        EXPECT_EQ(count_logged(c.message), 1) << c.message;
+        EXPECT_EQ(writer.videoCodecContext(), nullptr);
+        EXPECT_EQ(writer.formatContext(), nullptr);
+        // Only the muxer's refusal comes after the file was made.
+        if (std::strcmp(c.container, "mxf") != 0) {
+            EXPECT_FALSE(file_exists(path));
+        }
+    }
 }
 
 TEST_F(Open, MetadataFollowsTheHostSwitch) {

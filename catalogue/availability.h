@@ -1,0 +1,25 @@
+// What cannot work on this machine, found out before a render: encoders that
+// need a device this machine lacks, and encoders a container refuses. Each is
+// asked once per process and the answer kept.
+#pragma once
+
+#include "entries.h"
+
+struct AVCodec;
+struct AVOutputFormat;
+
+// Why the encoder cannot open here, or null when it can (or may).
+const char* encoder_unavailable(const AVCodec& codec);
+
+// Why the muxer refuses a stream of this encoder's codec whatever its picture
+// size or sound, or null when it takes it.
+const char* muxer_refuses(const AVOutputFormat& muxer, const AVCodec& codec);
+
+// Marks the entries of a container's list that cannot work: the reason in
+// `unavailable`, and a shown label that says so. Indices stay as they are.
+void mark_unavailable(const AVOutputFormat& muxer, EncoderList& list);
+
+// True when the muxer writes its header for one stream of this codec with
+// common broadcast settings (1920x1080 at 25 fps, 48 kHz stereo): how a
+// muxer that lists no codecs of its own is asked what it takes.
+bool muxer_writes_header(const AVOutputFormat& muxer, const AVCodec& codec);
