@@ -28,7 +28,7 @@ void fill_rect(Picture& picture, int32_t x0, int32_t y0, int32_t x1, int32_t y1,
 }
 
 int32_t advance(char ch, int32_t digit_width) {
-    return ch == ':' ? digit_width / 2 + digit_width / 6 : digit_width + digit_width / 3;
+    return ch == ':' || ch == ';' ? digit_width / 2 + digit_width / 6 : digit_width + digit_width / 3;
 }
 
 int32_t margin(int32_t digit_width) { return std::max(digit_width / 3, 1); }
@@ -67,11 +67,14 @@ void draw_timecode(Picture& picture, std::string_view text, int32_t x, int32_t y
     for (char ch : text) {
         if (ch >= '0' && ch <= '9') {
             draw_figure(picture, ch - '0', pen, top, digit_width);
-        } else if (ch == ':') {
+        } else if (ch == ':' || ch == ';') {
+            // Drop-frame's ';' hangs its lower dot down into a tail.
             const int32_t dot = std::max(digit_width / 6, 1);
             const int32_t left = pen + (advance(ch, digit_width) - dot) / 2;
+            const int32_t tail = ch == ';' ? dot : 0;
             fill_rect(picture, left, top + digit_width / 2, left + dot, top + digit_width / 2 + dot, WHITE);
-            fill_rect(picture, left, top + 3 * digit_width / 2 - dot, left + dot, top + 3 * digit_width / 2, WHITE);
+            fill_rect(picture, left, top + 3 * digit_width / 2 - dot, left + dot, top + 3 * digit_width / 2 + tail,
+                      WHITE);
         }
         pen += advance(ch, digit_width);
     }

@@ -11,7 +11,7 @@
 
 namespace qelhost {
 
-// Draws `text` (digits and ':') in seven-segment figures, white on a dark box
+// Draws `text` (digits, ':' and ';') in seven-segment figures, white on a dark box
 // whose top-left corner is (x, y); `digit_width` is one figure's width, its
 // height twice that. Parts outside the picture are left out.
 void draw_timecode(Picture& picture, std::string_view text, int32_t x, int32_t y, int32_t digit_width);

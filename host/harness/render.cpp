@@ -2,9 +2,12 @@
 
 #include "standin_host.h"
 
+#include "writer/frame_rate.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <regex>
 
 namespace qelhost {
 
@@ -16,6 +19,59 @@ std::string format_timecode(int64_t frame, double fps) {
                   static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60),
                   static_cast<long long>(frame % base));
     return text;
+}
+
+std::optional<TimecodeCounter> TimecodeCounter::parse(const std::string& first, double fps, std::string& error) {
+    // libavutil's own reading takes any separator for drop-frame and any
+    // number of digits: the shape is checked here first.
+    static const std::regex shape(R"((\d{2}):(\d{2}):(\d{2})([:;])(\d{2,3}))");
+    std::smatch parts;
+    if (!std::regex_match(first, parts, shape)) {
+        error = "\"" + first + "\" is not HH:MM:SS:FF, or HH:MM:SS;FF for drop-frame";
+        return std::nullopt;
+    }
+    const int hours = std::stoi(parts[1]), minutes = std::stoi(parts[2]), seconds = std::stoi(parts[3]);
+    const int frames = std::stoi(parts[5]);
+    const bool drop = parts[4] == ";";
+    const AVRational rate = frame_rate_of(fps);
+    char rateText[64];
+    std::snprintf(rateText, sizeof rateText, "%g fps", fps);
+    if (drop && !(rate.den == 1001 && (rate.num == 30000 || rate.num == 60000))) {
+        error = "drop-frame timecode " + first + " is counted only at 29.97 or 59.94 fps, not at " + rateText;
+        return std::nullopt;
+    }
+    if (hours > 23 || minutes > 59 || seconds > 59) {
+        error = first + " is no time of day: hours run to 23, minutes and seconds to 59";
+        return std::nullopt;
+    }
+    TimecodeCounter counter;
+    if (av_timecode_init_from_string(&counter.m_timecode, rate, first.c_str(), nullptr) < 0) {
+        error = "FFmpeg cannot count timecode " + first + " at " + rateText;
+        return std::nullopt;
+    }
+    const int base = int(counter.m_timecode.fps);
+    if (frames >= base) {
+        error = "the frames of " + first + " must be below " + std::to_string(base) + " at " + rateText;
+        return std::nullopt;
+    }
+    // Drop-frame counting leaves out the first labels of every minute but
+    // each tenth.
+    const int dropped = drop ? base / 30 * 2 : 0;
+    if (drop && seconds == 0 && minutes % 10 != 0 && frames < dropped) {
+        error = first + " is never reached in drop-frame counting: that minute begins at frame " +
+                std::to_string(dropped);
+        return std::nullopt;
+    }
+    // A day of drop-frame labels: 17982 in every ten minutes at 29.97.
+    counter.m_timecode.flags |= AV_TIMECODE_FLAG_24HOURSMAX;
+    counter.m_framesPerDay = drop ? int64_t(base / 30) * 17982 * 144 : int64_t(base) * 86400;
+    return counter;
+}
+
+std::string TimecodeCounter::at(int64_t frame) const {
+    char text[AV_TIMECODE_STR_SIZE];
+    const int64_t inDay = (frame % m_framesPerDay + m_framesPerDay) % m_framesPerDay;
+    return av_timecode_make_string(&m_timecode, text, int(inDay));
 }
 
 bool TestPatternClip::draw(int64_t frame, Picture& picture) {
@@ -50,7 +106,12 @@ RenderResult render(StandinHost& host, ClipSource& clip, const RenderOptions& op
         request.path = options.split > 0 ? split_path(options.path, frame / options.split + 1) : options.path;
         if (result.paths.empty() || result.paths.back() != request.path) result.paths.push_back(request.path);
         request.timecode = clip.timecode(frame);
-        bool ok = clip.draw(frame, picture) && host.process(request);
+        const bool drawn = clip.draw(frame, picture);
+        if (drawn) {
+            if (result.first_timecode.empty()) result.first_timecode = request.timecode;
+            result.last_timecode = request.timecode;
+        }
+        const bool ok = drawn && host.process(request);
         ++result.requests;
         if (!ok) ++result.failed;
         if (options.progress) options.progress(frame, ok);

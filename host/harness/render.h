@@ -5,6 +5,10 @@
 #include "node.h"
 #include "picture.h"
 
+extern "C" {
+#include <libavutil/timecode.h>
+}
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -17,6 +21,20 @@ class StandinHost;
 
 // "HH:MM:SS:FF" at the frame rate rounded to whole frames.
 std::string format_timecode(int64_t frame, double fps);
+
+// A timeline's timecode counted on from its first frame's, as the host
+// counts: drop-frame (';') at 29.97 and 59.94, and past 23:59:59 back to 0.
+class TimecodeCounter {
+public:
+    // "HH:MM:SS:FF", or "HH:MM:SS;FF" for drop-frame, at the host's rate.
+    // Nothing when the text is no timecode at that rate; `error` says why.
+    static std::optional<TimecodeCounter> parse(const std::string& first, double fps, std::string& error);
+    std::string at(int64_t frame) const;
+
+private:
+    AVTimecode m_timecode{};
+    int64_t m_framesPerDay = 1;
+};
 
 // A clip the host renders: pictures and, optionally, sound.
 class ClipSource {
@@ -31,11 +49,22 @@ public:
     // when the frame cannot be produced.
     virtual bool draw(int64_t frame, Picture& picture) = 0;
     virtual std::optional<AudioClip> audio() const { return std::nullopt; }
-    virtual std::string timecode(int64_t frame) const { return format_timecode(frame, fps()); }
+    virtual std::string timecode(int64_t frame) const {
+        return m_timecode ? m_timecode->at(frame) : format_timecode(frame, fps());
+    }
     virtual std::optional<std::string> reel_id() const { return std::nullopt; }
-    virtual int32_t field_order() const { return 0; }
+    // The host's number: 0 progressive, 1 upper field first, 2 lower field first.
+    virtual int32_t field_order() const { return m_fieldOrder; }
     // Frames where a new timeline segment begins.
     virtual std::vector<double> cuts() const { return {}; }
+
+    // What the timeline sets for any clip on it.
+    void set_first_timecode(const TimecodeCounter& counter) { m_timecode = counter; }
+    void set_field_order(int32_t order) { m_fieldOrder = order; }
+
+private:
+    std::optional<TimecodeCounter> m_timecode;
+    int32_t m_fieldOrder = 0;
 };
 
 // The moving test picture of Picture::draw_test_pattern, with optional tone.
@@ -81,6 +110,7 @@ struct RenderResult {
     int64_t failed = 0;    // frame requests the module refused
     bool finished = false; // the final empty-path request succeeded
     bool stopped = false;  // `stop` ended the render before the clip's end
+    std::string first_timecode, last_timecode;  // of the frames sent; empty when none was
     std::vector<std::string> paths;
     bool ok() const { return failed == 0 && finished; }
 };
