@@ -22,6 +22,7 @@ extern "C" {
 #include <cstdio>
 #include <filesystem>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,6 +45,8 @@ struct RenderCommandOptions {
     int audio_channels = -1;
     std::vector<double> cuts;
     int64_t split = 0;
+    std::string timecode;
+    std::string field_order = "progressive";
     std::string output;
     bool verbose = false;
     bool indirect = false;
@@ -204,6 +207,8 @@ int summarise(const qelhost::RenderResult& result, const qelhost::ClipSource& cl
     std::printf("%lld frames, %s (%.2f s) of %dx%d at %g fps, %s in all\n", static_cast<long long>(result.requests),
                 ProgressDisplay::clock_text(duration).c_str(), duration, clip.width(), clip.height(), clip.fps(),
                 size_text(total).c_str());
+    if (!result.first_timecode.empty())
+        std::printf("timecode %s to %s\n", result.first_timecode.c_str(), result.last_timecode.c_str());
     std::printf("rendered in %.2f s, %.1f frames per second on average\n", seconds,
                 seconds > 0 ? double(result.requests) / seconds : 0.0);
 
@@ -279,6 +284,17 @@ void run_render(const RenderCommandOptions& options) {
 
     std::unique_ptr<qelhost::ClipSource> clip = make_clip(options);
     if (clip->frame_count() <= 0) fail("the clip has no frames to render");
+    if (!options.timecode.empty()) {
+        std::string error;
+        const auto counter = qelhost::TimecodeCounter::parse(options.timecode, clip->fps(), error);
+        if (!counter) fail("--timecode: " + error);
+        clip->set_first_timecode(*counter);
+    }
+    // The host knows only which field comes first: tt and tb are its upper
+    // field first, bb and bt its lower.
+    static const std::map<std::string, int32_t> hostFieldOrders{
+        {"progressive", 0}, {"tt", 1}, {"tb", 1}, {"bb", 2}, {"bt", 2}};
+    clip->set_field_order(hostFieldOrders.at(options.field_order));
     const std::optional<qelhost::AudioClip> sound = clip->audio();
     const int hostChannels = sound ? sound->channels : 0;
     // The host offers as many channels as the clip has; the panel makes a toggle for each.
@@ -393,6 +409,15 @@ void add_render_command(CLI::App& app) {
         ->check(CLI::NonNegativeNumber);
     render->add_option("--split", options->split, "A new output file every N frames (name_1.ext, name_2.ext, ...)")
         ->check(CLI::Range(int64_t(1), INT64_MAX));
+    render
+        ->add_option("--timecode", options->timecode,
+                     "The first frame's timecode HH:MM:SS:FF, or HH:MM:SS;FF for drop-frame at 29.97 or 59.94 "
+                     "(default 00:00:00:00)");
+    render
+        ->add_option("--field-order", options->field_order,
+                     "Field order of every frame: tt or tb (upper field first), bb or bt (lower), progressive")
+        ->check(CLI::IsMember({"tt", "bb", "tb", "bt", "progressive"}))
+        ->capture_default_str();
     render->add_option("-o,--output", options->output, "Output file (default out/demo.EXT, or out/INPUT-NAME.EXT)");
     render->add_flag("-v,--verbose", options->verbose, "Show the verbose log lines and FFmpeg's notes");
     render->add_flag("--indirect", options->indirect, "Hand over images the module has to copy before reading");
