@@ -5,8 +5,14 @@
 
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libavutil/parseutils.h>
+#include <libavutil/timecode.h>
+}
+
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -195,3 +201,121 @@ INSTANTIATE_TEST_SUITE_P(, QelhostRates,
                                            RateCase{"pal_double", "50", "50/1", 50, "mp4"},
                                            RateCase{"other", "12.5", "25/2", 25, "mov"}),
                          [](const ::testing::TestParamInfo<RateCase>& info) { return std::string(info.param.name); });
+
+namespace {
+
+struct TimecodeCase {
+    const char* name;
+    const char* fps;
+    const char* timecode;  // given to --timecode; nullptr for none
+    int frames;
+    const char* container;
+    const char* first;  // the file's start; nullptr when qelhost refuses
+    const char* last;   // the last frame's, counted from the file's start and rate
+    const char* refusal = nullptr;  // part of the message when refused
+};
+
+void PrintTo(const TimecodeCase& c, std::ostream* os) { *os << c.name; }
+
+class QelhostTimecodes : public QelhostRender, public ::testing::WithParamInterface<TimecodeCase> {};
+
+}  // namespace
+
+// The host counts on from the first timecode; the file says where it starts,
+// and counting from there with libavutil at the file's rate must land on the
+// host's last one.
+TEST_P(QelhostTimecodes, TheFileStartsAtTheFirstAndCountsToTheHostsLast) {
+    const TimecodeCase& c = GetParam();
+    const std::string name = std::string("tc.") + c.container;
+    const CommandResult result =
+        render(std::string("--size 16x16 --audio-channels 0 --set klavvideocodec=mpeg4 --fps ") + c.fps +
+               " --frames " + std::to_string(c.frames) + " --set klavformat=" + c.container +
+               (c.timecode ? std::string(" --timecode '") + c.timecode + "'" : std::string()) + " -o " + name);
+    if (!c.first) {
+        EXPECT_EQ(result.status, 2) << result.out;
+        EXPECT_NE(result.out.find(std::string("qelhost: --timecode: ")), std::string::npos) << result.out;
+        EXPECT_NE(result.out.find(c.refusal), std::string::npos) << result.out;
+        EXPECT_FALSE(std::filesystem::exists(dir + "/" + name)) << "nothing rendered";
+        return;
+    }
+    ASSERT_EQ(result.status, 0) << result.out;
+
+    // Each stream that carries a timecode (mov: the video and its tmcd
+    // track; matroska: the video's tag) says the same.
+    const CommandResult probed = probe_streams("-show_entries stream=codec_type,r_frame_rate:stream_tags=timecode '" +
+                                               dir + "/" + name + "'");
+    ASSERT_EQ(probed.status, 0) << probed.out;
+    std::string rate;
+    int carriers = 0;
+    std::istringstream lines(probed.out);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string type, streamRate, timecode;
+        std::getline(fields, type, ',');
+        std::getline(fields, streamRate, ',');
+        std::getline(fields, timecode, ',');
+        if (type == "video") rate = streamRate;
+        if (timecode.empty()) continue;
+        ++carriers;
+        EXPECT_EQ(timecode, c.first) << type << " stream";
+    }
+    ASSERT_GT(carriers, 0) << probed.out;
+
+    AVRational fileRate{};
+    ASSERT_EQ(av_parse_video_rate(&fileRate, rate.c_str()), 0) << probed.out;
+    AVTimecode start{};
+    ASSERT_EQ(av_timecode_init_from_string(&start, fileRate, c.first, nullptr), 0);
+    char last[AV_TIMECODE_STR_SIZE];
+    EXPECT_STREQ(av_timecode_make_string(&start, last, c.frames - 1), c.last);
+    EXPECT_NE(result.out.find(std::string("timecode ") + c.first + " to " + last + "\n"), std::string::npos)
+        << result.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , QelhostTimecodes,
+    ::testing::Values(
+        TimecodeCase{"drop_frame_minute", "29.97002997", "01:00:00;00", 1801, "mov", "01:00:00;00", "01:01:00;02"},
+        TimecodeCase{"drop_frame_double", "59.94005994", "00:00:59;58", 3, "mov", "00:00:59;58", "00:01:00;04"},
+        TimecodeCase{"non_drop_mov", "25", "10:00:00:00", 26, "mov", "10:00:00:00", "10:00:01:00"},
+        TimecodeCase{"non_drop_matroska", "25", "10:00:00:00", 26, "matroska", "10:00:00:00", "10:00:01:00"},
+        TimecodeCase{"none_given", "25", nullptr, 26, "mov", "00:00:00:00", "00:00:01:00"},
+        TimecodeCase{"drop_frame_at_25", "25", "01:00:00;00", 3, "mov", nullptr, nullptr, "only at 29.97 or 59.94"},
+        TimecodeCase{"malformed", "25", "1:00:00:00", 3, "mov", nullptr, nullptr, "is not HH:MM:SS:FF"},
+        TimecodeCase{"frames_too_big", "25", "01:00:00:25", 3, "mov", nullptr, nullptr, "must be below 25"},
+        TimecodeCase{"label_drop_frame_skips", "29.97", "01:01:00;01", 3, "mov", nullptr, nullptr,
+                     "never reached"}),
+    [](const ::testing::TestParamInfo<TimecodeCase>& info) { return std::string(info.param.name); });
+
+namespace {
+
+struct FieldCase {
+    const char* name;
+    const char* order;        // given to --field-order
+    const char* expected[2];  // what ffprobe may say: either means the right field first
+};
+
+void PrintTo(const FieldCase& c, std::ostream* os) { *os << c.name; }
+
+class QelhostFieldOrders : public QelhostRender, public ::testing::WithParamInterface<FieldCase> {};
+
+}  // namespace
+
+// Every request carries the field order, and the file says it.
+TEST_P(QelhostFieldOrders, TheFileSaysWhichFieldComesFirst) {
+    const FieldCase& c = GetParam();
+    const CommandResult result = render(std::string("--size 64x48 --audio-channels 0 --frames 4 --set klavformat=mov "
+                                                    "--set klavvideocodec=libx264 --field-order ") +
+                                        c.order + " -o fields.mov");
+    ASSERT_EQ(result.status, 0) << result.out;
+    const CommandResult probed =
+        probe_streams("-select_streams v:0 -show_entries stream=field_order '" + dir + "/fields.mov'");
+    EXPECT_TRUE(probed.out == std::string(c.expected[0]) + "\n" || probed.out == std::string(c.expected[1]) + "\n")
+        << "ffprobe says " << probed.out;
+    EXPECT_EQ(probe::read(dir + "/fields.mov").video_frames, 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(, QelhostFieldOrders,
+                         ::testing::Values(FieldCase{"upper_first", "tt", {"tt", "tb"}},
+                                           FieldCase{"lower_first", "bb", {"bb", "bt"}},
+                                           FieldCase{"progressive", "progressive", {"progressive", "progressive"}}),
+                         [](const ::testing::TestParamInfo<FieldCase>& info) { return std::string(info.param.name); });
