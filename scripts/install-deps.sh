@@ -10,7 +10,14 @@ packages=(
   libgtest-dev nlohmann-json3-dev libcli11-dev
   clang valgrind
 )
-packages+=("$@")
+# Arguments name more packages, or a group of optional tools: "bench" is
+# what the benchmarks measure with (time) and profile with (perf).
+for wanted in "$@"; do
+  case "$wanted" in
+    bench) packages+=(time linux-perf) ;;
+    *) packages+=("$wanted") ;;
+  esac
+done
 
 updated=
 install_missing() {
