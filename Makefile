@@ -5,7 +5,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test demo asan-test fuzz-ci browser-test render-bench test-ffmpeg7 test-ffmpeg9 clean
+.PHONY: all deps build test demo asan-test fuzz-ci browser-test render-bench codec-bench test-ffmpeg7 test-ffmpeg9 clean
 
 all: build
 
@@ -48,6 +48,11 @@ browser-test: build
 # In a root of another release: scripts/debian-root.sh trixie render-bench
 render-bench: build
 	./bench/render_bench.sh $(BUILD)
+
+# Every codec family through the plug-in, the command line and the encoder
+# alone; SIZES, FRAMES_1080, FRAMES_2160, ROWS pick (bench/README.md).
+codec-bench: build
+	./bench/codec_table.sh $(BUILD)
 
 # The whole suite and the demo against another FFmpeg generation, inside a
 # Debian root of the release that ships it (kept under /var/cache/qel-roots).

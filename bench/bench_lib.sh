@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154
 # Shared by the render benchmarks; sourced, not run. The caller sets `top`,
 # `build` and `work` (folders) before sourcing.
 
@@ -32,10 +33,13 @@ raw_frames() {  # SIZE FRAMES
 }
 
 # The encoder's settings as x264 and x265 write them into the stream, less
-# the thread counts, which depend on the machine's load and not on the options.
+# the thread counts, which depend on the machine and not on the options, and
+# with the frame rate in lowest terms (25000/1000 is 25/1).
 encoder_options() {
   strings "$1" | grep -m1 -o 'options: .*' | tr ' ' '\n' |
-    grep -Ev '^(threads|lookahead_threads|frame-threads|numa-pools)=' | tr '\n' ' '
+    grep -Ev '^(threads|lookahead_threads|frame-threads|numa-pools)=' |
+    awk -F'[=/]' '/^fps=[0-9]+\/[0-9]+$/ { a = $2; b = $3; while (b) { t = a % b; a = b; b = t }
+                   if (a) { print "fps=" $2 / a "/" $3 / a; next } } { print }' | tr '\n' ' '
 }
 x264_options() { encoder_options "$@"; }
 

@@ -6,6 +6,7 @@
 #   bench/render_bench.sh [BUILD_DIR]      (FRAMES=100 LONG_FRAMES=2000)
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
+# shellcheck disable=SC2034  # read by bench_lib.sh
 build="$(cd "${1:-$top/build}" && pwd)"
 work="${BENCH_DIR:-/tmp/qel-render-bench}"
 frames="${FRAMES:-100}"
