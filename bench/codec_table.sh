@@ -6,7 +6,7 @@
 # is the encoder alone. Then the conversion alone against a memcpy, and the
 # plug-in's memory growth over a long render. Ratios are of this run only.
 #   bench/codec_table.sh [BUILD_DIR]
-#   SIZES="1920x1080 3840x2160" FRAMES_1080=30 FRAMES_2160=8 ROWS="ffv1 x265 ..."
+#   SIZES="1920x1080 3840x2160" FRAMES_1080=40 FRAMES_2160=16 ROWS="ffv1 x265 ..."
 #   CONVERSION_FRAMES=20 GROWTH_FRAMES=100 LONG_FRAMES=2000 (0: no growth check)
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
@@ -26,10 +26,12 @@ mkdir -p "$work"
 "$top/scripts/install-deps.sh" bench >/dev/null
 started=$EPOCHREALTIME
 
+# Enough frames that start-up does not decide the ratios: the first touches
+# of the encoders' and converters' buffers cost as much as 4 2160p frames.
 frames_for() {  # SIZE
   case "${1#*x}" in
-    1080) echo "${FRAMES_1080:-30}" ;;
-    2160) echo "${FRAMES_2160:-8}" ;;
+    1080) echo "${FRAMES_1080:-40}" ;;
+    2160) echo "${FRAMES_2160:-16}" ;;
     *) echo "${FRAMES:-10}" ;;
   esac
 }
