@@ -55,11 +55,8 @@ void on_control_changed(PluginState& state, ControlChange change) {
         break;
     case CHANGE_AUDIO_ENCODER: {
         select_audio_encoder(state, true);
-        const int32_t index = state.controls->get_int(state.controls->m_audioEncoder);
-        const char* name = (index >= 0 && size_t(index) < state.audio_encoders.size())
-                               ? state.audio_encoders[size_t(index)].name
-                               : nullptr;
-        list_sample_formats(name, state.sample_formats);
+        const EncoderEntry* entry = entry_at_control(state, state.audio_encoders, state.controls->m_audioEncoder);
+        list_sample_formats(entry ? entry->name : nullptr, state.sample_formats);
         tell_if_unavailable(state, state.audio_encoders, state.controls->m_audioEncoder);
         break;
     }
