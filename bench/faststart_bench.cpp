@@ -5,7 +5,7 @@
 //
 // The input is generated once with ffmpeg (raw video, so that it is big and
 // quick to make) and kept in the work folder for the next run.
-#include "writer/FFWriter.h"
+#include "faststart/faststart.h"
 
 #include <algorithm>
 #include <chrono>
@@ -71,14 +71,12 @@ int main(int argc, char** argv) {
     const long long size = file_size(in);
     shell("cat '" + in + "' > /dev/null");  // same page-cache state for everyone
 
-    FFWriter writer;
-    writer.m_logCallback = nullptr;
     std::vector<double> cp, ours, ffmpeg;
     for (int round = 0; round < ROUNDS; ++round) {
         std::remove(out.c_str());
         cp.push_back(seconds([&] { return shell("cp '" + in + "' '" + out + "'"); }));
         std::remove(out.c_str());
-        ours.push_back(seconds([&] { return writer.fastStartConvert(in.c_str(), out.c_str()); }));
+        ours.push_back(seconds([&] { return faststart::convert(in.c_str(), out.c_str(), nullptr); }));
         std::remove(out.c_str());
         ffmpeg.push_back(seconds([&] {
             return shell("ffmpeg -nostdin -v error -y -i '" + in + "' -map 0 -c copy -movflags +faststart '" + out + "'");
@@ -88,9 +86,9 @@ int main(int argc, char** argv) {
 
     std::printf("input: %s, %.2f GiB; %d rounds\n", in.c_str(), double(size) / (1 << 30), ROUNDS);
     report("cp", cp, cp);
-    report("fastStartConvert", ours, cp);
+    report("faststart::convert", ours, cp);
     report("ffmpeg -c copy +faststart", ffmpeg, cp);
-    std::printf("fastStartConvert / ffmpeg: median %.2f, best %.2f\n", median(ours) / median(ffmpeg),
+    std::printf("faststart::convert / ffmpeg: median %.2f, best %.2f\n", median(ours) / median(ffmpeg),
                 best(ours) / best(ffmpeg));
     return 0;
 }

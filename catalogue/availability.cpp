@@ -3,7 +3,7 @@
 // holding the encoder is first built, so INIT pays for one container.
 #include "availability.h"
 
-#include "ffmpeg/compat.h"
+#include "base/compat.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

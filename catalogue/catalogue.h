@@ -3,8 +3,9 @@
 
 #include "entries.h"
 
+#include "base/text.h"
+
 struct AVOutputFormat;
-struct PluginState;
 
 constexpr const char* NO_VIDEO_TEXT = "-- NO VIDEO --";
 constexpr const char* NO_AUDIO_TEXT = "-- NO AUDIO --";
@@ -24,13 +25,8 @@ void add_asked_encoders(const AVOutputFormat& muxer, EncoderList& list, bool vid
 // A container's whole video or audio list as the panel shows it: the
 // no-entry row, the encoders above, and marks on those that cannot work here.
 void list_container_encoders(const AVOutputFormat& muxer, EncoderList& list, bool video);
-void extension_for_container(const char* name, char (&extension)[260]);
-void select_container(PluginState& state, const char* name, bool reset);
-void select_video_encoder(PluginState& state, bool reset);
-void select_audio_encoder(PluginState& state, bool reset);
-void refresh_pixel_formats(PluginState& state, bool reset);
-void build_catalogue(PluginState& state);
-void restore_selection(PluginState& state);
-const char* selected_container(const PluginState& state);
-const char* selected_video_encoder(const PluginState& state);
-const char* selected_audio_encoder(const PluginState& state);
+void extension_for_container(const char* name, char (&extension)[PATH_SIZE]);
+// mov and mp4: the containers the faststart rewrite serves.
+bool is_quicktime_container(const char* name);
+// libx264 and libx264rgb: the encoders the quality presets and x264 options serve.
+bool is_x264_encoder(const char* name);

@@ -61,7 +61,7 @@ void list_containers(ContainerList& containers) {
     }
 }
 
-void extension_for_container(const char* name, char (&extension)[260]) {
+void extension_for_container(const char* name, char (&extension)[PATH_SIZE]) {
     extension[0] = '\0';
     if (!name) return;
     for (const ExtensionOverrideRow& row : EXTENSION_OVERRIDES) {
@@ -77,4 +77,8 @@ void extension_for_container(const char* name, char (&extension)[260]) {
     if (length > sizeof extension - 1) length = sizeof extension - 1;
     std::memcpy(extension, muxer->extensions, length);
     extension[length] = '\0';
+}
+
+bool is_quicktime_container(const char* name) {
+    return name && (std::strcmp(name, "mov") == 0 || std::strcmp(name, "mp4") == 0);
 }

@@ -102,3 +102,7 @@ void list_container_encoders(const AVOutputFormat& muxer, EncoderList& list, boo
     add_asked_encoders(muxer, list, video);
     mark_unavailable(muxer, list);
 }
+
+bool is_x264_encoder(const char* name) {
+    return name && (std::strcmp(name, "libx264") == 0 || std::strcmp(name, "libx264rgb") == 0);
+}

@@ -1,7 +1,7 @@
 // Pixel formats of a video encoder and sample formats of an audio encoder.
 #include "profiles.h"
 
-#include "ffmpeg/compat.h"
+#include "base/compat.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -2,7 +2,7 @@
 // module's profile-option table.
 #include "profiles.h"
 
-#include "ffmpeg/compat.h"
+#include "base/compat.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -21,10 +21,11 @@ const char* profile_label(const AVCodec& codec, const AVProfile& profile) {
 
 }  // namespace
 
+// No encoder (an index past the list) has no profiles, as it has no pixel or
+// sample formats: a list kept from the last encoder would offer its profiles.
 void list_profiles(const char* encoder_name, ChoiceList& profiles) {
-    if (!encoder_name) return;
     profiles.clear();
-    const AVCodec* codec = avcodec_find_encoder_by_name(encoder_name);
+    const AVCodec* codec = encoder_name ? avcodec_find_encoder_by_name(encoder_name) : nullptr;
     if (!codec) return;
     if (codec->profiles) {
         for (const AVProfile* profile = codec->profiles; profile->profile != AV_PROFILE_UNKNOWN; ++profile)

@@ -1,6 +1,6 @@
 #include "tables.h"
 
-#include "ffmpeg/compat.h"
+#include "base/compat.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

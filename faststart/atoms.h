@@ -2,11 +2,12 @@
 // scan, the chunk-offset patch and the block copy.
 #pragma once
 
+#include "base/log.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 
-class FFWriter;
 
 namespace faststart {
 
@@ -72,12 +73,12 @@ struct TopLevelLayout {
 
 // Walks the top-level atoms of `in` from offset 0. False only after an error
 // was logged; an unknown top-level type ends the scan with a warning and true.
-bool scan_top_level(FFWriter& writer, FILE* in, const char* inFileName, TopLevelLayout& layout);
+bool scan_top_level(LogSink log, FILE* in, const char* inFileName, TopLevelLayout& layout);
 
 // Adds `moovSize` to every entry of every "stco"/"co64" table inside the
 // moov atom. False (after "bad atom size!") when a table does not fit or a
 // patched entry would not fit its field; the buffer is then partly patched.
-bool patch_chunk_offsets(FFWriter& writer, uint8_t* moov, uint64_t moovSize);
+bool patch_chunk_offsets(LogSink log, uint8_t* moov, uint64_t moovSize);
 
 enum class CopyResult { Ok, SeekError, ReadError, WriteError };
 

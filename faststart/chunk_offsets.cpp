@@ -1,12 +1,9 @@
 // Patching the chunk-offset tables of a moov atom held in memory.
 #include "atoms.h"
 
-#include "plugin/messages.h"
-#include "writer/FFWriter.h"
-
 namespace faststart {
 
-bool patch_chunk_offsets(FFWriter& writer, uint8_t* moov, uint64_t moovSize) {
+bool patch_chunk_offsets(LogSink log, uint8_t* moov, uint64_t moovSize) {
     // The search is byte by byte, so the tables of every track are found at
     // whatever depth they sit without walking the atom tree.
     for (uint64_t i = 4; i + 4 < moovSize;) {
@@ -16,7 +13,7 @@ bool patch_chunk_offsets(FFWriter& writer, uint8_t* moov, uint64_t moovSize) {
             continue;
         }
         const bool wide = type == ATOM_CO64;
-        writer.log(LOG_VERBOSE, wide ? "QelFFmpegWriter: faststart conversion: patching co64 atom..."
+        log_to(log, LOG_VERBOSE, wide ? "QelFFmpegWriter: faststart conversion: patching co64 atom..."
                                      : "QelFFmpegWriter: faststart conversion: patching stco atom...");
         const uint64_t atomStart = i - 4;
         const uint64_t atomSize = read_be32(moov + atomStart);
@@ -44,7 +41,7 @@ bool patch_chunk_offsets(FFWriter& writer, uint8_t* moov, uint64_t moovSize) {
             }
         }
         if (!fits) {
-            writer.log(LOG_ERROR, "QelFFmpegWriter: faststart conversion: bad atom size!");
+            log_to(log, LOG_ERROR, "QelFFmpegWriter: faststart conversion: bad atom size!");
             return false;
         }
         i = atomEnd + 1;

@@ -1,11 +1,12 @@
 // Faststart: rewrites a finished movie so that its moov atom stands right
 // after ftyp, in front of the media, so that playback can start before the
 // whole file has arrived.
+#include "faststart.h"
+
 #include "atoms.h"
 
 #include "VelmoraCore.h"
-#include "plugin/messages.h"
-#include "writer/FFWriter.h"
+#include "base/log.h"
 
 #include <algorithm>
 #include <cstring>
@@ -65,60 +66,60 @@ private:
 
 }  // namespace
 
-bool FFWriter::fastStartConvert(const char* inFileName, const char* outFileName) {
+bool faststart::convert(const char* inFileName, const char* outFileName, LogSink log) {
     if (!inFileName) inFileName = "";
     if (!outFileName) outFileName = "";
     if (std::strcmp(inFileName, outFileName) == 0) {
-        log(LOG_ERROR, "QelFFmpegWriter: faststart-conversion: input and output files need to be different!");
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: faststart-conversion: input and output files need to be different!");
         return false;
     }
     File in(vl_utf8_fopen(inFileName, "rb"));
     if (!in) {
-        log(LOG_ERROR, "QelFFmpegWriter: faststart-conversion: failed to open file <%s>", inFileName);
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: faststart-conversion: failed to open file <%s>", inFileName);
         return false;
     }
     unbuffered(in.get());
     if (same_file(in.get(), outFileName)) {
-        log(LOG_ERROR, "QelFFmpegWriter: faststart-conversion: input and output files need to be different!");
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: faststart-conversion: input and output files need to be different!");
         return false;
     }
 
     TopLevelLayout layout;
-    if (!scan_top_level(*this, in.get(), inFileName, layout)) return false;
+    if (!scan_top_level(log, in.get(), inFileName, layout)) return false;
     // This also refuses files that already have moov in front.
     if (layout.lastType != ATOM_MOOV) {
-        log(LOG_WARNING, "QelFFmpegWriter: last atom in file was not a moov atom. File <%s>", inFileName);
+        log_to(log, LOG_WARNING, "QelFFmpegWriter: last atom in file was not a moov atom. File <%s>", inFileName);
         return false;
     }
 
     const uint64_t moovSize = layout.lastSize;
     if (moovSize > uint64_t(layout.fileSize) || fseeko(in.get(), layout.fileSize - int64_t(moovSize), SEEK_SET) != 0) {
-        log(LOG_ERROR, "QelFFmpegWriter: seek error, file <%s>", inFileName);
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: seek error, file <%s>", inFileName);
         return false;
     }
     const int64_t moovOffset = layout.fileSize - int64_t(moovSize);
     // A moov that does not end exactly at the end of the file (cut short, or
     // trailing bytes) would be read from the wrong place.
     if (moovOffset != layout.lastStart) {
-        log(LOG_ERROR, "QelFFmpegWriter: faststart conversion: bad atom size!");
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: faststart conversion: bad atom size!");
         return false;
     }
     Buffer moov = allocate(moovSize);
     if (!moov) {
-        log(LOG_ERROR, "QelFFmpegWriter: faststart-conversion: memory allocation error");
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: faststart-conversion: memory allocation error");
         return false;
     }
     if (std::fread(moov.get(), 1, size_t(moovSize), in.get()) != moovSize) {
-        log(LOG_ERROR, "QelFFmpegWriter: error reading file <%s>", inFileName);
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: error reading file <%s>", inFileName);
         return false;
     }
     if (moovSize >= 16 && read_be32(moov.get() + 12) == ATOM_CMOV) {
-        log(LOG_ERROR, "QelFFmpegWriter: faststart conversion does not support compressed moov atoms!");
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: faststart conversion does not support compressed moov atoms!");
         return false;
     }
 
     // Every refusal happens here, before the output exists.
-    if (!patch_chunk_offsets(*this, moov.get(), moovSize)) return false;
+    if (!patch_chunk_offsets(log, moov.get(), moovSize)) return false;
 
     // The media keeps its order: what stood before ftyp (normally nothing),
     // then everything between ftyp and moov. Every byte after ftyp moves by
@@ -129,12 +130,12 @@ bool FFWriter::fastStartConvert(const char* inFileName, const char* outFileName)
 
     PendingOutput out(outFileName);
     if (!out.get()) {
-        log(LOG_ERROR, "QelFFmpegWriter: faststart-conversion: failed to create file <%s>", outFileName);
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: faststart-conversion: failed to create file <%s>", outFileName);
         return false;
     }
     if ((layout.ftypSize && std::fwrite(layout.ftyp.get(), 1, size_t(layout.ftypSize), out.get()) != layout.ftypSize) ||
         std::fwrite(moov.get(), 1, size_t(moovSize), out.get()) != moovSize) {
-        log(LOG_ERROR, "QelFFmpegWriter: error writing to file <%s>", outFileName);
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: error writing to file <%s>", outFileName);
         return false;
     }
     moov.reset();
@@ -143,7 +144,7 @@ bool FFWriter::fastStartConvert(const char* inFileName, const char* outFileName)
     const uint64_t bufferSize = std::min(copySize, COPY_BLOCK_SIZE);
     Buffer buffer = allocate(bufferSize);
     if (!buffer) {
-        log(LOG_ERROR, "QelFFmpegWriter: faststart-conversion: memory allocation error");
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: faststart-conversion: memory allocation error");
         return false;
     }
     CopyResult result = copy_range(in.get(), 0, headSize, out.get(), buffer.get(), bufferSize);
@@ -153,17 +154,17 @@ bool FFWriter::fastStartConvert(const char* inFileName, const char* outFileName)
     case CopyResult::Ok:
         break;
     case CopyResult::SeekError:
-        log(LOG_ERROR, "QelFFmpegWriter: seek error, file <%s>", inFileName);
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: seek error, file <%s>", inFileName);
         return false;
     case CopyResult::ReadError:
-        log(LOG_ERROR, "QelFFmpegWriter: error reading file <%s>", inFileName);
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: error reading file <%s>", inFileName);
         return false;
     case CopyResult::WriteError:
-        log(LOG_ERROR, "QelFFmpegWriter: error writing to file <%s>", outFileName);
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: error writing to file <%s>", outFileName);
         return false;
     }
     if (!out.commit()) {
-        log(LOG_ERROR, "QelFFmpegWriter: error writing to file <%s>", outFileName);
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: error writing to file <%s>", outFileName);
         return false;
     }
     return true;

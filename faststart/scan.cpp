@@ -1,9 +1,6 @@
 // The walk over the top-level atoms of a movie file.
 #include "atoms.h"
 
-#include "plugin/messages.h"
-#include "writer/FFWriter.h"
-
 #include <cstring>
 #include <new>
 #include <sys/types.h>
@@ -32,9 +29,9 @@ Buffer allocate(uint64_t size) {
     return Buffer(new (std::nothrow) uint8_t[size_t(size ? size : 1)]);
 }
 
-bool scan_top_level(FFWriter& writer, FILE* in, const char* inFileName, TopLevelLayout& layout) {
+bool scan_top_level(LogSink log, FILE* in, const char* inFileName, TopLevelLayout& layout) {
     if (fseeko(in, 0, SEEK_END) != 0 || (layout.fileSize = ftello(in)) < 0 || fseeko(in, 0, SEEK_SET) != 0) {
-        writer.log(LOG_ERROR, "QelFFmpegWriter: seek error, file <%s>", inFileName);
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: seek error, file <%s>", inFileName);
         return false;
     }
     int64_t start = 0;
@@ -56,18 +53,18 @@ bool scan_top_level(FFWriter& writer, FILE* in, const char* inFileName, TopLevel
             layout.ftypSize = 0;
             if (size < ATOM_HEADER_SIZE) return true;
             if (size > available) {
-                writer.log(LOG_ERROR, "QelFFmpegWriter: error reading file <%s>", inFileName);
+                log_to(log, LOG_ERROR, "QelFFmpegWriter: error reading file <%s>", inFileName);
                 return false;
             }
             layout.ftyp = allocate(size);
             if (!layout.ftyp) {
-                writer.log(LOG_ERROR, "QelFFmpegWriter: faststart-conversion: memory allocation error");
+                log_to(log, LOG_ERROR, "QelFFmpegWriter: faststart-conversion: memory allocation error");
                 return false;
             }
             std::memcpy(layout.ftyp.get(), header, ATOM_HEADER_SIZE);
             if (!read_exact(in, layout.ftyp.get() + ATOM_HEADER_SIZE, size - ATOM_HEADER_SIZE)) {
                 layout.ftyp.reset();
-                writer.log(LOG_ERROR, "QelFFmpegWriter: error reading file <%s>", inFileName);
+                log_to(log, LOG_ERROR, "QelFFmpegWriter: error reading file <%s>", inFileName);
                 return false;
             }
             layout.ftypSize = size;
@@ -85,7 +82,7 @@ bool scan_top_level(FFWriter& writer, FILE* in, const char* inFileName, TopLevel
             headerSize = EXTENDED_HEADER_SIZE;
         }
         if (type != ATOM_MOOV && !is_skippable(type)) {
-            writer.log(LOG_WARNING,
+            log_to(log, LOG_WARNING,
                        "QelFFmpegWriter: encountered non-QT top-level atom (is this a QuickTime file?). File <%s>",
                        inFileName);
             return true;
@@ -95,7 +92,7 @@ bool scan_top_level(FFWriter& writer, FILE* in, const char* inFileName, TopLevel
         if (size < headerSize || size >= available) return true;
         start += int64_t(size);
         if (fseeko(in, start, SEEK_SET) != 0) {
-            writer.log(LOG_ERROR, "QelFFmpegWriter: seek error, file <%s>", inFileName);
+            log_to(log, LOG_ERROR, "QelFFmpegWriter: seek error, file <%s>", inFileName);
             return false;
         }
     }

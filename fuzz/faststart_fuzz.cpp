@@ -1,7 +1,7 @@
 // libFuzzer target: any bytes as a movie file through the faststart
 // conversion. Besides the sanitizers it checks what the conversion promises:
 // a refusal leaves no output, a success keeps every byte (same size).
-#include "writer/FFWriter.h"
+#include "faststart/faststart.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -42,15 +42,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static FFWriter writer;
-    writer.m_logCallback = nullptr;
-
     FILE* in = std::fopen(g_in.c_str(), "wb");
     if (!in) std::abort();
     if (size && std::fwrite(data, 1, size, in) != size) std::abort();
     std::fclose(in);
 
-    const bool ok = writer.fastStartConvert(g_in.c_str(), g_out.c_str());
+    const bool ok = faststart::convert(g_in.c_str(), g_out.c_str(), nullptr);
     const int64_t outSize = file_size(g_out);
     if (ok && outSize != int64_t(size)) std::abort();
     if (!ok && outSize >= 0) std::abort();

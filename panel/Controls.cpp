@@ -4,7 +4,7 @@
 #include "VelmoraCore.h"
 #include "VelmoraServices.h"
 #include "choice_lists.h"
-#include "plugin/host_services.h"
+#include "base/host_services.h"
 
 #include <cstdio>
 #include <vector>

@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <string>
 
-struct PluginState;
-
 enum ControlChange : int32_t {
     CHANGE_NONE = 0,
     CHANGE_CONTAINER = 2,
@@ -88,6 +86,3 @@ private:
     // the items; false when the list was empty.
     bool show_list(uint32_t control, const std::string& choices, bool empty, bool reset);
 };
-
-void on_control_changed(PluginState& state, ControlChange change);
-void update_control_states(PluginState& state);

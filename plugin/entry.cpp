@@ -1,13 +1,13 @@
 // The module's two exported symbols: the descriptor the host reads when it
 // scans its plug-ins, and the action entry that drives every instance.
 #include "frame_requests.h"
-#include "host_services.h"
-#include "messages.h"
-#include "qel_abi.h"
+#include "base/host_services.h"
+#include "base/log.h"
+#include "base/qel_abi.h"
 #include "state.h"
 
-#include "catalogue/catalogue.h"
 #include "panel/Controls.h"
+#include "panel/presenter.h"
 #include "writer/FFWriter.h"
 
 #include "VelmoraCore.h"
@@ -93,7 +93,7 @@ bool init_instance(QEL_Host* host) {
         state->writer = std::make_unique<FFWriter>();
         state->controls = std::make_unique<Controls>(g_suites.log, g_suites.ctrl);
         state->controls->build();
-        build_catalogue(*state);
+        build_catalogue(state->panel());
         host->plugin_data = state.release();
         return true;
     } catch (...) {
@@ -122,20 +122,20 @@ bool control_changed(PluginState* state, const QEL_CtrlAction* action) {
         return false;
     }
     if (!state || !state->controls) return false;
-    on_control_changed(*state, state->controls->change_for_control(action->control_id));
+    on_control_changed(state->panel(), state->controls->change_for_control(action->control_id));
     return true;
 }
 
 bool restore(PluginState* state) {
-    if (!state) return false;
-    if (!state->lists_restored) restore_selection(*state);
+    if (!state || !state->controls) return false;
+    if (!state->lists.restored) restore_selection(state->panel());
     return true;
 }
 
 bool output_info(const PluginState* state, QEL_OutputInfo* info) {
     if (!state || !info) return false;
     // Field by field: the host's record may end right after audio_only.
-    info->extension = state->extension;
+    info->extension = state->lists.extension;
     info->zero8 = 0;
     info->zero16 = 0;
     info->value20 = 32;

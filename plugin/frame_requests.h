@@ -1,7 +1,7 @@
 // ACTION_PROCESS: one frame of output.
 #pragma once
 
-#include "qel_abi.h"
+#include "base/qel_abi.h"
 
 struct PluginState;
 

@@ -3,16 +3,7 @@
 #include "panel/Controls.h"
 #include "writer/FFWriter.h"
 
-#include <cstring>
-
 PluginState::PluginState() = default;
 PluginState::~PluginState() = default;
 
-void copy_text(char* destination, size_t size, const char* source) {
-    if (!destination || size == 0) return;
-    if (!source) source = "";
-    size_t n = std::strlen(source);
-    if (n >= size) n = size - 1;
-    std::memcpy(destination, source, n);
-    destination[n] = '\0';
-}
+Panel PluginState::panel() { return Panel{*controls, lists, writer ? writer->m_logCallback : default_log_sink}; }

@@ -2,13 +2,15 @@
 // from open to close.
 #pragma once
 
-#include "WriterSettings.h"
-#include "ffmpeg_ptr.h"
 #include "split_converter.h"
+#include "writer_settings.h"
+
+#include "base/ffmpeg_ptr.h"
+#include "base/log.h"
+#include "base/text.h"
 
 #include <cstdint>
 
-constexpr int WRITER_PATH_SIZE = 260;
 constexpr int CODEC_NAME_SIZE = 256;
 constexpr int AUDIO_PLANE_POINTERS = 8;
 // Rows of converted pictures start on this boundary, as encoders' own frames do.
@@ -18,7 +20,7 @@ constexpr const char* WRITER_ENCODER_TAG = "Velmora Korvex";
 
 class FFWriter {
 public:
-    using LogCallback = void (*)(int32_t level, const char* text);
+    using LogCallback = LogSink;
 
     FFWriter();
     virtual ~FFWriter();
@@ -52,7 +54,7 @@ public:
     // extension (searched in the last path component only) replaced by
     // "_SlowStart.mov", or that text appended when there is none. False when
     // the result would not fit in a path buffer.
-    static bool makeTempFileName(const char* fileName, char (&tempFileName)[WRITER_PATH_SIZE]);
+    static bool makeTempFileName(const char* fileName, char (&tempFileName)[PATH_SIZE]);
     // Constant-rate buffer in bits: about one GOP of frames at `bitRate`, at
     // least one frame, saturating at INT32_MAX.
     static int32_t cbrBufferSize(AVRational timeBase, int64_t bitRate, int32_t gopSize);
@@ -95,8 +97,8 @@ private:
     void resetAudio();
     void release();
 
-    char m_fileName[WRITER_PATH_SIZE];
-    char m_tempFileName[WRITER_PATH_SIZE];
+    char m_fileName[PATH_SIZE];
+    char m_tempFileName[PATH_SIZE];
     FormatContextPtr m_formatContext;
     const AVCodec* m_videoCodec = nullptr;
     const AVCodec* m_audioCodec = nullptr;
@@ -138,6 +140,7 @@ private:
     double m_frameRate = 1.0;
     bool m_isOpen = false;
     bool m_useTempFile = false;
+    bool m_noMetadata = false;
     int64_t m_videoFrameCount = 0;
     int64_t m_audioSampleCount = 0;
     // Last dts handed to the muxer per stream, in the stream's time base.

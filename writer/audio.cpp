@@ -3,7 +3,8 @@
 // emptied into the file before the encoder is drained.
 #include "FFWriter.h"
 
-#include "plugin/messages.h"
+#include "base/error_text.h"
+#include "base/log.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>

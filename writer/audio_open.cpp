@@ -3,8 +3,9 @@
 // the encoder's layout.
 #include "FFWriter.h"
 
-#include "ffmpeg/compat.h"
-#include "plugin/messages.h"
+#include "base/compat.h"
+#include "base/error_text.h"
+#include "base/log.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -107,9 +108,7 @@ bool FFWriter::openAudio(WriterSettings& settings) {
         chooseChannelLayout(m_audioCodec, settings.channels, m_outChannelLayout);
     }
 
-    m_inSampleRate = int32_t(settings.inSampleRate);
     m_outSampleRate = chooseSampleRate(m_audioCodec, m_inSampleRate);
-    settings.outSampleRate = m_outSampleRate;
 
     applyAudioProfile(settings, m_audioCodec->name);
 

@@ -3,7 +3,9 @@
 #include "FFWriter.h"
 
 #include "VelmoraCore.h"
-#include "plugin/messages.h"
+#include "faststart/faststart.h"
+#include "base/error_text.h"
+#include "base/log.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -108,4 +110,8 @@ void FFWriter::release() {
     m_swrContext.reset();
     m_videoOptions.reset();
     m_audioOptions.reset();
+}
+
+bool FFWriter::fastStartConvert(const char* inFileName, const char* outFileName) {
+    return faststart::convert(inFileName, outFileName, m_logCallback);
 }

@@ -13,6 +13,12 @@ extern "C" {
 #include <cmath>
 #include <cstdint>
 
+// Below a tenth of a frame a second the host sent no usable rate: the output
+// is written, and its audio sliced, at 24 fps.
+constexpr double FALLBACK_FRAME_RATE = 24.0;
+inline bool is_usable_frame_rate(double fps) { return fps >= 0.1; }
+inline double usable_frame_rate(double fps) { return is_usable_frame_rate(fps) ? fps : FALLBACK_FRAME_RATE; }
+
 inline bool is_ntsc_rate(double fps, AVRational* exact = nullptr) {
     for (const int n : {24, 30, 48, 60, 120}) {
         if (std::abs(fps - n * 1000.0 / 1001.0) < 0.001) {

@@ -1,10 +1,9 @@
 // Construction, destruction and the writer's log.
 #include "FFWriter.h"
 
-#include "plugin/messages.h"
+#include "base/log.h"
 
 #include <cstdarg>
-#include <cstdio>
 
 FFWriter::FFWriter() : m_logCallback(default_log_sink) {
     m_fileName[0] = '\0';
@@ -23,11 +22,8 @@ FFWriter::~FFWriter() {
 }
 
 void FFWriter::log(int32_t level, const char* format, ...) {
-    if (!m_logCallback) return;
-    char text[1024];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    vlog_to(m_logCallback, level, format, args);
     va_end(args);
-    m_logCallback(level, text);
 }

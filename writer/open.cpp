@@ -5,12 +5,12 @@
 #include "output_path.h"
 
 #include "VelmoraCore.h"
-#include "VelmoraServices.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/profiles.h"
-#include "ffmpeg/compat.h"
-#include "plugin/messages.h"
-#include "plugin/state.h"
+#include "base/compat.h"
+#include "base/error_text.h"
+#include "base/log.h"
+#include "base/text.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -120,14 +120,14 @@ AVPixelFormat converter_format(AVPixelFormat format) {
 
 }  // namespace
 
-bool FFWriter::makeTempFileName(const char* fileName, char (&tempFileName)[WRITER_PATH_SIZE]) {
+bool FFWriter::makeTempFileName(const char* fileName, char (&tempFileName)[PATH_SIZE]) {
     tempFileName[0] = '\0';
     if (!fileName) return false;
     const char* separator = last_separator(fileName);
     const char* name = separator ? separator + 1 : fileName;
     const char* dot = std::strrchr(name, '.');
     const size_t keep = dot ? size_t(dot - fileName) : std::strlen(fileName);
-    if (keep + std::strlen(TEMP_SUFFIX) >= size_t(WRITER_PATH_SIZE)) return false;
+    if (keep + std::strlen(TEMP_SUFFIX) >= size_t(PATH_SIZE)) return false;
     std::memcpy(tempFileName, fileName, keep);
     std::strcpy(tempFileName + keep, TEMP_SUFFIX);
     return true;
@@ -162,8 +162,8 @@ bool FFWriter::open(const char* fileName, WriterSettings* settings) {
 }
 
 bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
-    if (std::strlen(fileName) >= size_t(WRITER_PATH_SIZE)) {
-        log(LOG_ERROR, "QelFFmpegWriter: file path longer than %d characters: %s", WRITER_PATH_SIZE - 1, fileName);
+    if (std::strlen(fileName) >= size_t(PATH_SIZE)) {
+        log(LOG_ERROR, "QelFFmpegWriter: file path longer than %d characters: %s", PATH_SIZE - 1, fileName);
         return false;
     }
     copy_text(m_fileName, fileName);
@@ -187,8 +187,9 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
     m_outPixelFormat = settings.outPixelFormat;
     m_inSampleFormat = settings.inSampleFormat;
     m_outSampleFormat = settings.outSampleFormat;
-    m_inSampleRate = int32_t(settings.inSampleRate + 0.5);
-    m_outSampleRate = int32_t(settings.outSampleRate + 0.5);
+    m_inSampleRate = settings.inSampleRate;
+    m_outSampleRate = 0;
+    m_noMetadata = settings.noMetadata;
 
     // A link's movie goes to its target; only a regular file is ever
     // replaced by a rename, so a device or FIFO is written straight through.
@@ -197,15 +198,14 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
         log(LOG_ERROR, "QelFFmpegWriter: output path is a directory: %s", fileName);
         return false;
     }
-    if (target.path.size() >= size_t(WRITER_PATH_SIZE)) {
-        log(LOG_ERROR, "QelFFmpegWriter: file path longer than %d characters: %s", WRITER_PATH_SIZE - 1,
+    if (target.path.size() >= size_t(PATH_SIZE)) {
+        log(LOG_ERROR, "QelFFmpegWriter: file path longer than %d characters: %s", PATH_SIZE - 1,
             target.path.c_str());
         return false;
     }
     copy_text(m_fileName, target.path.c_str());
 
-    const bool quickTime = settings.containerName && (std::strcmp(settings.containerName, "mov") == 0 ||
-                                                      std::strcmp(settings.containerName, "mp4") == 0);
+    const bool quickTime = is_quicktime_container(settings.containerName);
     m_useTempFile = settings.fastStart && quickTime && target.kind != OutputKind::Special;
     if (settings.fastStart && quickTime && !m_useTempFile)
         log(LOG_WARNING,
@@ -215,7 +215,7 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
     m_tempFileName[0] = '\0';
     if (m_useTempFile && !makeTempFileName(m_fileName, m_tempFileName)) {
         log(LOG_ERROR, "QelFFmpegWriter: temporary file path for faststart longer than %d characters: %s",
-            WRITER_PATH_SIZE - 1, m_fileName);
+            PATH_SIZE - 1, m_fileName);
         return false;
     }
 
@@ -233,9 +233,9 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
             log(LOG_ERROR, "QelFFmpegWriter: width and height must be multiples of 2");
             return false;
         }
-        if (!(m_frameRate >= 0.1)) {
+        if (!is_usable_frame_rate(m_frameRate)) {
             log(LOG_WARNING, "QelFFmpegWriter: invalid video framerate, forcing 24 fps");
-            m_frameRate = 24.0;
+            m_frameRate = FALLBACK_FRAME_RATE;
         }
     }
 
@@ -272,7 +272,7 @@ bool FFWriter::openContainer(const WriterSettings& settings) {
 }
 
 void FFWriter::addMetadata(AVDictionary** dictionary, const WriterSettings& settings) {
-    if (kconfig_get_bool(KCONFIG_NO_METADATA)) return;
+    if (m_noMetadata) return;
     if (settings.metadataPairs)
         for (int32_t i = 0; i < settings.metadataCount; ++i)
             av_dict_set(dictionary, settings.metadataPairs[i].key, settings.metadataPairs[i].value, 0);
@@ -335,7 +335,7 @@ bool FFWriter::openVideo(WriterSettings& settings) {
     addMetadata(&m_videoStream->metadata, settings);
     if (settings.videoBitRate != 0) applyRateControl(settings);
     applyVideoOptions(settings, m_videoCodec->name);
-    if (std::strcmp(m_videoCodec->name, "libx264") == 0 || std::strcmp(m_videoCodec->name, "libx264rgb") == 0)
+    if (is_x264_encoder(m_videoCodec->name))
         tell_x264_first_field(context, m_fieldOrder);
     context->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
     if (m_outputFormat->flags & AVFMT_GLOBALHEADER) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -377,7 +377,7 @@ void FFWriter::applyRateControl(const WriterSettings& settings) {
 bool FFWriter::openFile() {
     av_dump_format(m_formatContext.get(), 0, m_fileName, 1);
 
-    char directory[WRITER_PATH_SIZE];
+    char directory[PATH_SIZE];
     copy_text(directory, m_fileName);
     if (char* separator = const_cast<char*>(last_separator(directory))) {
         *separator = '\0';
@@ -449,7 +449,7 @@ bool FFWriter::writeHeader(const char* timecode) {
     // libavformat puts its own name over the container's "encoder". mov
     // writes its tags only at the trailer, so ours can go back; muxers that
     // rewrite their header at the trailer (asf) must keep what they wrote.
-    if (!kconfig_get_bool(KCONFIG_NO_METADATA) && std::strcmp(m_outputFormat->name, "mov") == 0)
+    if (!m_noMetadata && std::strcmp(m_outputFormat->name, "mov") == 0)
         av_dict_set(&m_formatContext->metadata, "encoder", WRITER_ENCODER_TAG, 0);
     return true;
 }

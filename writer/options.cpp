@@ -2,8 +2,10 @@
 // tuning and libx264's speed, key-frame and rate parameters.
 #include "options.h"
 
+#include "catalogue/catalogue.h"
 #include "catalogue/profiles.h"
-#include "plugin/messages.h"
+#include "base/error_text.h"
+#include "base/log.h"
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -123,8 +125,7 @@ void apply_video_options(FFWriter& writer, AVCodecContext& context, int32_t code
 
     if (codec_id == AV_CODEC_ID_H264) {
         apply_h264_tuning(context);
-        if (encoder_name && (std::strcmp(encoder_name, "libx264") == 0 || std::strcmp(encoder_name, "libx264rgb") == 0))
-            apply_x264_options(writer, context, settings);
+        if (is_x264_encoder(encoder_name)) apply_x264_options(writer, context, settings);
     }
 
     // Last, so a libx264 profile lands on top of the preset.

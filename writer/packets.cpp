@@ -2,7 +2,8 @@
 // encoder gives is rescaled, kept in dts order and handed to the muxer.
 #include "FFWriter.h"
 
-#include "plugin/messages.h"
+#include "base/error_text.h"
+#include "base/log.h"
 
 bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const AVFrame* frame, int64_t& lastDts,
                               bool isVideo) {

@@ -10,7 +10,7 @@
 // chroma. The picture comes out byte for byte as the direct conversion makes it.
 #pragma once
 
-#include "ffmpeg_ptr.h"
+#include "base/ffmpeg_ptr.h"
 
 #include <cstdint>
 

@@ -1,9 +1,9 @@
 // The video frame path: convert, stamp, encode, write.
 #include "FFWriter.h"
 
-#include "VelmoraServices.h"
-#include "ffmpeg/compat.h"
-#include "plugin/messages.h"
+#include "base/compat.h"
+#include "base/error_text.h"
+#include "base/log.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -32,7 +32,7 @@ bool FFWriter::writeVideoFrame(const void* pixels, const MetadataPair* metadataP
     if (!convertPicture(pixels)) return false;
 
     AVFrame* frame = m_outFrame.get();
-    if (!kconfig_get_bool(KCONFIG_NO_METADATA)) {
+    if (!m_noMetadata) {
         if (metadataPairs)
             for (int32_t i = 0; i < metadataCount; ++i)
                 av_dict_set(&frame->metadata, metadataPairs[i].key, metadataPairs[i].value, 0);

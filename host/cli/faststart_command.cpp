@@ -2,7 +2,7 @@
 // file, for files written elsewhere.
 #include "commands.h"
 
-#include "writer/FFWriter.h"
+#include "faststart/faststart.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -21,8 +21,7 @@ void add_faststart_command(CLI::App& app) {
     command->add_option("IN", paths->first, "Movie with its index at the end")->required();
     command->add_option("OUT", paths->second, "File to create")->required();
     command->callback([paths] {
-        FFWriter writer;
-        writer.m_logCallback = print_message;
-        if (!writer.fastStartConvert(paths->first.c_str(), paths->second.c_str())) throw CLI::RuntimeError(1);
+        if (!faststart::convert(paths->first.c_str(), paths->second.c_str(), print_message))
+            throw CLI::RuntimeError(1);
     });
 }

@@ -1,6 +1,6 @@
 #include "media_clip.h"
 
-#include "writer/ffmpeg_ptr.h"
+#include "base/ffmpeg_ptr.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>

@@ -2,7 +2,7 @@
 // action entry. Several stand-in hosts (plug-in instances) may share one.
 #pragma once
 
-#include "plugin/qel_abi.h"
+#include "base/qel_abi.h"
 
 #include <cstddef>
 #include <cstdint>

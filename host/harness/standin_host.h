@@ -10,7 +10,7 @@
 #include "node.h"
 #include "picture.h"
 
-#include "plugin/qel_abi.h"
+#include "base/qel_abi.h"
 
 #include <cstdint>
 #include <memory>

@@ -46,7 +46,6 @@ WriterSettings settingsFor(const RenderJob& job) {
     settings.height = job.height;
     settings.frameRate = job.fps;
     settings.inSampleRate = job.inRate > 0 ? job.inRate : job.host.rate;
-    settings.outSampleRate = settings.inSampleRate;
     settings.channels = job.host.channels;
     settings.stereo = job.stereo;
     settings.inSampleFormat = job.host.format;
@@ -71,7 +70,7 @@ RenderResult render(const RenderJob& job, const std::string& path) {
     writer.m_logCallback = keep_message;
     WriterSettings settings = settingsFor(job);
     result.opened = writer.open(path.c_str(), &settings);
-    result.outSampleRate = settings.outSampleRate;
+    result.outSampleRate = writer.outSampleRate();
     if (!result.opened) return result;
 
     std::vector<uint16_t> pixels(size_t(job.width) * size_t(job.height) * 4, 0x8000);

@@ -1,11 +1,11 @@
 // The chosen profile, preset, tuning and rate control as they end up in the
 // written file, read back by FFmpeg's demuxers and decoders.
-#include "catalogue_fixture.h"
+#include "options_fixture.h"
 #include "common/media_probe.h"
 #include "common/writer_kit.h"
 
 #include "catalogue/profiles.h"
-#include "plugin/messages.h"
+#include "base/log.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -15,10 +15,10 @@ namespace {
 
 constexpr double FRAME_RATE = 25.0;
 
-class WrittenOptions : public CatalogueTest {
+class WrittenOptions : public OptionsTest {
 protected:
     void SetUp() override {
-        CatalogueTest::SetUp();
+        OptionsTest::SetUp();
         av_log_set_level(AV_LOG_ERROR);
         dir = scratch_dir(std::string("options_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     }
@@ -33,7 +33,6 @@ protected:
     // file's path, or "" on failure.
     std::string write(const std::string& name, WriterSettings s, int frames) {
         const std::string path = dir + "/" + name;
-        FFWriter& writer = *state.writer;
         const bool written = writer.open(path.c_str(), &s) && write_frames(writer, frames, s.width, s.height);
         const bool closed = writer.close();
         for (const std::string& problem : messages_at_least(LOG_WARNING)) ADD_FAILURE() << problem;

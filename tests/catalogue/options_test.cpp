@@ -1,8 +1,8 @@
 // Options the encoder context receives before it is opened; what reaches the
 // file is read back in options_file_test.
-#include "catalogue_fixture.h"
+#include "options_fixture.h"
 
-#include "ffmpeg/compat.h"
+#include "base/compat.h"
 #include "writer/options.h"
 
 extern "C" {
@@ -23,14 +23,14 @@ struct Context {
 
 }  // namespace
 
-TEST_F(CatalogueTest, AudioProfileByTableNumberOrLeftAlone) {
+TEST_F(OptionsTest, AudioProfileByTableNumberOrLeftAlone) {
     Context aac("aac");
-    apply_audio_profile(*state.writer, *aac.context, "aac", "AAC-Low");
+    apply_audio_profile(writer, *aac.context, "aac", "AAC-Low");
     EXPECT_EQ(aac.context->profile, AV_PROFILE_AAC_LOW);
 
     Context untouched("aac");
-    apply_audio_profile(*state.writer, *untouched.context, "aac", "AAC-HE");  // a libfdk_aac row only
-    apply_audio_profile(*state.writer, *untouched.context, "aac", nullptr);
+    apply_audio_profile(writer, *untouched.context, "aac", "AAC-HE");  // a libfdk_aac row only
+    apply_audio_profile(writer, *untouched.context, "aac", nullptr);
     EXPECT_EQ(untouched.context->profile, AV_PROFILE_UNKNOWN);
     EXPECT_TRUE(kept_messages().empty());
 }
@@ -38,7 +38,7 @@ TEST_F(CatalogueTest, AudioProfileByTableNumberOrLeftAlone) {
 // An x264 wrapper without the private options the writer sets: each refusal
 // is reported with FFmpeg's reason, every later step still runs, and the
 // encoder opens with what it accepted.
-TEST_F(CatalogueTest, EveryRefusedOptionIsReportedAndTheEncoderStillOpens) {
+TEST_F(OptionsTest, EveryRefusedOptionIsReportedAndTheEncoderStillOpens) {
     Context plain("mpeg4");
     AVCodecContext& context = *plain.context;
     context.width = 64;
@@ -51,7 +51,7 @@ TEST_F(CatalogueTest, EveryRefusedOptionIsReportedAndTheEncoderStillOpens) {
     settings.keyFrameInterval = 12;
     settings.vbr = 0;
     settings.videoBitRate = 4000000;
-    apply_video_options(*state.writer, context, AV_CODEC_ID_H264, "libx264", settings);
+    apply_video_options(writer, context, AV_CODEC_ID_H264, "libx264", settings);
 
     char reason_text[AV_ERROR_MAX_STRING_SIZE];
     av_strerror(AVERROR_OPTION_NOT_FOUND, reason_text, sizeof reason_text);

@@ -1,15 +1,29 @@
 // Profile, pixel-format and sample-format lists of chosen encoders.
-#include "catalogue_fixture.h"
+#include "catalogue/catalogue.h"
 
 #include "catalogue/profiles.h"
-#include "ffmpeg/compat.h"
+#include "base/compat.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/pixdesc.h>
 }
 
+#include <gtest/gtest.h>
+
 #include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> labels_of(const ChoiceList& list) {
+    std::vector<std::string> labels;
+    for (const ChoiceEntry& entry : list) labels.emplace_back(entry.label);
+    return labels;
+}
+
+}  // namespace
 
 TEST(Profiles, TableRowsWithTheirDefault) {
     struct Case {
@@ -53,12 +67,15 @@ TEST(Profiles, ProresShowsFfmpegsOwnProfiles) {
     }
 }
 
-TEST(Profiles, UnknownOrMissingEncoder) {
-    ChoiceList profiles{{"kept", 1, false}};
-    list_profiles(nullptr, profiles);  // no name: the list stays as it was
-    ASSERT_EQ(profiles.size(), 1u);
-    list_profiles(NO_VIDEO_TEXT, profiles);
-    EXPECT_TRUE(profiles.empty());
+// No encoder, or a name FFmpeg does not know, leaves nothing of the last encoder's lists.
+TEST(EncoderLists, UnknownOrMissingEncoderEmptiesEveryList) {
+    for (const char* name : {static_cast<const char*>(nullptr), NO_VIDEO_TEXT, "nosuch"}) {
+        ChoiceList profiles{{"stale", 1, false}}, pixels = profiles, samples = profiles;
+        list_profiles(name, profiles);
+        list_pixel_formats(name, pixels);
+        list_sample_formats(name, samples);
+        EXPECT_TRUE(profiles.empty() && pixels.empty() && samples.empty()) << (name ? name : "no name");
+    }
 }
 
 TEST(PixelFormats, EncodersOwnListOrTheSixteenFallbacks) {

@@ -1,7 +1,7 @@
 // What FFmpeg's own demuxers and decoders find in a written file.
 #pragma once
 
-#include "ffmpeg/compat.h"
+#include "base/compat.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

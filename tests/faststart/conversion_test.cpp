@@ -1,7 +1,7 @@
 // The faststart conversion on small files built byte by byte.
 #include "movie_files.h"
 
-#include "plugin/messages.h"
+#include "base/log.h"
 
 #include <csignal>
 #include <sys/resource.h>

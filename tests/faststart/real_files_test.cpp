@@ -36,7 +36,7 @@ void write_movie(const std::string& path, const char* container) {
     constexpr int width = 320, height = 240, fps = 25, rate = 48000, frames = 3 * fps;
     WriterSettings settings = video_settings(container, "mpeg4", width, height, 4);
     settings.audioCodecName = "aac";
-    settings.inSampleRate = settings.outSampleRate = rate;
+    settings.inSampleRate = rate;
     settings.channels = 2;
     settings.inSampleFormat = AV_SAMPLE_FMT_S16;
     settings.outSampleFormat = AV_SAMPLE_FMT_FLTP;

@@ -2,7 +2,7 @@
 // the loaded module, never through the module's code linked into the test.
 #include "host_fixture.h"
 
-#include "plugin/state.h"
+#include "requests/request_fixture.h"
 
 #include <algorithm>
 #include <dlfcn.h>
@@ -15,8 +15,6 @@ namespace {
 
 const std::vector<std::string> ALL_SUITES = {"Log",   "Ctrl",     "MultiProc",   "Node", "Image",
                                              "ImageConversion", "OpenGLv1", "SuiteDialog", "Utils"};
-
-PluginState& state_of(qelhost::StandinHost& host) { return *static_cast<PluginState*>(host.plugin_data()); }
 
 }  // namespace
 
@@ -133,22 +131,29 @@ TEST_F(Dispatch, ProcessWithoutParameterRecordIsRefused) {
 }
 
 // The record's layout is checked byte for byte by abi_host; here, which
-// outputs are audio only.
-TEST_F(Dispatch, OutputInfoSaysAudioOnlyForSoundWithoutPictures) {
-    auto host = make_host();
-    ASSERT_TRUE(host->init());
-    PluginState& state = state_of(*host);
+// outputs are audio only, as the module opened them.
+class OutputInfo : public RequestTest {};
+
+TEST_F(OutputInfo, SaysAudioOnlyForSoundWithoutPictures) {
     struct Case {
-        bool audio, video;
+        const char* video;
+        const char* audio;
         uint8_t audio_only;
     };
-    for (Case c : {Case{true, false, 1}, Case{true, true, 0}, Case{false, true, 0}, Case{false, false, 0}}) {
-        state.audio_on = c.audio;
-        state.video_on = c.video;
+    for (Case c : {Case{items::NO_VIDEO, items::PCM16, 1}, Case{items::MPEG4, items::PCM16, 0},
+                   Case{items::MPEG4, items::NO_AUDIO, 0}}) {
+        auto host = open_panel({{"klavformat", items::MOV}, {"klavvideocodec", c.video}, {"klavaudiocodec", c.audio}});
+        ASSERT_TRUE(host->change("ffaudioChan1", 1));
+        host->node().audio = qelhost::AudioClip::tone();
         QEL_OutputInfo info{};
         ASSERT_TRUE(host->output_info(info));
-        EXPECT_EQ(info.audio_only, c.audio_only) << "audio " << c.audio << " video " << c.video;
+        EXPECT_EQ(info.audio_only, 0) << "nothing is open yet";
+        ASSERT_TRUE(send_frames(*host, path("info.mov"), 1)) << testing::PrintToString(host->log().texts(4));
+        ASSERT_TRUE(host->output_info(info));
+        EXPECT_EQ(info.audio_only, c.audio_only) << c.video << " / " << c.audio;
+        ASSERT_TRUE(finish(*host));
     }
+    auto host = open_panel({});
     EXPECT_FALSE(host->action(ACTION_OUTPUT_INFO, nullptr));
 }
 

@@ -6,7 +6,7 @@
 #include "VelmoraServices.h"
 #include "fflink.h"
 #include "host/harness/suite_tables.h"
-#include "plugin/qel_abi.h"
+#include "base/qel_abi.h"
 
 #include <cstring>
 #include <filesystem>

@@ -7,11 +7,11 @@
 #include "common/media_probe.h"
 
 #include "catalogue/profiles.h"
-#include "ffmpeg/compat.h"
+#include "base/compat.h"
 #include "host/harness/render.h"
 #include "host/harness/standin_host.h"
 #include "panel/choice_lists.h"
-#include "plugin/messages.h"
+#include "base/log.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -4,7 +4,7 @@
 #include "catalogue/catalogue.h"
 #include "common/run.h"
 #include "host/harness/panel_view.h"
-#include "plugin/messages.h"
+#include "base/log.h"
 #include "requests/request_fixture.h"
 
 #include <algorithm>

@@ -1,16 +1,15 @@
 // Control values the host may hold, including ones outside the panel's
 // ranges, and the writer settings they turn into.
-#include <gtest/gtest.h>
-
-#include "panel/Controls.h"
+#include "common/control_values.h"
 #include "panel/choice_lists.h"
+
+#include <gtest/gtest.h>
 
 extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
 #include <climits>
-#include <map>
 
 // Values a stored project or a host may hold past the panel's ranges: each
 // lands on a setting the writer can use, never an index past a table.
@@ -51,20 +50,13 @@ TEST(ChoiceText, CommasInsideLabelsDoNotSplitItems) {
     EXPECT_EQ(join_choices(nullptr, 0), "");
 }
 
-namespace {
-std::map<uint32_t, bool> g_toggles;
-bool fake_get_bool(uint32_t control) { return g_toggles[control]; }
-}  // namespace
-
 TEST(ChannelSelection, TogglesPickChannelsAndNeverPastSixteen) {
-    void* suite[82] = {};
-    suite[33] = reinterpret_cast<void*>(&fake_get_bool);
-    Controls controls(nullptr, suite);
-    for (int i = 0; i < MAX_AUDIO_CHANNEL_TOGGLES; ++i) controls.m_audioChannels[i] = 100 + i;
+    Controls controls(nullptr, nullptr);
+    control_values::install(controls);
+    auto toggle = [&](int channel, bool on) { control_values::set_bool(controls.m_audioChannels[channel], on); };
 
-    g_toggles.clear();
-    g_toggles[100] = true;  // channel 1
-    g_toggles[102] = true;  // channel 3
+    toggle(0, true);
+    toggle(2, true);
     ChannelSelection selection = select_channels(controls, 4);
     EXPECT_EQ(selection.mask, 0b101u);
     EXPECT_EQ(selection.count, 2);
@@ -72,13 +64,13 @@ TEST(ChannelSelection, TogglesPickChannelsAndNeverPastSixteen) {
     // The host has fewer channels than toggles that are on.
     EXPECT_EQ(select_channels(controls, 1).mask, 0b1u);
 
-    for (int i = 0; i < MAX_AUDIO_CHANNEL_TOGGLES; ++i) g_toggles[100 + i] = true;
+    for (int i = 0; i < MAX_AUDIO_CHANNEL_TOGGLES; ++i) toggle(i, true);
     selection = select_channels(controls, 20);
     EXPECT_EQ(selection.count, 16);
     EXPECT_EQ(selection.mask, 0xFFFFu);
 
     // A toggle the panel never created (id 0) counts as off.
     controls.m_audioChannels[1] = 0;
-    g_toggles[0] = true;
+    control_values::set_bool(0, true);
     EXPECT_EQ(select_channels(controls, 2).count, 1);
 }

@@ -23,7 +23,6 @@ protected:
         clear_messages();
         writer.m_logCallback = keep_message;
     }
-    void TearDown() override { standin_set_config_bool(KCONFIG_NO_METADATA, false); }
     void write_frames(int count, const char* timecode = "10:00:00:00") {
         ASSERT_TRUE(::write_frames(writer, count, 64, 48, 4, timecode));
     }
@@ -121,7 +120,7 @@ TEST_F(Open, AudioOnlySettingsSkipThePictureChecks) {
     settings.containerName = "mov";
     settings.audioCodecName = "pcm_s16le";
     settings.channels = 2;
-    settings.inSampleRate = settings.outSampleRate = 48000;
+    settings.inSampleRate = 48000;
     settings.inSampleFormat = settings.outSampleFormat = AV_SAMPLE_FMT_S16;
     writer.open((dir + "/sound.mov").c_str(), &settings);
     EXPECT_EQ(count_logged("image dimensions"), 0);
@@ -188,7 +187,7 @@ TEST_F(Open, MetadataFollowsTheHostSwitch) {
     EXPECT_EQ(file.video_tag("encoder"), WRITER_ENCODER_TAG);
     EXPECT_EQ(file.video_tag("timecode"), "01:00:00:00");
 
-    standin_set_config_bool(KCONFIG_NO_METADATA, true);
+    settings.noMetadata = true;
     ASSERT_TRUE(writer.open((dir + "/plain.mkv").c_str(), &settings));
     write_frames(2);
     writer.close();
@@ -211,7 +210,7 @@ TEST_F(Open, MetadataFollowsTheHostSwitch) {
 }
 
 TEST(TempFileName, ExtensionOfTheFileNameOnlyAndRefusedWhenItWouldNotFit) {
-    char temp[WRITER_PATH_SIZE];
+    char temp[PATH_SIZE];
     const std::pair<const char*, const char*> cases[] = {
         {"C:\\a.b\\clip.mov", "C:\\a.b\\clip_SlowStart.mov"},
         {"C:\\a.b\\clip", "C:\\a.b\\clip_SlowStart.mov"},

@@ -14,8 +14,7 @@ struct WriterSettings {
     int32_t width = 0;
     int32_t height = 0;
     double frameRate = 0;
-    double inSampleRate = 0;
-    double outSampleRate = 0;  // open writes back the rate chosen for the encoder
+    int32_t inSampleRate = 0;  // the host's rate; the encoder's is chosen at open (FFWriter::outSampleRate)
     int32_t channels = 0;
     int32_t audioBitRate = 0;
     bool stereo = false;
@@ -26,6 +25,8 @@ struct WriterSettings {
     int32_t quality = 0;
     int32_t keyFrameInterval = 0;
     bool fastStart = false;
+    // The host's switch against metadata in files, as it stood when the output opened.
+    bool noMetadata = false;
     const char* timecode = nullptr;
     const char* containerName = nullptr;
     const char* videoCodecName = nullptr;

@@ -1,14 +1,10 @@
-#include "messages.h"
-
-#include "host_services.h"
+#include "error_text.h"
 
 extern "C" {
 #include <libavutil/error.h>
 }
 
 char g_errorText[ERROR_TEXT_SIZE];
-
-void default_log_sink(int32_t level, const char* text) { host_log(level, text); }
 
 const char* ffmpeg_error_text(int32_t code) {
     av_strerror(code, g_errorText, sizeof g_errorText);

@@ -1,0 +1,14 @@
+// Moving a finished movie's index (moov) in front of its media.
+#pragma once
+
+#include "base/log.h"
+
+namespace faststart {
+
+// Writes `outFileName` as `inFileName` with moov right after ftyp and every
+// chunk offset moved along. Refuses, before anything is written, a file it
+// cannot rewrite, and an output that is the input under another name; leaves
+// no output behind on failure. Reports through `log`.
+bool convert(const char* inFileName, const char* outFileName, LogSink log);
+
+}  // namespace faststart

@@ -1,0 +1,166 @@
+// The presenter: rebuilding the lists that hang on the chosen container and
+// encoders, reading the chosen names back, and which controls apply.
+#include "presenter.h"
+
+#include "catalogue/catalogue.h"
+#include "catalogue/profiles.h"
+
+#include <cstring>
+
+namespace {
+
+const char* name_at(const EncoderList& list, const Controls& controls, uint32_t control) {
+    const EncoderEntry* entry = entry_at(list, controls, control);
+    return entry ? entry->name : nullptr;
+}
+
+const char* video_encoder_at_control(const Panel& panel) {
+    return name_at(panel.lists.video_encoders, panel.controls, panel.controls.m_videoEncoder);
+}
+
+const char* audio_encoder_at_control(const Panel& panel) {
+    return name_at(panel.lists.audio_encoders, panel.controls, panel.controls.m_audioEncoder);
+}
+
+void rebuild_encoder_list(const Panel& panel, const char* name, EncoderList& list, bool video) {
+    list.clear();
+    add_encoders(0, list, video, !video, false);
+    const AVOutputFormat* muxer = find_muxer(name);
+    if (!muxer) {
+        log_to(panel.log, LOG_ERROR, "QelFFmpegWriter: can't find container/format with name: %s", name ? name : "");
+        return;
+    }
+    list_container_encoders(*muxer, list, video);
+}
+
+// One line when the user picks what the list marks as not working here.
+void tell_if_unavailable(const Panel& panel, const EncoderList& list, uint32_t control) {
+    const EncoderEntry* entry = entry_at(list, panel.controls, control);
+    if (!entry || !entry->unavailable) return;
+    log_to(panel.log, LOG_WARNING, "QelFFmpegWriter: %s will not work here: %s", entry->name, entry->unavailable);
+}
+
+// A profile that fixes the chroma layout takes the pixel format with it.
+void match_pixels_to_profile(const Panel& panel) {
+    Controls& controls = panel.controls;
+    const PanelLists& lists = panel.lists;
+    const EncoderEntry* encoder = entry_at(lists.video_encoders, controls, controls.m_videoEncoder);
+    const ChoiceEntry* profile = entry_at(lists.video_profiles, controls, controls.m_videoProfile);
+    if (!encoder || !profile) return;
+    const Chroma chroma = profile_chroma(encoder->codec_id, profile->value);
+    const ChoiceEntry* pixels = entry_at(lists.pixel_formats, controls, controls.m_pixelFormat);
+    if (pixels && has_chroma(pixels->value, chroma)) return;
+    const int32_t wanted = format_for_chroma(lists.pixel_formats, chroma);
+    if (wanted >= 0) controls.set_int(controls.m_pixelFormat, wanted);
+}
+
+}  // namespace
+
+void select_container(const Panel& panel, const char* name, bool reset) {
+    Controls& controls = panel.controls;
+    PanelLists& lists = panel.lists;
+    rebuild_encoder_list(panel, name, lists.video_encoders, true);
+    rebuild_encoder_list(panel, name, lists.audio_encoders, false);
+    controls.set_video_encoders(lists.video_encoders, reset);
+    controls.set_audio_encoders(lists.audio_encoders, reset);
+
+    list_profiles(video_encoder_at_control(panel), lists.video_profiles);
+    controls.set_video_profiles(lists.video_profiles, reset);
+    list_profiles(audio_encoder_at_control(panel), lists.audio_profiles);
+    controls.set_audio_profiles(lists.audio_profiles, reset);
+    list_pixel_formats(video_encoder_at_control(panel), lists.pixel_formats);
+    controls.set_pixel_formats(lists.pixel_formats, reset);
+    list_sample_formats(audio_encoder_at_control(panel), lists.sample_formats);
+}
+
+void select_video_encoder(const Panel& panel, bool reset) {
+    list_profiles(video_encoder_at_control(panel), panel.lists.video_profiles);
+    panel.controls.set_video_profiles(panel.lists.video_profiles, reset);
+}
+
+void select_audio_encoder(const Panel& panel, bool reset) {
+    list_profiles(audio_encoder_at_control(panel), panel.lists.audio_profiles);
+    panel.controls.set_audio_profiles(panel.lists.audio_profiles, reset);
+    list_sample_formats(audio_encoder_at_control(panel), panel.lists.sample_formats);
+}
+
+void refresh_pixel_formats(const Panel& panel, bool reset) {
+    list_pixel_formats(video_encoder_at_control(panel), panel.lists.pixel_formats);
+    panel.controls.set_pixel_formats(panel.lists.pixel_formats, reset);
+}
+
+void build_catalogue(const Panel& panel) {
+    PanelLists& lists = panel.lists;
+    list_containers(lists.containers);
+    panel.controls.set_containers(lists.containers);
+    const char* container = selected_container(lists, panel.controls);
+    extension_for_container(container, lists.extension);
+    select_container(panel, container, true);
+}
+
+void restore_selection(const Panel& panel) {
+    PanelLists& lists = panel.lists;
+    if (lists.restored) return;
+    const char* container = selected_container(lists, panel.controls);
+    select_container(panel, container, false);
+    extension_for_container(container, lists.extension);
+    update_control_states(panel);
+    lists.restored = true;
+}
+
+void on_control_changed(const Panel& panel, ControlChange change) {
+    Controls& controls = panel.controls;
+    PanelLists& lists = panel.lists;
+    switch (change) {
+    case CHANGE_CONTAINER:
+        select_container(panel, selected_container(lists, controls), true);
+        break;
+    case CHANGE_VIDEO_ENCODER:
+        select_video_encoder(panel, true);
+        refresh_pixel_formats(panel, true);
+        tell_if_unavailable(panel, lists.video_encoders, controls.m_videoEncoder);
+        break;
+    case CHANGE_VIDEO_PROFILE:
+        match_pixels_to_profile(panel);
+        break;
+    case CHANGE_AUDIO_ENCODER:
+        select_audio_encoder(panel, true);
+        tell_if_unavailable(panel, lists.audio_encoders, controls.m_audioEncoder);
+        break;
+    default:
+        break;
+    }
+    extension_for_container(selected_container(lists, controls), lists.extension);
+    update_control_states(panel);
+}
+
+void update_control_states(const Panel& panel) {
+    Controls& controls = panel.controls;
+
+    if (is_x264_encoder(selected_video_encoder(panel.lists, controls)))
+        controls.enable(controls.m_quality, true);
+    else
+        controls.disable(controls.m_quality);
+
+    // Tested on the number times 8000, in 64 bits so an out-of-range host value cannot wrap.
+    controls.enable(controls.m_bitRateMode, int64_t(controls.get_int(controls.m_videoBitRate)) * 8000 > 0);
+
+    const bool quickTime = is_quicktime_container(selected_container(panel.lists, controls));
+    controls.enable(controls.m_fastStart, quickTime);
+    if (!quickTime) controls.set_bool(controls.m_fastStart, false);
+}
+
+const char* selected_container(const PanelLists& lists, const Controls& controls) {
+    const ContainerEntry* entry = entry_at(lists.containers, controls, controls.m_container);
+    return entry ? entry->name : FALLBACK_CONTAINER;
+}
+
+const char* selected_video_encoder(const PanelLists& lists, const Controls& controls) {
+    const char* name = name_at(lists.video_encoders, controls, controls.m_videoEncoder);
+    return (name && std::strcmp(name, NO_VIDEO_TEXT) != 0) ? name : nullptr;
+}
+
+const char* selected_audio_encoder(const PanelLists& lists, const Controls& controls) {
+    const char* name = name_at(lists.audio_encoders, controls, controls.m_audioEncoder);
+    return (name && std::strcmp(name, NO_AUDIO_TEXT) != 0) ? name : nullptr;
+}
