@@ -1,36 +1,59 @@
-// What a host may get wrong: no sound, no pixels, control values outside
-// every range, a missing suite (a picture that changes size is refused in the
-// request tests). Each gets a message or a documented fallback; none crashes.
+// What a host may get wrong: a frame without pixels or of another shape,
+// control values outside every range, a missing suite. Each gets a message
+// or a fallback; none crashes.
 #include "requests/request_fixture.h"
 
+#include <algorithm>
 #include <climits>
+#include <filesystem>
+#include <functional>
 
 using qelhost::FrameRequest;
+using qelhost::Picture;
 
 class HostFaults : public RequestTest {};
 
-TEST_F(HostFaults, NoPixelsIsRefusedWithAMessage) {
-    auto host = open_panel({{"klavformat", items::MATROSKA}});
-    FrameRequest request;
-    request.width = 64;
-    request.height = 48;
-    request.path = path("no-pixels.mkv");
-    EXPECT_FALSE(host->process(request));
-    EXPECT_TRUE(logged(host->log(), "QelFFmpegWriter: the host gave no pixels for the frame"));
-    EXPECT_TRUE(logged(host->log(), "QelFFmpegWriter: Failed to encode/write video frame"));
+namespace {
 
-    // The next request opens the output again and is written.
-    EXPECT_TRUE(render_frames(*host, path("no-pixels.mkv"), 1, 1));
-    EXPECT_EQ(probe::read(path("no-pixels.mkv")).video_frames, 1);
-}
+struct BadFrame {
+    const char* name;
+    std::function<void(FrameRequest&)> spoil;
+    const char* message;  // the error line naming the cause
+};
 
-TEST_F(HostFaults, AClipWithoutSoundGivesAVideoOnlyFile) {
-    auto host = open_panel({{"klavformat", items::MATROSKA}});
-    host->node().audio.reset();
-    ASSERT_TRUE(render_frames(*host, path("silent.mkv"), 3));
-    const probe::File file = probe::read(path("silent.mkv"));
-    EXPECT_EQ(file.video_frames, 3);
-    EXPECT_EQ(file.count(AVMEDIA_TYPE_AUDIO), 0);
+}  // namespace
+
+// A picture the output was not opened for would be read out of bounds. The
+// request fails saying why, the output is given up, and the same path then
+// opens a new file.
+TEST_F(HostFaults, AFrameTheOutputCannotTakeIsRefusedAndTheNextRequestStartsAgain) {
+    Picture small(32, 24), rgb(64, 48, 3);
+    const BadFrame cases[] = {
+        {"smaller", [&](FrameRequest& r) { r.picture = &small; },
+         "QelFFmpegWriter: frame is 32x24 with 4 channels, the output was opened at 64x48 with 4"},
+        {"rgb", [&](FrameRequest& r) { r.picture = &rgb; },
+         "QelFFmpegWriter: frame is 64x48 with 3 channels, the output was opened at 64x48 with 4"},
+        {"no pixels", [](FrameRequest& r) { r.picture = nullptr, r.width = 64, r.height = 48; },
+         "QelFFmpegWriter: the host gave no pixels for the frame"},
+    };
+    for (const BadFrame& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto host = open_panel({{"klavformat", items::MATROSKA}});
+        const std::string file = path(std::string(c.name) + ".mkv");
+        ASSERT_TRUE(send_frames(*host, file, 1));
+        Picture picture(64, 48);
+        FrameRequest request;
+        request.picture = &picture;
+        request.frame = 1;
+        request.path = file;
+        c.spoil(request);
+        EXPECT_FALSE(host->process(request));
+        EXPECT_TRUE(host->log().contains(4, c.message));
+        EXPECT_TRUE(host->log().contains(4, "QelFFmpegWriter: Failed to encode/write video frame"));
+        ASSERT_TRUE(render_frames(*host, file, 1, 2));
+        EXPECT_EQ(probe::read(file).video_frames, 1);
+        EXPECT_TRUE(host->faults().empty());
+    }
 }
 
 // Stored projects and other hosts may hold any number in any control.
@@ -41,26 +64,69 @@ TEST_F(HostFaults, ControlValuesOutsideEveryRangeNeverCrash) {
         for (const qelhost::Control& control : host->controls().all())
             if (!control.identifier.empty() && control.identifier != "klavformat")
                 host->controls().set_value(control.identifier, value);
-        if (!send_frames(*host, path("odd-values.mkv"), 1)) {
-            EXPECT_TRUE(logged(host->log(), "QelFFmpegWriter: ")) << value;
-        }
+        // No encoder at such an index: the output is refused, not made up.
+        EXPECT_FALSE(send_frames(*host, path("odd-values.mkv"), 1)) << value;
+        EXPECT_TRUE(host->log().contains(4, "QelFFmpegWriter: Failed to create file.")) << value;
         EXPECT_TRUE(finish(*host)) << value;
         EXPECT_TRUE(host->faults().empty()) << value;
     }
 }
 
-TEST_F(HostFaults, MissingSuitesNeverCrash) {
-    for (const char* missing : {"Image", "Node", "Ctrl", "Log"}) {
-        qelhost::HostOptions options;
-        options.missing_suites = {missing};
-        options.echo_log = false;
-        qelhost::StandinHost host(options);
-        if (!host.init()) continue;  // a host without the suite may not get an instance at all
-        host.restore();
-        const bool written = render_frames(host, path(std::string("without-") + missing + ".mkv"), 1);
-        if (std::string(missing) == "Image") {
-            EXPECT_FALSE(written) << "pixels cannot be had without the Image suite";
-        }
-        EXPECT_TRUE(host.exit());
+namespace {
+
+struct MissingSuite {
+    const char* suite;
+    const char* refusal;  // what each request is refused with; nullptr: nothing is told
+    bool panel;           // Ctrl was acquired: the panel's controls exist
+    bool sound;           // Node was acquired: the clip's sound was read
+};
+
+void PrintTo(const MissingSuite& c, std::ostream* os) { *os << c.suite; }
+
+class MissingSuites : public RequestTest, public ::testing::WithParamInterface<MissingSuite> {};
+
+}  // namespace
+
+// The module asks for the suites in order and stops at the first one the
+// host lacks: it does without that one and every one after it. Without Ctrl
+// every control reads 0 (the first container, AMV, which refuses the output);
+// without Image (missing or never asked for) no frame has pixels; without Log
+// it stays silent. The instance lives and ends as any other.
+TEST_P(MissingSuites, EverySuiteFromTheMissingOneOnIsDoneWithout) {
+    const MissingSuite& c = GetParam();
+    // A copy of the module of its own, so that no earlier host's suites
+    // linger in its slots.
+    const std::string copy = path("QelFFmpegWriter.so");
+    std::filesystem::copy_file(QEL_MODULE_PATH, copy);
+    qelhost::HostOptions options;
+    options.missing_suites = {c.suite};
+    options.echo_log = false;
+    qelhost::StandinHost host(qelhost::Module::load(copy), options);
+    ASSERT_TRUE(host.init());
+    const std::vector<std::string> order = {"Log", "Ctrl", "MultiProc", "Node", "Image"};
+    const auto asked = std::find(order.begin(), order.end(), c.suite) + 1;
+    EXPECT_EQ(host.suite_requests(), std::vector<std::string>(order.begin(), asked));
+    ASSERT_TRUE(host.restore());
+    EXPECT_EQ(host.choose("klavformat", items::MATROSKA), c.panel);
+    EXPECT_EQ(host.change("ffaudioChan1", 1) && host.change("ffaudioChan2", 1), c.panel);
+    host.node().audio = qelhost::AudioClip::tone();
+
+    EXPECT_FALSE(render_frames(host, path("without.mkv"), 2));
+    if (c.refusal) {
+        EXPECT_TRUE(host.log().contains(4, c.refusal));
+    } else {
+        EXPECT_TRUE(host.log().lines().empty());
     }
+    EXPECT_EQ(host.node().audio_reads().empty(), !c.sound);
+    EXPECT_TRUE(host.exit());
+    EXPECT_TRUE(host.faults().empty());
 }
+
+constexpr const char* NO_PIXELS = "QelFFmpegWriter: the host gave no pixels for the frame";
+
+INSTANTIATE_TEST_SUITE_P(, MissingSuites,
+                         ::testing::Values(MissingSuite{"Log", nullptr, false, false},
+                                           MissingSuite{"Ctrl", "QelFFmpegWriter: Failed to create file.", false, false},
+                                           MissingSuite{"Node", NO_PIXELS, true, false},
+                                           MissingSuite{"Image", NO_PIXELS, true, true}),
+                         [](const ::testing::TestParamInfo<MissingSuite>& info) { return info.param.suite; });

@@ -3,23 +3,15 @@
 #include "request_fixture.h"
 
 #include <cmath>
-#include <numeric>
 
 using qelhost::AudioClip;
 using qelhost::AudioRead;
 
-namespace {
-
-// Lossless PCM in mov, so sample counts in the file are exact.
-constexpr std::pair<const char*, const char*> PCM_IN_MOV[] = {{"klavformat", items::MOV},
-                                                              {"klavaudiocodec", items::PCM16}};
-
-}  // namespace
-
 class AudioRequests : public RequestTest {
 protected:
+    // Lossless PCM in mov, so sample counts in the file are exact.
     std::unique_ptr<qelhost::StandinHost> pcm_host(std::initializer_list<int> channels = {1, 2}) {
-        auto host = open_panel({PCM_IN_MOV[0], PCM_IN_MOV[1]});
+        auto host = open_panel({{"klavformat", items::MOV}, {"klavaudiocodec", items::PCM16}});
         for (int n : channels) EXPECT_TRUE(host->change("ffaudioChan" + std::to_string(n), 1));
         return host;
     }
@@ -77,27 +69,43 @@ TEST_F(AudioRequests, ChannelTogglesChooseTheChannelsAnd24BitAudioIsReadAs32Bit)
     EXPECT_TRUE(host->faults().empty());
 }
 
-TEST_F(AudioRequests, NoChannelTickedGivesAFileWithoutSound) {
-    auto host = pcm_host({});
-    auto clip = AudioRequests::clip(25, 2, AudioClip::tone());
-    ASSERT_TRUE(qelhost::render(*host, clip, to(path("silent.mov"))).ok());
-    EXPECT_TRUE(host->node().audio_reads().empty());
-    const probe::File file = probe::read(path("silent.mov"));
-    EXPECT_EQ(file.count(AVMEDIA_TYPE_AUDIO), 0);
-    EXPECT_EQ(file.video_frames, 2);
-}
+namespace {
 
-TEST_F(AudioRequests, WithVideoOffTheOutputCarriesSoundOnly) {
-    auto host = pcm_host();
-    ASSERT_TRUE(host->choose("klavvideocodec", items::NO_VIDEO));
-    host->node().audio = AudioClip::tone();
-    ASSERT_TRUE(send_frames(*host, path("sound_only.mov"), 3));
-    QEL_OutputInfo info{};
-    ASSERT_TRUE(host->output_info(info));
-    EXPECT_EQ(info.audio_only, 1);
-    ASSERT_TRUE(finish(*host));
+struct StreamCase {
+    const char* name;
+    std::initializer_list<int> channels;  // ticked in the panel
+    bool clipSound;
+    bool video;
+};
 
-    const probe::File file = probe::read(path("sound_only.mov"));
-    EXPECT_EQ(file.count(AVMEDIA_TYPE_VIDEO), 0);
-    EXPECT_EQ(file.audio_samples, 3 * 1920);
+}  // namespace
+
+// Sound goes in only when the clip has some and a channel is ticked; with
+// video off the host is told the output is sound only.
+TEST_F(AudioRequests, TheFileCarriesOnlyTheStreamsThereAreToWrite) {
+    const StreamCase cases[] = {{"no channel ticked", {}, true, true},
+                                {"clip without sound", {1, 2}, false, true},
+                                {"video off", {1, 2}, true, false}};
+    for (const StreamCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto host = pcm_host(c.channels);
+        if (!c.video) {
+            ASSERT_TRUE(host->choose("klavvideocodec", items::NO_VIDEO));
+        }
+        if (c.clipSound) host->node().audio = AudioClip::tone();
+        const std::string file = path(std::string(c.name) + ".mov");
+        ASSERT_TRUE(send_frames(*host, file, 3));
+        QEL_OutputInfo info{};
+        ASSERT_TRUE(host->output_info(info));
+        EXPECT_EQ(info.audio_only, c.video ? 0 : 1);
+        ASSERT_TRUE(finish(*host));
+
+        const bool sound = c.clipSound && c.channels.size() > 0;
+        EXPECT_EQ(host->node().audio_reads().size(), sound ? 3u : 0u);
+        const probe::File movie = probe::read(file);
+        EXPECT_EQ(movie.count(AVMEDIA_TYPE_VIDEO), c.video ? 1 : 0);
+        EXPECT_EQ(movie.video_frames, c.video ? 3 : 0);
+        EXPECT_EQ(movie.count(AVMEDIA_TYPE_AUDIO), sound ? 1 : 0);
+        EXPECT_EQ(movie.audio_samples, sound ? 3 * 1920 : 0);
+    }
 }
