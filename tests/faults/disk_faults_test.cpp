@@ -4,7 +4,6 @@
 // works, and neither a descriptor nor memory is left behind.
 #include "common/fd_count.h"
 #include "requests/request_fixture.h"
-#include "leak_check.h"
 
 #include <csignal>
 #include <filesystem>
@@ -17,7 +16,26 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace {
+
+// Asked of LeakSanitizer in the child: it ends with _exit, so the check at
+// exit never sees what the child did.
+bool leaks_now() {
+#if defined(__SANITIZE_ADDRESS__)
+    return __lsan_do_recoverable_leak_check() != 0;
+#else
+    return false;
+#endif
+}
+
+// What each bit of the child's exit code says went wrong.
+const char* const CHILD_FAILURES[] = {"the failed output reported success", "no message named the cause",
+                                      "the next output failed",             "a descriptor was left open",
+                                      "memory was left behind",             "faststart could not be switched on"};
 
 constexpr uid_t NOBODY = 65534;
 
@@ -115,12 +133,7 @@ TEST_F(DiskFaults, TheRequestFailsSayingWhyAndTheNextOutputWorks) {
         ASSERT_TRUE(WIFEXITED(status)) << "the child crashed";
         const int code = WEXITSTATUS(status);
         ASSERT_NE(code, 64) << "could not set the fault up";
-        EXPECT_EQ(code & 1, 0) << "the failed output reported success";
-        EXPECT_EQ(code & 2, 0) << "no message named the cause";
-        EXPECT_EQ(code & 4, 0) << "the next output failed";
-        EXPECT_EQ(code & 8, 0) << "a descriptor was left open";
-        EXPECT_EQ(code & 16, 0) << "memory was left behind";
-        EXPECT_EQ(code & 32, 0) << "faststart could not be switched on";
+        for (int bit = 0; bit < 6; ++bit) EXPECT_EQ(code & (1 << bit), 0) << CHILD_FAILURES[bit];
         if (fault.causes[0].find("create file") != std::string::npos) {
             EXPECT_FALSE(std::filesystem::exists(bad));
         }
