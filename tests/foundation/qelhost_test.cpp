@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -22,14 +23,33 @@ TEST(Qelhost, InfoPrintsEveryDescriptorField) {
         EXPECT_NE(run.out.find(expected), std::string::npos) << expected << " missing in\n" << run.out;
 }
 
+// The module's controls by identifier, in the order it creates them, with
+// one channel toggle per channel the host offers.
 TEST(Qelhost, PanelAsJsonListsTheControls) {
-    const CommandResult run = qelhost("panel --json");
-    ASSERT_EQ(run.status, 0) << run.out;
-    const nlohmann::json panel = nlohmann::json::parse(run.out);
-    ASSERT_TRUE(panel["controls"].is_array());
-    for (const auto& control : panel["controls"]) {
-        EXPECT_TRUE(control.contains("kind"));
-        EXPECT_TRUE(control.contains("enabled"));
+    for (const int channels : {16, 4}) {
+        SCOPED_TRACE(channels);
+        const CommandResult run = qelhost("panel --json --channels " + std::to_string(channels));
+        ASSERT_EQ(run.status, 0) << run.out;
+        const nlohmann::json panel = nlohmann::json::parse(run.out);
+        std::vector<std::string> identifiers;
+        int toggles = 0;
+        for (const auto& control : panel.at("controls")) {
+            const std::string id = control.at("identifier");
+            EXPECT_TRUE(control.at("enabled").is_boolean()) << id;
+            if (id.rfind("ffaudioChan", 0) == 0) {
+                EXPECT_EQ(id, "ffaudioChan" + std::to_string(++toggles));
+                EXPECT_EQ(control.at("kind"), "toggle");
+            } else if (!id.empty()) {
+                identifiers.push_back(id);
+                EXPECT_NE(control.at("kind"), "label") << id;
+            }
+        }
+        EXPECT_EQ(toggles, channels);
+        EXPECT_EQ(identifiers,
+                  (std::vector<std::string>{"klavformat", "klavvideocodec", "klavvidprofile", "klavpixelfmt",
+                                            "klavquality", "klavfaststart", "klavkeyframes", "klavbitratemode",
+                                            "klavvidbitrate", "klavaudiocodec", "klavaudprofile", "klavstereo",
+                                            "klav16bit", "klavaudbitrate"}));
     }
 }
 
