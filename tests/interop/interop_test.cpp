@@ -4,13 +4,18 @@
 // group to finish writes the whole table to build/interop-table.md.
 #include "cells.h"
 
+#include "catalogue/catalogue.h"
 #include "host/harness/module.h"
 
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
 #include <cstdio>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -23,22 +28,53 @@ namespace {
 const std::string OUTPUT_DIR = std::string(QEL_BUILD_DIR) + "/interop";
 const std::string TABLE_PATH = std::string(QEL_BUILD_DIR) + "/interop-table.md";
 
-const char* result_word(Result result) {
-    switch (result) {
-    case Result::Ok: return "ok";
-    case Result::Skipped: return "skipped";
-    case Result::Failed: return "FAILED";
+// A group is one container's video encoders (each with the default audio
+// encoder) or its audio encoders (each with the default video encoder; the
+// pair of both defaults is in the video group). Groups run in parallel.
+struct Group {
+    std::string container;
+    int containerIndex = 0;
+    bool audioPart = false;
+    std::string name() const { return container + (audioPart ? "_audio" : "_video"); }
+};
+void PrintTo(const Group& group, std::ostream* out) { *out << group.name(); }
+
+// The panel's reset choice: the first encoder of the container's default codec.
+int default_index(const EncoderList& list) {
+    for (size_t i = 0; i < list.size(); ++i)
+        if (list[i].is_default) return int(i);
+    return -1;
+}
+
+// The encoder lists as the panel shows them for the container, "-- NO VIDEO --"
+// (or "-- NO AUDIO --") first.
+std::vector<Cell> cells(const Group& group) {
+    EncoderList video, audio;
+    if (const AVOutputFormat* muxer = find_muxer(group.container.c_str())) {
+        list_container_encoders(*muxer, video, true);
+        list_container_encoders(*muxer, audio, false);
     }
-    return "?";
+    const int defaultVideo = default_index(video), defaultAudio = default_index(audio);
+    std::vector<Cell> result;
+    if (defaultVideo < 0 || defaultAudio < 0) return result;
+    const EncoderList& varied = group.audioPart ? audio : video;
+    for (int i = 1; i < int(varied.size()); ++i) {
+        if (group.audioPart && i == defaultAudio) continue;
+        const int v = group.audioPart ? defaultVideo : i, a = group.audioPart ? i : defaultAudio;
+        result.push_back({group.container, group.containerIndex, video[size_t(v)].name, v, audio[size_t(a)].name, a});
+    }
+    return result;
 }
 
-std::string escape(std::string text) {
-    for (char& c : text)
-        if (c == '|' || c == '\n') c = c == '|' ? '/' : ' ';
-    return text;
+std::vector<Group> groups() {
+    ContainerList containers;
+    list_containers(containers);
+    std::vector<Group> result;
+    for (size_t i = 0; i < containers.size(); ++i)
+        for (bool audioPart : {false, true})
+            if (Group group{containers[i].name, int(i), audioPart}; !cells(group).empty()) result.push_back(group);
+    return result;
 }
-
-void make_dirs(const std::string& path) { std::filesystem::create_directories(path); }
 
 std::string part_path(const Group& group) { return OUTPUT_DIR + "/parts/" + group.name() + ".md"; }
 
@@ -46,19 +82,13 @@ std::string part_path(const Group& group) { return OUTPUT_DIR + "/parts/" + grou
 void write_table() {
     std::ostringstream table;
     table << "# Interoperability table\n\n"
-          << "Ten 64x64 frames at 25 fps with 48 kHz stereo sound, rendered through the plug-in by the stand-in "
-             "host (a restored project: container, encoders, their default profile and first pixel format), read "
-             "back whole by FFmpeg's demuxers and decoders with every error-level message caught. Each video "
-             "encoder of a container is paired with the container's default audio encoder, and each audio "
-             "encoder with the container's default video encoder (the full cross product is too big for CI).\n\n"
-             "- **ok**: every picture and sample came back without an error message. \"audio +N\" counts decoded "
-             "samples beyond those sent, at most the encoder's priming plus one frame of padding where the "
-             "container records neither. \"at ...\": the encoder or container refused the first attempt and "
-             "takes this picture size or sound instead. \"as in FFmpeg's own file\": a shortfall that FFmpeg's "
-             "command line shows alike for the same job.\n"
-             "- **skipped**: a hardware encoder without its device, or a job FFmpeg itself cannot do: its command "
-             "line, given the same encoders, formats, sizes and rates, fails too or writes a file FFmpeg cannot "
-             "read back whole (its words are quoted).\n"
+          << "Ten 64x64 frames at 25 fps with 48 kHz stereo sound through the plug-in, read back whole by FFmpeg. "
+             "Each video encoder goes with the container's default audio encoder and each audio encoder with its "
+             "default video encoder.\n\n"
+             "- **ok**: every picture and sample came back without an error message (\"audio +N\": samples beyond "
+             "those sent, at most the encoder's priming and padding; \"at ...\": the size or sound the job needs).\n"
+             "- **skipped**: a hardware encoder without its device, or a job FFmpeg's own command line cannot do "
+             "either (its words are quoted).\n"
              "- **FAILED**: a fault of the module: FFmpeg's command line does the same job right.\n\n"
           << "| container | video encoder | audio encoder | result |\n|---|---|---|---|\n";
     int reported = 0, total = 0;
@@ -72,15 +102,14 @@ void write_table() {
         table << rows.str();
     }
     table << "\n" << reported << " of " << total << " groups reported.\n";
-    const std::string temporary = TABLE_PATH + ".tmp";
-    std::ofstream(temporary) << table.str();
-    std::rename(temporary.c_str(), TABLE_PATH.c_str());
+    std::ofstream(TABLE_PATH + ".tmp") << table.str();
+    std::rename((TABLE_PATH + ".tmp").c_str(), TABLE_PATH.c_str());
 }
 
 // Groups run in parallel processes: writing a part and the table happen
 // under one lock, so the last group's table holds every part.
 void publish(const Group& group, const std::string& rows) {
-    make_dirs(OUTPUT_DIR + "/parts");
+    std::filesystem::create_directories(OUTPUT_DIR + "/parts");
     const int lock = ::open((OUTPUT_DIR + "/table.lock").c_str(), O_CREAT | O_RDWR, 0644);
     if (lock >= 0) ::flock(lock, LOCK_EX);
     std::ofstream(part_path(group)) << rows;
@@ -93,16 +122,18 @@ class Interop : public testing::TestWithParam<Group> {};
 TEST_P(Interop, EveryEncoderPairWritesAFileFFmpegReadsBackWhole) {
     const Group& group = GetParam();
     const std::string directory = OUTPUT_DIR + "/files/" + group.name();
-    make_dirs(directory);
+    std::filesystem::create_directories(directory);
     const auto module = qelhost::Module::load(QEL_MODULE_PATH);
 
     std::ostringstream rows;
     for (const Cell& cell : cells(group)) {
         const Outcome outcome = run_cell(module, cell, directory);
-        const std::string result =
-            result_word(outcome.result) + (outcome.text.empty() ? "" : ": " + escape(outcome.text));
-        const std::string row =
-            "| " + cell.container + " | " + cell.video + " | " + cell.audio + " | " + result + " |\n";
+        std::string text = outcome.text;
+        for (char& c : text)
+            if (c == '|' || c == '\n') c = c == '|' ? '/' : ' ';
+        const char* word = outcome.result == Result::Ok ? "ok" : outcome.result == Result::Skipped ? "skipped" : "FAILED";
+        const std::string row = "| " + cell.container + " | " + cell.video + " | " + cell.audio + " | " + word +
+                                (text.empty() ? "" : ": " + text) + " |\n";
         std::cout << row << std::flush;
         rows << row;
         EXPECT_NE(outcome.result, Result::Failed) << cell.container << " " << cell.video << " + " << cell.audio

@@ -5,6 +5,7 @@
 #include "cells.h"
 
 #include "common/media_probe.h"
+#include "common/run.h"
 
 #include "catalogue/profiles.h"
 #include "base/compat.h"
@@ -23,14 +24,9 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <fstream>
 #include <optional>
-#include <spawn.h>
 #include <sstream>
-#include <sys/wait.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -40,8 +36,6 @@ extern "C" {
 // (x265 has no frame pointers, so its own library is all the stack shows.)
 extern "C" const char* __lsan_default_suppressions() { return "leak:libx265.so\n"; }
 #endif
-
-extern char** environ;
 
 namespace interop {
 namespace {
@@ -137,23 +131,19 @@ bool ffmpeg_leaks(const Cell& cell, bool hardware) {
     return hardware || (cell.container == "wtv" && cell.video == "rawvideo");
 }
 
-class LeaksIgnored {
-public:
-    explicit LeaksIgnored(bool on) : m_on(on) {
+struct LeaksIgnored {
+    explicit LeaksIgnored(bool on) : on(on) {
 #if defined(__SANITIZE_ADDRESS__)
-        if (m_on) __lsan_disable();
+        if (on) __lsan_disable();
 #endif
     }
     ~LeaksIgnored() {
 #if defined(__SANITIZE_ADDRESS__)
-        if (m_on) __lsan_enable();
+        if (on) __lsan_enable();
 #endif
     }
     LeaksIgnored(const LeaksIgnored&) = delete;
-    LeaksIgnored& operator=(const LeaksIgnored&) = delete;
-
-private:
-    [[maybe_unused]] bool m_on;
+    [[maybe_unused]] const bool on;
 };
 
 // The panel's reset choice of profile: the last one marked default.
@@ -312,50 +302,28 @@ Attempt render_with_ffmpeg(const Cell& cell, const Setup& setup, const std::stri
     char duration[32];
     std::snprintf(duration, sizeof duration, "%g", FRAMES / 25.0);
 
-    std::vector<std::string> args = {
-        "timeout", "-k", "5", "120", "ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
-        "-f", "lavfi", "-i",
-        "testsrc2=size=" + std::to_string(picture.width) + "x" + std::to_string(picture.height) + ":rate=25",
-        "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=" + std::to_string(setup.audio.rate),
-        "-t", duration, "-c:v", cell.video, "-g", "24", "-c:a", cell.audio,
-        "-ar", std::to_string(encoder_rate(audio, setup.audio.rate)),
-        "-ac", std::to_string(encoder_channels(audio, setup.audio.channels)),
-        // Experimental encoders as the module allows them; the muxer keeps its default.
-        "-strict:v", "experimental", "-strict:a", "experimental"};
+    // Experimental encoders as the module allows them; the muxer keeps its default.
+    std::string command = "timeout -k 5 120 ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=" +
+                          std::to_string(picture.width) + "x" + std::to_string(picture.height) +
+                          ":rate=25 -f lavfi -i sine=frequency=440:sample_rate=" + std::to_string(setup.audio.rate) +
+                          " -t " + duration + " -c:v " + cell.video + " -g 24 -c:a " + cell.audio +
+                          " -ar " + std::to_string(encoder_rate(audio, setup.audio.rate)) +
+                          " -ac " + std::to_string(encoder_channels(audio, setup.audio.channels)) +
+                          " -strict:v experimental -strict:a experimental";
     const std::string pixelFormat = pixel_format_name(cell.video, picture.pixelFormat);
-    if (!pixelFormat.empty()) args.insert(args.end(), {"-pix_fmt", pixelFormat});
+    if (!pixelFormat.empty()) command += " -pix_fmt " + pixelFormat;
     const std::string sampleFormat = sample_format_name(cell.audio);
-    if (!sampleFormat.empty()) args.insert(args.end(), {"-sample_fmt", sampleFormat});
-    if (picture.kilobytesPerSecond)
-        args.insert(args.end(), {"-b:v", std::to_string(picture.kilobytesPerSecond * 8) + "k"});
-    if (!setup.audio.maximumBitRate) args.insert(args.end(), {"-b:a", "192k"});
-    args.insert(args.end(), {"-f", cell.container, attempt.path});
+    if (!sampleFormat.empty()) command += " -sample_fmt " + sampleFormat;
+    if (picture.kilobytesPerSecond) command += " -b:v " + std::to_string(picture.kilobytesPerSecond * 8) + "k";
+    if (!setup.audio.maximumBitRate) command += " -b:a 192k";
+    const CommandResult run = run_command(command + " -f " + cell.container + " '" + attempt.path + "' </dev/null");
 
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    const std::string errors = attempt.path + ".log";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t child = 0;
-    int status = -1;
-    const bool started = posix_spawnp(&child, "timeout", &actions, nullptr, argv.data(), environ) == 0;
-    if (started) waitpid(child, &status, 0);
-    posix_spawn_file_actions_destroy(&actions);
-    if (!started) {
-        attempt.failure = "could not start ffmpeg";
-        return attempt;
-    }
-
-    std::ifstream log(errors);
+    std::istringstream log(run.out);
     std::vector<std::string> lines;
     for (std::string line; std::getline(log, line);)
         if (line.rfind("Svt[info]", 0) != 0) lines.push_back(line);
-    std::remove(errors.c_str());
-    attempt.written = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 124) lines.insert(lines.begin(), "did not finish within 120 s");
+    attempt.written = run.status == 0;
+    if (run.status == 124) lines.insert(lines.begin(), "did not finish within 120 s");
     if (!attempt.written) attempt.failure = unique_lines(lines);
     if (!attempt.written && attempt.failure.empty()) attempt.failure = "failed without a message";
     return attempt;
