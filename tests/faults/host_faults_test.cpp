@@ -89,9 +89,9 @@ class MissingSuites : public RequestTest, public ::testing::WithParamInterface<M
 
 // The module asks for the suites in order and stops at the first one the
 // host lacks: it does without that one and every one after it. Without Ctrl
-// every control reads 0 (the first container, AMV, which refuses the output);
-// without Image (missing or never asked for) no frame has pixels; without Log
-// it stays silent. The instance lives and ends as any other.
+// every control reads 0, which chooses neither encoder: there is nothing to
+// write; without Image (missing or never asked for) no frame has pixels;
+// without Log it stays silent. The instance lives and ends as any other.
 TEST_P(MissingSuites, EverySuiteFromTheMissingOneOnIsDoneWithout) {
     const MissingSuite& c = GetParam();
     // A copy of the module of its own, so that no earlier host's suites
