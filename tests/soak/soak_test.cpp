@@ -15,12 +15,6 @@ constexpr int INSTANCES = 5;
 constexpr int OUTPUTS = 200;
 constexpr int FRAMES_PER_OUTPUT = 3;
 
-struct Instance {
-    std::unique_ptr<qelhost::StandinHost> host;
-    const char* extension;
-    int next_frame = 0;
-};
-
 }  // namespace
 
 class Soak : public RequestTest {};
@@ -30,30 +24,29 @@ TEST_F(Soak, FiveInstancesTwoHundredOutputs) {
     {
         const std::pair<const char*, const char*> containers[INSTANCES] = {
             {items::MP4, "mp4"}, {items::MOV, "mov"}, {items::MATROSKA, "mkv"}, {items::MP4, "mp4"}, {items::MOV, "mov"}};
-        std::vector<Instance> instances;
+        std::vector<std::unique_ptr<qelhost::StandinHost>> hosts;
         for (const auto& [container, extension] : containers) {
-            Instance instance{open_panel({{"klavformat", container}}), extension};
-            qelhost::StandinHost& host = *instance.host;
+            hosts.push_back(open_panel({{"klavformat", container}}));
+            qelhost::StandinHost& host = *hosts.back();
             host.node().audio = qelhost::AudioClip::tone();
             EXPECT_TRUE(host.change("ffaudioChan1", 1));
             EXPECT_TRUE(host.change("ffaudioChan2", 1));
             if (std::string(extension) != "mkv") {
                 EXPECT_TRUE(host.change("klavfaststart", 1));
             }
-            instances.push_back(std::move(instance));
         }
 
         std::vector<std::string> files;
         for (int output = 0; output < OUTPUTS; ++output) {
-            Instance& instance = instances[size_t(output % INSTANCES)];
-            files.push_back(path("out" + std::to_string(output) + "." + instance.extension));
+            const size_t instance = size_t(output % INSTANCES);
+            files.push_back(path("out" + std::to_string(output) + "." + containers[instance].second));
             // The first request of a new path finalises the instance's previous output.
-            ASSERT_TRUE(send_frames(*instance.host, files.back(), FRAMES_PER_OUTPUT, instance.next_frame));
-            instance.next_frame += FRAMES_PER_OUTPUT;
+            const int firstFrame = output / INSTANCES * FRAMES_PER_OUTPUT;
+            ASSERT_TRUE(send_frames(*hosts[instance], files.back(), FRAMES_PER_OUTPUT, firstFrame));
         }
-        for (Instance& instance : instances) {
-            ASSERT_TRUE(finish(*instance.host));
-            EXPECT_TRUE(instance.host->faults().empty());
+        for (const auto& host : hosts) {
+            ASSERT_TRUE(finish(*host));
+            EXPECT_TRUE(host->faults().empty());
         }
 
         for (const std::string& file : files) {
