@@ -1,7 +1,8 @@
-// Building small QuickTime files byte by byte, reading them back, and a
-// writer whose messages a test can look at.
+// Building small QuickTime files byte by byte, reading them back, and the
+// one way these tests call the faststart conversion.
 #pragma once
 
+#include "common/writer_kit.h"
 #include "common/writer_log.h"
 #include "writer/FFWriter.h"
 
@@ -13,7 +14,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <sys/stat.h>
 #include <utility>
 #include <vector>
 
@@ -123,9 +123,10 @@ inline std::vector<std::string> types_of(const std::vector<TopAtom>& atoms) {
     return types;
 }
 
-// Every chunk offset of every track, walking moov's tree the proper way.
-inline std::vector<uint64_t> chunk_offsets(const Bytes& file) {
-    std::vector<uint64_t> offsets;
+// Visits every chunk-offset entry of every track, walking moov's tree the
+// proper way: `visit(position, is64)`.
+template <typename Visit>
+void for_each_chunk_offset(const Bytes& file, Visit&& visit) {
     const auto walk = [&](auto&& self, uint64_t begin, uint64_t end) -> void {
         for (uint64_t at = begin; at + 8 <= end;) {
             const uint64_t size = get_be32(file, at);
@@ -135,19 +136,33 @@ inline std::vector<uint64_t> chunk_offsets(const Bytes& file) {
             if (type == "stco" || type == "co64") {
                 const uint32_t count = get_be32(file, at + 12);
                 for (uint32_t n = 0; n < count; ++n)
-                    offsets.push_back(type == "stco" ? get_be32(file, at + 16 + 4 * n) : get_be64(file, at + 16 + 8 * n));
+                    visit(type == "stco" ? at + 16 + 4 * n : at + 16 + 8 * n, type == "co64");
             }
             at += size;
         }
     };
     for (const auto& a : top_level(file))
         if (a.type == "moov") walk(walk, a.offset + 8, a.offset + a.size);
+}
+
+inline std::vector<uint64_t> chunk_offsets(const Bytes& file) {
+    std::vector<uint64_t> offsets;
+    for_each_chunk_offset(file, [&](uint64_t at, bool is64) {
+        offsets.push_back(is64 ? get_be64(file, at) : get_be32(file, at));
+    });
     return offsets;
 }
 
-inline bool exists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
+// The file with every chunk offset grown by `delta`: what a moved moov must hold.
+inline Bytes shifted(const Bytes& file, uint64_t delta) {
+    Bytes out = file;
+    for_each_chunk_offset(file, [&](uint64_t at, bool is64) {
+        Bytes value;
+        if (is64) put_be64(value, get_be64(file, at) + delta);
+        else put_be32(value, uint32_t(get_be32(file, at) + delta));
+        std::copy(value.begin(), value.end(), out.begin() + long(at));
+    });
+    return out;
 }
 
 inline void write_file(const std::string& path, const Bytes& bytes) {
@@ -159,13 +174,14 @@ inline Bytes read_file(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A writer whose messages are kept for the test; one per test at a time.
-struct RecordingWriter : FFWriter {
-    RecordingWriter() {
-        clear_messages();
-        m_logCallback = keep_message;
-    }
-};
+// Every conversion of these tests goes through here, its messages kept
+// (cleared first).
+inline bool convert_movie(const std::string& in, const std::string& out) {
+    clear_messages();
+    FFWriter writer;
+    writer.m_logCallback = keep_message;
+    return writer.fastStartConvert(in.c_str(), out.c_str());
+}
 
 // A fresh folder per test, removed with everything in it.
 class TempDir {

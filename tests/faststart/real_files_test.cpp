@@ -3,7 +3,6 @@
 #include "movie_files.h"
 
 #include "common/run.h"
-#include "common/writer_kit.h"
 
 #include "writer/FFWriter.h"
 
@@ -74,8 +73,7 @@ protected:
 };
 
 TEST_P(RealMovie, DecodesIdenticallyAndPlaysFromItsHead) {
-    RecordingWriter writer;
-    ASSERT_TRUE(writer.fastStartConvert(in.c_str(), out.c_str()));
+    ASSERT_TRUE(convert_movie(in, out));
     EXPECT_EQ(count_logged("QelFFmpegWriter: faststart conversion: patching stco atom..."), 3) << "one per track";
 
     EXPECT_EQ(types_of(top_level(read_file(out))).at(1), "moov");
@@ -115,7 +113,7 @@ TEST(QelhostFaststart, ExitsZeroOnlyWhenTheConversionSucceeded) {
     EXPECT_NE(again.out.find("QelFFmpegWriter: last atom in file was not a moov atom. File <" + out + ">"),
               std::string::npos)
         << again.out;
-    EXPECT_FALSE(exists(dir / "again.mov"));
+    EXPECT_FALSE(file_exists(dir / "again.mov"));
 
     EXPECT_NE(run_command(qelhost + shell_quoted(in)).status, 0) << "both names are needed";
 }
