@@ -30,35 +30,90 @@ protected:
     FFWriter writer;
 };
 
-TEST_F(Open, PictureSizeLimits) {
-    const std::string dir = scratch_dir("sizes");
-    struct Case {
-        int width, height;
-        const char* message;
-    };
-    const Case refused[] = {{8193, 8192, "QelFFmpegWriter: invalid image dimensions"},
-                            {8192, 8194, "QelFFmpegWriter: invalid image dimensions"},
-                            {0, 48, "QelFFmpegWriter: invalid image dimensions"},
-                            {64, 0, "QelFFmpegWriter: invalid image dimensions"},
-                            {-2, 48, "QelFFmpegWriter: invalid image dimensions"},
-                            {1921, 1080, "QelFFmpegWriter: width and height must be multiples of 2"},
-                            {1920, 1081, "QelFFmpegWriter: width and height must be multiples of 2"}};
-    for (const Case& c : refused) {
-        clear_messages();
-        WriterSettings settings = video_settings("nut", "rawvideo", c.width, c.height, 3);
-        const std::string path = dir + "/refused.nut";
-        EXPECT_FALSE(writer.open(path.c_str(), &settings)) << c.width << "x" << c.height;
-        EXPECT_TRUE(logged(c.message, LOG_ERROR)) << c.width << "x" << c.height;
-        EXPECT_FALSE(writer.isOpen());
-        EXPECT_FALSE(file_exists(path));
-    }
+struct Refusal {
+    const char* name;
+    const char* container;
+    const char* codec;  // nullptr: no encoder named at all
+    int width, height;
+    int outPixelFormat;
+    const char* profile;
+    double frameRate;
+    bool fastStart;
+    const char* message;  // the last message, at error level, starts with it
+    bool fileMade;        // the muxer's refusal comes after the file was made
+    size_t messages = 1;  // in all
+};
+void PrintTo(const Refusal& c, std::ostream* out) { *out << c.name; }
 
+const char* const DIMENSIONS = "QelFFmpegWriter: invalid image dimensions";
+const char* const EVEN = "QelFFmpegWriter: width and height must be multiples of 2";
+const char* const NOT_OPENED = "QelFFmpegWriter: Error occurred when opening output file: ";
+const Refusal REFUSALS[] = {
+    {"wider_than_8192", "nut", "rawvideo", 8193, 8192, -1, nullptr, 25, false, DIMENSIONS, false},
+    {"taller_than_8192", "nut", "rawvideo", 8192, 8194, -1, nullptr, 25, false, DIMENSIONS, false},
+    {"no_width", "nut", "rawvideo", 0, 48, -1, nullptr, 25, false, DIMENSIONS, false},
+    {"no_height", "nut", "rawvideo", 64, 0, -1, nullptr, 25, false, DIMENSIONS, false},
+    {"negative_width", "nut", "rawvideo", -2, 48, -1, nullptr, 25, false, DIMENSIONS, false},
+    {"odd_width", "nut", "rawvideo", 1921, 1080, -1, nullptr, 25, false, EVEN, false},
+    {"odd_height", "nut", "rawvideo", 1920, 1081, -1, nullptr, 25, false, EVEN, false},
+    // No encoder names: no picture checks, and no stream for the muxer. An
+    // encoder this FFmpeg lacks drops the video without a word of its own.
+    {"no_encoder", "mov", nullptr, 0, 0, -1, nullptr, 25, false, NOT_OPENED, true},
+    {"unknown_encoder", "mov", "no-such-encoder", 64, 48, -1, nullptr, 25, false, NOT_OPENED, true},
+    {"pixels_the_encoder_refuses", "mov", "libx264", 64, 48, AV_PIX_FMT_RGBA64LE, nullptr, 25, false,
+     "QelFFmpegWriter: failed to open encoder: ", false},
+    // A stored project may pair a profile with pixels it does not describe.
+    {"prores_4444_on_422", "mov", "prores_ks", 64, 48, AV_PIX_FMT_YUV422P10LE, "4444", 25, false,
+     "QelFFmpegWriter: the prores_ks profile 4444 needs a 4:4:4 pixel format, not yuv422p10le", false},
+    {"prores_hq_on_444", "mov", "prores_aw", 64, 48, AV_PIX_FMT_YUV444P10LE, "HQ", 25, false,
+     "QelFFmpegWriter: the prores_aw profile HQ needs a 4:2:2 pixel format, not yuv444p10le", false},
+    {"dnxhr_444_on_422", "mov", "dnxhd", 64, 48, AV_PIX_FMT_YUV422P10LE, "DNXHR 444", 25, false,
+     "QelFFmpegWriter: the dnxhd profile DNXHR 444 needs a 4:4:4 pixel format, not yuv422p10le", false},
+    {"mxf_rate", "mxf", "mpeg2video", 64, 48, -1, nullptr, 12.5, false, "QelFFmpegWriter: MXF takes MPEG-2, DNxHD/DNxHR",
+     true, 2},
+};
+
+class OpenRefused : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(OpenRefused, ReportsOnceAndLeavesNothingOpen) {
+    const Refusal& c = GetParam();
+    const std::string dir = scratch_dir(std::string("refused_") + c.name);
+    const int before = open_descriptors();
+    FFWriter writer;
+    writer.m_logCallback = keep_message;
     clear_messages();
+    WriterSettings settings = video_settings(c.container, c.codec, c.width, c.height, 3);
+    settings.outPixelFormat = c.outPixelFormat;
+    settings.videoProfile = c.profile;
+    settings.frameRate = c.frameRate;
+    settings.fastStart = c.fastStart;
+    EXPECT_FALSE(writer.open((dir + "/out." + c.container).c_str(), &settings));
+    ASSERT_EQ(kept_messages().size(), c.messages) << last_message();
+    EXPECT_EQ(kept_messages().back().level, LOG_ERROR);
+    EXPECT_EQ(last_message().rfind(c.message, 0), 0u) << last_message();
+    EXPECT_FALSE(writer.isOpen());
+    EXPECT_EQ(writer.videoCodecContext(), nullptr);
+    EXPECT_EQ(writer.formatContext(), nullptr);
+    EXPECT_EQ(std::filesystem::is_empty(dir), !c.fileMade);
+    EXPECT_EQ(open_descriptors(), before);
+
+    // The writer is as good as new afterwards.
+    WriterSettings good = video_settings("mov", "libx264", 64, 48, 4);
+    ASSERT_TRUE(writer.open((dir + "/after.mov").c_str(), &good));
+    ASSERT_TRUE(::write_frames(writer, 2));
+    writer.close();
+    EXPECT_EQ(decode_file(dir + "/after.mov").frames.size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Writer, OpenRefused, ::testing::ValuesIn(REFUSALS),
+                         [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+TEST_F(Open, LargestPictureIsTakenWithoutAWord) {
     WriterSettings settings = video_settings("nut", "rawvideo", 8192, 8192, 3);
     settings.outPixelFormat = AV_PIX_FMT_GRAY8;
-    const std::string path = dir + "/largest.nut";
+    const std::string path = scratch_dir("largest") + "/largest.nut";
     ASSERT_TRUE(writer.open(path.c_str(), &settings));
-    EXPECT_EQ(count_logged("QelFFmpegWriter: "), 0);
+    EXPECT_TRUE(kept_messages().empty()) << last_message();
     EXPECT_TRUE(writer.close());
     EXPECT_TRUE(file_exists(path));
 }
@@ -72,103 +127,29 @@ TEST_F(Open, FrameRateBelowOneTenthBecomes24) {
     EXPECT_EQ(av_q2d(writer.videoCodecContext()->time_base), 1.0 / 24.0);
     write_frames(3);
     writer.close();
-    const probe::File file = decode_file(dir + "/slow.mov");
-    EXPECT_EQ(file.frames.size(), 3u);
+    EXPECT_EQ(decode_file(dir + "/slow.mov").frames.size(), 3u);
 
     clear_messages();
     settings.frameRate = 0.1;
     ASSERT_TRUE(writer.open((dir + "/tenth.mov").c_str(), &settings));
     EXPECT_EQ(count_logged("framerate"), 0);
-    EXPECT_EQ(writer.videoCodecContext()->time_base.num * 100, writer.videoCodecContext()->time_base.den * 1000);
+    EXPECT_EQ(av_q2d(writer.videoCodecContext()->time_base), 10.0);
     writer.close();
-}
-
-TEST_F(Open, NoStreamsIsRefusedByTheMuxerAndLeavesNoDescriptor) {
-    const std::string dir = scratch_dir("nostreams");
-    const int before = open_descriptors();
-
-    // No encoder names at all: no picture checks, and no stream to write.
-    WriterSettings empty;
-    empty.containerName = "mov";
-    EXPECT_FALSE(writer.open((dir + "/empty.mov").c_str(), &empty));
-    EXPECT_EQ(count_logged("QelFFmpegWriter: Error occurred when opening output file: "), 1);
-    EXPECT_EQ(count_logged("image dimensions"), 0);
-    EXPECT_FALSE(writer.isOpen());
-    EXPECT_EQ(open_descriptors(), before);
-
-    // An encoder this FFmpeg does not have drops the video without a word.
-    clear_messages();
-    WriterSettings unknown = video_settings("mov", "no-such-encoder", 64, 48, 4);
-    EXPECT_FALSE(writer.open((dir + "/unknown.mov").c_str(), &unknown));
-    EXPECT_FALSE(writer.hasVideo());
-    ASSERT_EQ(kept_messages().size(), 1u);
-    EXPECT_EQ(count_logged("Error occurred when opening output file"), 1);
-    EXPECT_EQ(open_descriptors(), before);
-
-    // The writer is as good as new afterwards.
-    WriterSettings settings = video_settings("mov", "libx264", 64, 48, 4);
-    ASSERT_TRUE(writer.open((dir + "/after.mov").c_str(), &settings));
-    write_frames(2);
-    writer.close();
-    EXPECT_EQ(decode_file(dir + "/after.mov").frames.size(), 2u);
-    EXPECT_EQ(open_descriptors(), before);
 }
 
 TEST_F(Open, AudioOnlySettingsSkipThePictureChecks) {
-    const std::string dir = scratch_dir("audioonly");
     WriterSettings settings;
     settings.containerName = "mov";
     settings.audioCodecName = "pcm_s16le";
     settings.channels = 2;
     settings.inSampleRate = 48000;
     settings.inSampleFormat = settings.outSampleFormat = AV_SAMPLE_FMT_S16;
-    writer.open((dir + "/sound.mov").c_str(), &settings);
-    EXPECT_EQ(count_logged("image dimensions"), 0);
-    EXPECT_EQ(count_logged("multiples of 2"), 0);
+    ASSERT_TRUE(writer.open((scratch_dir("audioonly") + "/sound.mov").c_str(), &settings));
+    EXPECT_TRUE(messages_at_least(LOG_WARNING).empty());
     EXPECT_FALSE(writer.hasVideo());
     const std::vector<uint16_t> picture = host_picture(64, 48, 4, 0);
     EXPECT_FALSE(writer.writeVideoFrame(picture.data(), nullptr, 0, true, nullptr));
     EXPECT_TRUE(writer.close());
-}
-
-TEST_F(Open, RefusedEncoderSettingsAreReportedAndReleased) {
-    struct Case {
-        const char* container;
-        const char* codec;
-        int outPixelFormat;
-        const char* profile;
-        double frameRate;
-        const char* message;
-    };
-    const Case refused[] = {
-        {"mov", "libx264", AV_PIX_FMT_RGBA64LE, nullptr, 25, "QelFFmpegWriter: failed to open encoder: "},
-        // A stored project may pair a profile with pixels it does not describe.
-        {"mov", "prores_ks", AV_PIX_FMT_YUV422P10LE, "4444", 25,
-         "QelFFmpegWriter: the prores_ks profile 4444 needs a 4:4:4 pixel format, not yuv422p10le"},
-        {"mov", "prores_aw", AV_PIX_FMT_YUV444P10LE, "HQ", 25,
-         "QelFFmpegWriter: the prores_aw profile HQ needs a 4:2:2 pixel format, not yuv444p10le"},
-        {"mov", "dnxhd", AV_PIX_FMT_YUV422P10LE, "DNXHR 444", 25,
-         "QelFFmpegWriter: the dnxhd profile DNXHR 444 needs a 4:4:4 pixel format, not yuv422p10le"},
-        {"mxf", "mpeg2video", AV_PIX_FMT_NONE, nullptr, 12.5, "QelFFmpegWriter: MXF takes MPEG-2, DNxHD/DNxHR"},
-    };
-    const std::string dir = scratch_dir("badencoder");
-    for (const Case& c : refused) {
-        SCOPED_TRACE(std::string(c.codec) + " " + (c.profile ? c.profile : ""));
-        clear_messages();
-        WriterSettings settings = video_settings(c.container, c.codec, 64, 48, 4);
-        settings.outPixelFormat = c.outPixelFormat;
-        settings.videoProfile = c.profile;
-        settings.frameRate = c.frameRate;
-        const std::string path = dir + "/bad." + c.container;
-        EXPECT_FALSE(writer.open(path.c_str(), &settings));
-        EXPECT_EQ(count_logged(c.message), 1) << c.message;
-        EXPECT_EQ(writer.videoCodecContext(), nullptr);
-        EXPECT_EQ(writer.formatContext(), nullptr);
-        // Only the muxer's refusal comes after the file was made.
-        if (std::strcmp(c.container, "mxf") != 0) {
-            EXPECT_FALSE(file_exists(path));
-        }
-    }
 }
 
 TEST_F(Open, MetadataFollowsTheHostSwitch) {
@@ -177,25 +158,20 @@ TEST_F(Open, MetadataFollowsTheHostSwitch) {
     WriterSettings settings = video_settings("matroska", "libx264", 64, 48, 4);
     settings.metadataPairs = pairs;
     settings.metadataCount = 3;
-
-    ASSERT_TRUE(writer.open((dir + "/tagged.mkv").c_str(), &settings));
-    write_frames(2);
-    writer.close();
-    probe::File file = decode_file(dir + "/tagged.mkv");
-    EXPECT_EQ(file.container_tag("title"), "Take 3");
-    EXPECT_EQ(file.container_tag("project"), "Beta");
-    EXPECT_EQ(file.video_tag("encoder"), WRITER_ENCODER_TAG);
-    EXPECT_EQ(file.video_tag("timecode"), "01:00:00:00");
-
-    settings.noMetadata = true;
-    ASSERT_TRUE(writer.open((dir + "/plain.mkv").c_str(), &settings));
-    write_frames(2);
-    writer.close();
-    file = decode_file(dir + "/plain.mkv");
-    EXPECT_EQ(file.container_tag("title"), "");
-    EXPECT_EQ(file.container_tag("project"), "");
-    EXPECT_EQ(file.video_tag("encoder"), "");
-    EXPECT_EQ(file.video_tag("timecode"), "01:00:00:00");
+    // The last of two pairs with one key wins; the switch drops the host's
+    // pairs and the encoder tag, not the timecode.
+    for (bool withMetadata : {true, false}) {
+        settings.noMetadata = !withMetadata;
+        const std::string path = dir + (withMetadata ? "/tagged.mkv" : "/plain.mkv");
+        ASSERT_TRUE(writer.open(path.c_str(), &settings));
+        write_frames(2);
+        writer.close();
+        const probe::File file = decode_file(path);
+        EXPECT_EQ(file.container_tag("title"), withMetadata ? "Take 3" : "");
+        EXPECT_EQ(file.container_tag("project"), withMetadata ? "Beta" : "");
+        EXPECT_EQ(file.video_tag("encoder"), withMetadata ? WRITER_ENCODER_TAG : "");
+        EXPECT_EQ(file.video_tag("timecode"), "01:00:00:00");
+    }
 
     // Without a timecode no tag or track is written, and the frames still are.
     settings.timecode = nullptr;
@@ -203,88 +179,77 @@ TEST_F(Open, MetadataFollowsTheHostSwitch) {
     ASSERT_TRUE(writer.open((dir + "/notimecode.mov").c_str(), &settings));
     write_frames(5, nullptr);
     writer.close();
-    file = decode_file(dir + "/notimecode.mov");
+    const probe::File file = decode_file(dir + "/notimecode.mov");
     EXPECT_TRUE(file.errors.empty()) << file.error_text();
     EXPECT_EQ(file.frames.size(), 5u);
     EXPECT_EQ(file.tag("timecode"), "");
+    EXPECT_EQ(file.streams.size(), 1u);
 }
 
 TEST(TempFileName, ExtensionOfTheFileNameOnlyAndRefusedWhenItWouldNotFit) {
-    char temp[PATH_SIZE];
-    const std::pair<const char*, const char*> cases[] = {
+    char temp[WRITER_PATH_SIZE];
+    const std::pair<std::string, std::string> cases[] = {
         {"C:\\a.b\\clip.mov", "C:\\a.b\\clip_SlowStart.mov"},
         {"C:\\a.b\\clip", "C:\\a.b\\clip_SlowStart.mov"},
         {"/renders/v1.2/clip", "/renders/v1.2/clip_SlowStart.mov"},
         {"/renders/clip.final.mp4", "/renders/clip.final_SlowStart.mov"},
         {"clip", "clip_SlowStart.mov"},
         {"/renders/v1.2\\clip", "/renders/v1.2\\clip_SlowStart.mov"},
+        // 244 characters before the dot: the temporary name takes all 259.
+        {"/" + std::string(244, 'a') + ".mov", "/" + std::string(244, 'a') + "_SlowStart.mov"},
+        {"/" + std::string(245, 'a') + ".mov", ""},  // refused
+        {"/" + std::string(250, 'a'), ""},
     };
     for (const auto& [path, expected] : cases) {
-        ASSERT_TRUE(FFWriter::makeTempFileName(path, temp)) << path;
-        EXPECT_STREQ(temp, expected);
+        EXPECT_EQ(FFWriter::makeTempFileName(path.c_str(), temp), !expected.empty()) << path;
+        EXPECT_EQ(temp, expected);
     }
-    // 245 characters before the dot: the temporary name takes all 259.
-    ASSERT_TRUE(FFWriter::makeTempFileName(("/" + std::string(244, 'a') + ".mov").c_str(), temp));
-    EXPECT_EQ(std::strlen(temp), 259u);
-    EXPECT_FALSE(FFWriter::makeTempFileName(("/" + std::string(245, 'a') + ".mov").c_str(), temp));
-    EXPECT_FALSE(FFWriter::makeTempFileName(("/" + std::string(250, 'a')).c_str(), temp));
-    EXPECT_STREQ(temp, "");
-}
-
-TEST_F(Open, TooLongTemporaryPathFailsClearly) {
-    const std::string dir = scratch_dir("longpath");
-    std::string path = dir + "/";
-    path += std::string(258 - path.size() - 4, 'c') + ".mov";
-    ASSERT_EQ(path.size(), 258u);
-    WriterSettings settings = video_settings("mov", "libx264", 64, 48, 4);
-    settings.fastStart = true;
-    EXPECT_FALSE(writer.open(path.c_str(), &settings));
-    ASSERT_EQ(kept_messages().size(), 1u);
-    EXPECT_EQ(kept_messages()[0].level, LOG_ERROR);
-    EXPECT_EQ(kept_messages()[0].text.rfind("QelFFmpegWriter: ", 0), 0u);
-    EXPECT_TRUE(std::filesystem::is_empty(dir));
-
-    // Without faststart the same path is fine.
-    settings.fastStart = false;
-    ASSERT_TRUE(writer.open(path.c_str(), &settings));
-    writer.close();
-    EXPECT_TRUE(file_exists(path));
 }
 
 TEST_F(Open, FaststartWritesBesideTheOutputThenTakesItsName) {
     const std::string dir = scratch_dir("faststart");
     WriterSettings settings = video_settings("mp4", "libx264", 64, 48, 4);
     settings.fastStart = true;
-    // The folder chain is made; dots in it are no extension.
-    const std::string finalPath = dir + "/one/two/v1.0/clip.mp4";
-    ASSERT_TRUE(writer.open(finalPath.c_str(), &settings));
-    EXPECT_TRUE(writer.usesTempFile());
-    EXPECT_EQ(std::string(writer.tempFileName()), dir + "/one/two/v1.0/clip_SlowStart.mov");
-    EXPECT_TRUE(file_exists(writer.tempFileName()));
-    EXPECT_FALSE(file_exists(finalPath));
-    write_frames(3);
-    writer.close();
-    EXPECT_STREQ(writer.fileName(), "");
-    EXPECT_STREQ(writer.tempFileName(), "");
-    EXPECT_TRUE(file_exists(finalPath));
-    EXPECT_FALSE(file_exists(dir + "/one/two/v1.0/clip_SlowStart.mov"));
-    EXPECT_EQ(decode_file(finalPath).frames.size(), 3u);
-
-    // Without an extension the output still gets faststart's temporary file.
-    const std::string bare = dir + "/one/two/v1.0/clip";
-    settings.containerName = "mov";
-    ASSERT_TRUE(writer.open(bare.c_str(), &settings));
-    EXPECT_EQ(std::string(writer.tempFileName()), bare + "_SlowStart.mov");
-    write_frames(2);
-    writer.close();
-    EXPECT_EQ(decode_file(bare).frames.size(), 2u);
-    EXPECT_FALSE(file_exists(bare + "_SlowStart.mov"));
+    // The folder chain is made; dots in it are no extension. Without an
+    // extension the output still gets faststart's temporary file.
+    const std::string folder = dir + "/one/two/v1.0/";
+    for (const auto& [container, name] : {std::pair{"mp4", "clip.mp4"}, std::pair{"mov", "clip"}}) {
+        settings.containerName = container;
+        const std::string path = folder + name, temp = folder + "clip_SlowStart.mov";
+        ASSERT_TRUE(writer.open(path.c_str(), &settings));
+        EXPECT_TRUE(writer.usesTempFile());
+        EXPECT_EQ(std::string(writer.tempFileName()), temp);
+        EXPECT_TRUE(file_exists(temp));
+        EXPECT_FALSE(file_exists(path));
+        write_frames(3);
+        writer.close();
+        EXPECT_STREQ(writer.fileName(), "");
+        EXPECT_STREQ(writer.tempFileName(), "");
+        EXPECT_FALSE(file_exists(temp));
+        EXPECT_EQ(decode_file(path).frames.size(), 3u);
+    }
 
     // Only mov and mp4 by their exact names get faststart.
     settings.containerName = "matroska";
     ASSERT_TRUE(writer.open((dir + "/clip.mkv").c_str(), &settings));
     EXPECT_FALSE(writer.usesTempFile());
     writer.close();
+
+    // A path whose temporary name would not fit is refused before anything
+    // is made; without faststart the same path is fine.
+    const std::string longDir = scratch_dir("longpath");
+    const std::string path = longDir + "/" + std::string(258 - longDir.size() - 5, 'c') + ".mov";
+    settings.containerName = "mov";
+    clear_messages();
+    EXPECT_FALSE(writer.open(path.c_str(), &settings));
+    ASSERT_EQ(kept_messages().size(), 1u);
+    EXPECT_EQ(kept_messages()[0].level, LOG_ERROR);
+    EXPECT_EQ(kept_messages()[0].text.rfind("QelFFmpegWriter: ", 0), 0u);
+    EXPECT_TRUE(std::filesystem::is_empty(longDir));
+    settings.fastStart = false;
+    ASSERT_TRUE(writer.open(path.c_str(), &settings));
+    writer.close();
+    EXPECT_TRUE(file_exists(path));
 }
 
 TEST(RateControl, SaturatesInsteadOfOverflowing) {

@@ -1,0 +1,29 @@
+// The packet path: timestamps the muxer would refuse are mended on the way.
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+using namespace writer_test;
+
+namespace {
+
+TEST(Packets, DtsTooCloseForTheStreamAreClipped) {
+    // 2000 frames a second in a millisecond time base: rounding hands the
+    // muxer equal dts, which it would refuse.
+    const std::string dir = scratch_dir("clipping");
+    FFWriter writer;
+    writer.m_logCallback = keep_message;
+    clear_messages();
+    WriterSettings settings = video_settings("asf", "mpeg4", 64, 48, 4);
+    settings.frameRate = 2000;
+    ASSERT_TRUE(writer.open((dir + "/fast.asf").c_str(), &settings));
+    ASSERT_TRUE(write_frames(writer, 10));
+    writer.close();
+    EXPECT_EQ(count_logged("Error writing video frame"), 0);
+    EXPECT_TRUE(logged("QelFFmpegWriter: Video timestamp 1 < 2 invalid, clipping", LOG_WARNING));
+    const probe::File file = decode_file(dir + "/fast.asf");
+    EXPECT_TRUE(file.errors.empty()) << file.error_text();
+    EXPECT_EQ(file.frames.size(), 10u);
+}
+
+}  // namespace
