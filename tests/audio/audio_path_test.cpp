@@ -1,6 +1,6 @@
 // The sample path between open and close: how blocks become encoder frames,
 // the tail at close, and what happens after a failure.
-#include "audio_helpers.h"
+#include "audio_kit.h"
 
 #include <gtest/gtest.h>
 
@@ -90,17 +90,11 @@ TEST_F(AudioPath, TailShorterThanOneFrameReachesTheFile) {
                           Case{"mov", "mov", "alac", AV_SAMPLE_FMT_S16P, 0, true},
                           Case{"matroska", "mkv", "ac3", AV_SAMPLE_FMT_FLTP, 1536, false},
                           Case{"webm", "webm", "libopus", AV_SAMPLE_FMT_S16, 0, false}}) {
-        FFWriter writer;
-        writer.m_logCallback = keep_message;
-        RenderJob job = jobFor(c.container, c.extension, c.codec, c.format);
-        const std::string path = outputPath(std::string("tail_") + c.codec, c.extension);
-        WriterSettings settings = settingsFor(job);
-        ASSERT_TRUE(writer.open(path.c_str(), &settings)) << c.codec;
-        const std::vector<uint8_t> block = job.host.block(0, 700);
-        ASSERT_TRUE(writer.writeAudio(block.data(), int64_t(block.size()))) << c.codec;
-        EXPECT_TRUE(writer.close());
+        ASSERT_TRUE(open(jobFor(c.container, c.extension, c.codec, c.format), std::string("tail_") + c.codec));
+        ASSERT_TRUE(write(700));
+        EXPECT_TRUE(m_writer.close());
 
-        const probe::File file = probe::read(path);
+        const probe::File file = probe::read(m_path);
         ASSERT_TRUE(file.opened) << file.error_text();
         EXPECT_GE(file.audio_samples, 700) << c.codec;
         EXPECT_LE(file.audio_samples, 700 + c.decodedSlack) << c.codec;
@@ -180,28 +174,21 @@ TEST_F(AudioPath, WriterReopenedForAnotherOutputStartsAfresh) {
     second.host.rate = 44100;
     second.host.channels = 10;
     second.host.amplitude = 0.2;
-    const std::string path = outputPath("reopen_second", "mkv");
-    WriterSettings settings = settingsFor(second);
-    ASSERT_TRUE(m_writer.open(path.c_str(), &settings));
+    const std::string firstPath = m_path;
+    ASSERT_TRUE(open(second, "reopen_second"));
     EXPECT_EQ(m_writer.audioSampleCount(), 0);
-    int64_t sent = 0;
-    for (int frame = 0; frame < 30; ++frame) {
-        const int64_t start = sliceStart(frame, 44100, second.fps);
-        const int64_t count = sliceStart(frame + 1, 44100, second.fps) - start;
-        const std::vector<uint8_t> block = second.host.block(start, count);
-        ASSERT_TRUE(m_writer.writeAudio(block.data(), int64_t(block.size())));
-        sent += count;
-    }
+    for (int frame = 0; frame < 30; ++frame)
+        ASSERT_TRUE(write(sliceStart(frame + 1, 44100, second.fps) - sliceStart(frame, 44100, second.fps)));
     ASSERT_TRUE(m_writer.close());
 
-    const probe::File firstFile = probe::read(m_path);
+    const probe::File firstFile = probe::read(firstPath);
     ASSERT_TRUE(firstFile.opened);
     EXPECT_EQ(firstFile.audio_samples, 48000);
-    const probe::File secondFile = probe::read(path);
+    const probe::File secondFile = probe::read(m_path);
     ASSERT_TRUE(secondFile.opened);
     ASSERT_EQ(secondFile.samples.size(), 10u);
-    EXPECT_GE(secondFile.audio_samples, sent);
-    EXPECT_LE(secondFile.audio_samples, sent + 2048);  // vorbis's long block
+    EXPECT_GE(secondFile.audio_samples, m_sent);
+    EXPECT_LE(secondFile.audio_samples, m_sent + 2048);  // vorbis's long block
     for (int channel = 0; channel < 10; ++channel)
         EXPECT_GT(toneCorrelation(secondFile.samples[size_t(channel)], second.host.frequency(channel), 44100), 0.95);
 }

@@ -1,7 +1,7 @@
 // Ten seconds of a two-tone clip through each audio encoder we offer, read
 // back with FFmpeg's decoders: every host sample is in the file, in step with
-// the pictures, on the right channel.
-#include "audio_helpers.h"
+// the pictures, on the right channel, whether "Stereo" is on or off.
+#include "audio_kit.h"
 
 #include <gtest/gtest.h>
 
@@ -39,11 +39,12 @@ struct CodecCase {
 
 void PrintTo(const CodecCase& c, std::ostream* os) { *os << c.name; }
 
-class AudioCodecs : public testing::TestWithParam<CodecCase> {};
+class AudioCodecs : public testing::TestWithParam<std::tuple<CodecCase, bool>> {};
 
 TEST_P(AudioCodecs, FileHoldsEveryHostSampleInStepWithThePictures) {
-    const CodecCase& c = GetParam();
+    const CodecCase& c = std::get<0>(GetParam());
     RenderJob job;
+    job.stereo = std::get<1>(GetParam());
     job.container = c.container;
     job.extension = c.extension;
     job.audioCodec = c.audioCodec;
@@ -53,7 +54,8 @@ TEST_P(AudioCodecs, FileHoldsEveryHostSampleInStepWithThePictures) {
     job.host.lowBits = c.hostFormat == AV_SAMPLE_FMT_S32;
     job.frames = c.frames;  // ten seconds at 29.97 fps
     clear_messages();
-    const RenderResult result = render(job, outputPath(std::string("codec_") + c.name, c.extension));
+    const RenderResult result =
+        render(job, outputPath(std::string("codec_") + c.name + (job.stereo ? "_stereo" : ""), c.extension));
     ASSERT_TRUE(result.opened) << last_message();
     EXPECT_TRUE(result.allWritten);
     EXPECT_FALSE(count_logged("Audio timestamp", LOG_WARNING));
@@ -121,16 +123,21 @@ TEST_P(AudioCodecs, FileHoldsEveryHostSampleInStepWithThePictures) {
 
 INSTANTIATE_TEST_SUITE_P(
     , AudioCodecs,
-    testing::Values(
+    testing::Combine(testing::Values(
         CodecCase{"aac_mp4", "mp4", "mp4", "aac", "mpeg4", AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_FLTP, false, 1024, 48},
         CodecCase{"mp3_mov", "mov", "mov", "libmp3lame", "mpeg4", AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S32P, false, 1152, 48},
+        CodecCase{"mp3_fltp_mov", "mov", "mov", "libmp3lame", "mpeg4", AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_FLTP, false, 1152, 48},
         CodecCase{"ac3_mkv", "matroska", "mkv", "ac3", "mpeg4", AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_FLTP, false, 256 + 1536, 256 + 1536, 256, 302},
         CodecCase{"mp2_mkv", "matroska", "mkv", "mp2", "mpeg4", AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16, false, 1152 + 481, 1152 + 481, 481, 299},
         CodecCase{"opus_webm", "webm", "webm", "libopus", "libvpx", AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16, false, 0, 960},
+        CodecCase{"opus_flt_webm", "webm", "webm", "libopus", "libvpx", AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_FLT, false, 0, 960},
         CodecCase{"pcm16_mov", "mov", "mov", "pcm_s16le", "mpeg4", AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16, true, 0, 48},
         CodecCase{"pcm24_mov", "mov", "mov", "pcm_s24le", "mpeg4", AV_SAMPLE_FMT_S32, AV_SAMPLE_FMT_S32, true, 0, 48},
         CodecCase{"flac_mkv", "matroska", "mkv", "flac", "mpeg4", AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16, true, 0, 48},
         CodecCase{"alac_mov", "mov", "mov", "alac", "mpeg4", AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16P, true, 0, 48}),
-    [](const testing::TestParamInfo<CodecCase>& info) { return std::string(info.param.name); });
+                     testing::Bool()),
+    [](const testing::TestParamInfo<AudioCodecs::ParamType>& info) {
+        return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "_stereo" : "");
+    });
 
 }  // namespace

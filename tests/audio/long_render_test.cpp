@@ -1,6 +1,6 @@
 // A ten-minute render: 1601/1602-sample slices must not drift against the
 // pictures. Kept cheap (16x16 pictures, mono aac) so it runs with the rest.
-#include "audio_helpers.h"
+#include "audio_kit.h"
 
 #include <gtest/gtest.h>
 
