@@ -56,7 +56,6 @@ struct HostAudio {
 
 struct RenderJob {
     std::string container = "mov";
-    std::string extension = "mov";
     std::string audioCodec = "pcm_s16le";
     std::string videoCodec = "mpeg4";
     AVSampleFormat outFormat = AV_SAMPLE_FMT_S16;
@@ -77,9 +76,20 @@ struct RenderResult {
     std::string path;
 };
 
-// A fresh output path in the build tree, one per name.
+// A fresh output path in the build tree, one per name; the container's name
+// is its extension.
 inline std::string outputPath(const std::string& name, const std::string& extension) {
     return scratch_dir("audio_" + name) + "/" + name + "." + extension;
+}
+
+inline RenderJob job_for(const char* container, const char* audioCodec, AVSampleFormat outFormat,
+                         const char* videoCodec = "mpeg4") {
+    RenderJob job;
+    job.container = container;
+    job.audioCodec = audioCodec;
+    job.outFormat = outFormat;
+    job.videoCodec = job.container == "webm" && *videoCodec ? "libvpx" : videoCodec;
+    return job;
 }
 
 inline WriterSettings settingsFor(const RenderJob& job) {

@@ -8,14 +8,9 @@
 
 namespace {
 
-RenderJob shortJob(const char* container, const char* extension, const char* audioCodec, AVSampleFormat outFormat) {
-    RenderJob job;
-    job.container = container;
-    job.extension = extension;
-    job.audioCodec = audioCodec;
-    job.outFormat = outFormat;
+RenderJob shortJob(const char* container, const char* audioCodec, AVSampleFormat outFormat) {
+    RenderJob job = job_for(container, audioCodec, outFormat);
     job.frames = 30;
-    if (job.container == "webm") job.videoCodec = "libvpx";
     return job;
 }
 
@@ -36,7 +31,7 @@ TEST(AudioOpen, RatesTheEncoderLacksBecomeTheNearestAndOthersAreKeptWhole) {
                           Case{"mov", "pcm_s16le", AV_SAMPLE_FMT_S16, 44099, 44099, 0}}) {
         SCOPED_TRACE(c.codec);
         clear_messages();
-        RenderJob job = shortJob(c.container, c.container, c.codec, c.format);
+        RenderJob job = shortJob(c.container, c.codec, c.format);
         job.host.rate = int(c.hostRate);
         job.inRate = c.hostRate;
         const RenderResult result = render(job, outputPath(std::string("rate_") + c.codec, c.container));
@@ -82,7 +77,7 @@ TEST(AudioOpen, WhatTheEncoderOrResamplerCannotTakeFailsSayingWhy) {
                {{"QelFFmpegWriter: Failed to initialize audio conversion context. ", LOG_ERROR},
                 {"Can't convert audio from s16 to s16p", LOG_PLAIN}}}}) {
         clear_messages();
-        RenderJob job = shortJob(c.container, c.container, c.codec, c.format);
+        RenderJob job = shortJob(c.container, c.codec, c.format);
         job.host.channels = c.channels;
         EXPECT_FALSE(render(job, outputPath(std::string("refused_") + c.codec, c.container)).opened) << c.codec;
         for (const auto& [text, level] : c.messages) EXPECT_EQ(count_logged(text, level), 1) << text;
@@ -98,7 +93,7 @@ TEST(AudioOpen, WithoutAnAudioStreamSoundAndDrainFailSilently) {
     for (const char* codec : {"no_such_encoder", ""}) {
         SCOPED_TRACE(codec);
         clear_messages();
-        RenderJob job = shortJob("mov", "mov", codec, AV_SAMPLE_FMT_S16);
+        RenderJob job = shortJob("mov", codec, AV_SAMPLE_FMT_S16);
         FFWriter writer;
         writer.m_logCallback = keep_message;
         WriterSettings settings = settingsFor(job);
@@ -118,23 +113,22 @@ TEST(AudioOpen, MoreHostChannelsThanTwoAreMixedIntoTwo) {
     // "Stereo" declares only mono and stereo, so four channels go to its widest.
     struct Case {
         const char* container;
-        const char* extension;
         const char* codec;
         AVSampleFormat format;
         int hostChannels;
         bool stereo;
     };
-    for (const Case& c : {Case{"mp4", "mp4", "aac", AV_SAMPLE_FMT_FLTP, 6, true},
-                          Case{"matroska", "mkv", "ac3", AV_SAMPLE_FMT_FLTP, 6, true},
-                          Case{"matroska", "mkv", "flac", AV_SAMPLE_FMT_S16, 6, true},
-                          Case{"matroska", "mkv", "mp2", AV_SAMPLE_FMT_S16, 4, false}}) {
+    for (const Case& c : {Case{"mp4", "aac", AV_SAMPLE_FMT_FLTP, 6, true},
+                          Case{"matroska", "ac3", AV_SAMPLE_FMT_FLTP, 6, true},
+                          Case{"matroska", "flac", AV_SAMPLE_FMT_S16, 6, true},
+                          Case{"matroska", "mp2", AV_SAMPLE_FMT_S16, 4, false}}) {
         SCOPED_TRACE(c.codec);
         clear_messages();
-        RenderJob job = shortJob(c.container, c.extension, c.codec, c.format);
+        RenderJob job = shortJob(c.container, c.codec, c.format);
         job.host.channels = c.hostChannels;
         job.host.amplitude = 0.15;
         job.stereo = c.stereo;
-        const RenderResult result = render(job, outputPath(std::string("mixed_") + c.codec, c.extension));
+        const RenderResult result = render(job, outputPath(std::string("mixed_") + c.codec, c.container));
         ASSERT_TRUE(result.opened) << last_message();
         EXPECT_TRUE(result.allWritten);
 

@@ -7,18 +7,13 @@
 #include <cmath>
 
 TEST(AudioLongRender, TenMinutesAt2997StayInStepWithThePictures) {
-    RenderJob job;
-    job.container = "mp4";
-    job.extension = "mp4";
-    job.audioCodec = "aac";
-    job.outFormat = AV_SAMPLE_FMT_FLTP;
-    job.videoCodec = "mpeg4";
+    RenderJob job = job_for("mp4", "aac", AV_SAMPLE_FMT_FLTP);
     job.width = 16;
     job.height = 16;
     job.host.channels = 1;
     job.frames = 17982;  // 10 minutes at 30000/1001
     clear_messages();
-    const RenderResult result = render(job, outputPath("long_render", "mp4"));
+    const RenderResult result = render(job, outputPath("long_render", job.container));
     ASSERT_TRUE(result.opened);
     EXPECT_TRUE(result.allWritten);
     EXPECT_FALSE(count_logged("timestamp", LOG_WARNING));
