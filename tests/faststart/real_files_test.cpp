@@ -6,12 +6,6 @@
 
 #include "writer/FFWriter.h"
 
-extern "C" {
-#include <libavutil/pixfmt.h>
-#include <libavutil/samplefmt.h>
-}
-
-#include <cmath>
 #include <vector>
 
 namespace {
@@ -29,41 +23,17 @@ std::string stream_list(const std::string& path) {
     return probe_streams("-show_entries stream=codec_type:stream_tags=timecode " + shell_quoted(path)).out;
 }
 
-// Three seconds of a moving 16-bit picture and a stereo tone through the
-// writer, faststart off so the index stays at the end.
-void write_movie(const std::string& path, const char* container) {
-    constexpr int width = 320, height = 240, fps = 25, rate = 48000, frames = 3 * fps;
-    WriterSettings settings = video_settings(container, "mpeg4", width, height, 4);
-    settings.audioCodecName = "aac";
-    settings.inSampleRate = rate;
-    settings.channels = 2;
-    settings.inSampleFormat = AV_SAMPLE_FMT_S16;
-    settings.outSampleFormat = AV_SAMPLE_FMT_FLTP;
-    settings.videoBitRate = 4000000;
-    settings.vbr = 1;
-
-    FFWriter writer;
-    ASSERT_TRUE(writer.open(path.c_str(), &settings));
-    std::vector<int16_t> sound(size_t(rate / fps) * 2);
-    for (int frame = 0; frame < frames; ++frame) {
-        for (size_t i = 0; i < sound.size() / 2; ++i) {
-            const double t = double(size_t(frame) * (rate / fps) + i) / rate;
-            sound[2 * i] = int16_t(8000 * std::sin(2 * M_PI * 440 * t));
-            sound[2 * i + 1] = int16_t(8000 * std::sin(2 * M_PI * 660 * t));
-        }
-        const std::vector<uint16_t> picture = host_picture(width, height, 4, frame);
-        ASSERT_TRUE(writer.writeAudio(sound.data(), int64_t(sound.size() * sizeof(int16_t))));
-        ASSERT_TRUE(writer.writeVideoFrame(picture.data(), nullptr, 0, frame == 0, "01:00:00:00"));
-    }
-    ASSERT_TRUE(writer.close());
-}
-
 class RealMovie : public testing::TestWithParam<const char*> {
 protected:
-    // Video, audio and a timecode track, written by the module, index at the
+    // Three seconds of video, a stereo tone and a timecode track rendered
+    // through the stand-in host with faststart off, so the index stays at the
     // end. Large enough that its index is well under 5% of the file.
     void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(write_movie(in, GetParam()));
+        const CommandResult r = run_command(std::string(QEL_BUILD_DIR) + "/qelhost render --set klavformat=" +
+                                            GetParam() + " --set klavvideocodec=mpeg4 --set klavfaststart=off "
+                                            "--frames 75 --size 320x240 --fps 25 --timecode 01:00:00:00 -o " +
+                                            shell_quoted(in));
+        ASSERT_EQ(r.status, 0) << r.out;
         ASSERT_EQ(top_level(read_file(in)).back().type, "moov");
     }
 

@@ -61,13 +61,8 @@ TEST_P(Matrix, DecodesEveryFrameAsWritten) {
     settings.outPixelFormat = cell.outPixelFormat;
     settings.keyFrameInterval = 100;
     settings.videoBitRate = cell.bitRate;
-    ASSERT_TRUE(writer.open(path.c_str(), &settings));
-
-    ASSERT_TRUE(write_frames(writer, FRAMES, cell.width, cell.height, channels, "01:00:00:00", FORCED_KEY));
-    ASSERT_TRUE(writer.close());
-    EXPECT_FALSE(writer.isOpen());
-
-    const probe::File file = decode_file(path, cell.checkColour ? COLOUR_EVERY : 0);
+    const probe::File file =
+        write_clip(writer, path, settings, FRAMES, "01:00:00:00", cell.checkColour ? COLOUR_EVERY : 0, FORCED_KEY);
     ASSERT_TRUE(file.opened);
     EXPECT_TRUE(file.errors.empty()) << file.error_text();
     ASSERT_EQ(int(file.frames.size()), FRAMES);

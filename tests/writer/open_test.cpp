@@ -98,11 +98,7 @@ TEST_P(OpenRefused, ReportsOnceAndLeavesNothingOpen) {
     EXPECT_EQ(open_descriptors(), before);
 
     // The writer is as good as new afterwards.
-    WriterSettings good = video_settings("mov", "libx264", 64, 48, 4);
-    ASSERT_TRUE(writer.open((dir + "/after.mov").c_str(), &good));
-    ASSERT_TRUE(::write_frames(writer, 2));
-    writer.close();
-    EXPECT_EQ(decode_file(dir + "/after.mov").frames.size(), 2u);
+    EXPECT_EQ(write_clip(writer, dir + "/after.mov", video_settings("mov", "libx264", 64, 48, 4), 2).frames.size(), 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Writer, OpenRefused, ::testing::ValuesIn(REFUSALS),
@@ -163,10 +159,7 @@ TEST_F(Open, MetadataFollowsTheHostSwitch) {
     for (bool withMetadata : {true, false}) {
         settings.noMetadata = !withMetadata;
         const std::string path = dir + (withMetadata ? "/tagged.mkv" : "/plain.mkv");
-        ASSERT_TRUE(writer.open(path.c_str(), &settings));
-        write_frames(2);
-        writer.close();
-        const probe::File file = decode_file(path);
+        const probe::File file = write_clip(writer, path, settings, 2, "10:00:00:00");
         EXPECT_EQ(file.container_tag("title"), withMetadata ? "Take 3" : "");
         EXPECT_EQ(file.container_tag("project"), withMetadata ? "Beta" : "");
         EXPECT_EQ(file.video_tag("encoder"), withMetadata ? WRITER_ENCODER_TAG : "");
@@ -176,10 +169,7 @@ TEST_F(Open, MetadataFollowsTheHostSwitch) {
     // Without a timecode no tag or track is written, and the frames still are.
     settings.timecode = nullptr;
     settings.containerName = "mov";
-    ASSERT_TRUE(writer.open((dir + "/notimecode.mov").c_str(), &settings));
-    write_frames(5, nullptr);
-    writer.close();
-    const probe::File file = decode_file(dir + "/notimecode.mov");
+    const probe::File file = write_clip(writer, dir + "/notimecode.mov", settings, 5, nullptr);
     EXPECT_TRUE(file.errors.empty()) << file.error_text();
     EXPECT_EQ(file.frames.size(), 5u);
     EXPECT_EQ(file.tag("timecode"), "");

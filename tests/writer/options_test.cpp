@@ -35,12 +35,10 @@ protected:
     }
 
     // Writes `frames` frames, failing on any warning; the file as read back.
-    probe::File write(const std::string& name, WriterSettings s, int frames) {
-        const std::string path = dir + "/" + name;
-        EXPECT_TRUE(writer.open(path.c_str(), &s) && write_frames(writer, frames, s.width, s.height));
-        EXPECT_TRUE(writer.close());
+    probe::File write(const std::string& name, const WriterSettings& s, int frames) {
+        probe::File file = write_clip(writer, dir + "/" + name, s, frames);
         for (const std::string& problem : messages_at_least(LOG_WARNING)) ADD_FAILURE() << problem;
-        return decode_file(path);
+        return file;
     }
 
     FFWriter writer;

@@ -16,12 +16,9 @@ TEST(Packets, DtsTooCloseForTheStreamAreClipped) {
     clear_messages();
     WriterSettings settings = video_settings("asf", "mpeg4", 64, 48, 4);
     settings.frameRate = 2000;
-    ASSERT_TRUE(writer.open((dir + "/fast.asf").c_str(), &settings));
-    ASSERT_TRUE(write_frames(writer, 10));
-    writer.close();
+    const probe::File file = write_clip(writer, dir + "/fast.asf", settings, 10);
     EXPECT_EQ(count_logged("Error writing video frame"), 0);
     EXPECT_TRUE(logged("QelFFmpegWriter: Video timestamp 1 < 2 invalid, clipping", LOG_WARNING));
-    const probe::File file = decode_file(dir + "/fast.asf");
     EXPECT_TRUE(file.errors.empty()) << file.error_text();
     EXPECT_EQ(file.frames.size(), 10u);
 }

@@ -2,6 +2,8 @@
 
 #include "common/run.h"
 
+#include <gtest/gtest.h>
+
 extern "C" {
 #include <libavutil/log.h>
 }
@@ -24,6 +26,16 @@ probe::File decode_file(const std::string& path, int rgbEvery) {
     options.rgb_every = rgbEvery;
     options.log_errors = true;
     return probe::read(path, options);
+}
+
+probe::File write_clip(FFWriter& writer, const std::string& path, WriterSettings settings, int frames,
+                       const char* timecode, int rgbEvery, int forcedKey) {
+    EXPECT_TRUE(writer.open(path.c_str(), &settings)) << last_message();
+    const int channels = settings.inPixelFormat == AV_PIX_FMT_RGBA64LE ? 4 : 3;
+    EXPECT_TRUE(write_frames(writer, frames, settings.width, settings.height, channels, timecode, forcedKey));
+    EXPECT_TRUE(writer.close());
+    EXPECT_FALSE(writer.isOpen());
+    return decode_file(path, rgbEvery);
 }
 
 double level_error(const std::vector<uint16_t>& decodedRgb, const std::vector<uint16_t>& hostPicture, int width,

@@ -19,6 +19,11 @@ namespace writer_test {
 // counted as errors; every `rgbEvery`-th frame (none for 0) read as RGB48.
 probe::File decode_file(const std::string& path, int rgbEvery = 0);
 
+// Opens `path`, writes `frames` frames as write_frames does and closes, each
+// step expected to succeed; the file as decode_file reads it.
+probe::File write_clip(FFWriter& writer, const std::string& path, WriterSettings settings, int frames,
+                       const char* timecode = "01:00:00:00", int rgbEvery = 0, int forcedKey = 0);
+
 // The worst channel's mean difference of 8x8 block averages, as a fraction of
 // full scale: a level shift, with the coding noise averaged out.
 double level_error(const std::vector<uint16_t>& decodedRgb, const std::vector<uint16_t>& hostPicture, int width,
