@@ -38,7 +38,6 @@ struct Refusal {
     int outPixelFormat;
     const char* profile;
     double frameRate;
-    bool fastStart;
     const char* message;  // the last message, at error level, starts with it
     bool fileMade;        // the muxer's refusal comes after the file was made
     size_t messages = 1;  // in all
@@ -49,33 +48,33 @@ const char* const DIMENSIONS = "QelFFmpegWriter: invalid image dimensions";
 const char* const EVEN = "QelFFmpegWriter: width and height must be multiples of 2";
 const char* const NOT_OPENED = "QelFFmpegWriter: Error occurred when opening output file: ";
 const Refusal REFUSALS[] = {
-    {"wider_than_8192", "nut", "rawvideo", 8193, 8192, -1, nullptr, 25, false, DIMENSIONS, false},
-    {"taller_than_8192", "nut", "rawvideo", 8192, 8194, -1, nullptr, 25, false, DIMENSIONS, false},
-    {"no_width", "nut", "rawvideo", 0, 48, -1, nullptr, 25, false, DIMENSIONS, false},
-    {"no_height", "nut", "rawvideo", 64, 0, -1, nullptr, 25, false, DIMENSIONS, false},
-    {"negative_width", "nut", "rawvideo", -2, 48, -1, nullptr, 25, false, DIMENSIONS, false},
-    {"odd_width", "nut", "rawvideo", 1921, 1080, -1, nullptr, 25, false, EVEN, false},
-    {"odd_height", "nut", "rawvideo", 1920, 1081, -1, nullptr, 25, false, EVEN, false},
+    {"wider_than_8192", "nut", "rawvideo", 8193, 8192, -1, nullptr, 25, DIMENSIONS, false},
+    {"taller_than_8192", "nut", "rawvideo", 8192, 8194, -1, nullptr, 25, DIMENSIONS, false},
+    {"no_width", "nut", "rawvideo", 0, 48, -1, nullptr, 25, DIMENSIONS, false},
+    {"no_height", "nut", "rawvideo", 64, 0, -1, nullptr, 25, DIMENSIONS, false},
+    {"negative_width", "nut", "rawvideo", -2, 48, -1, nullptr, 25, DIMENSIONS, false},
+    {"odd_width", "nut", "rawvideo", 1921, 1080, -1, nullptr, 25, EVEN, false},
+    {"odd_height", "nut", "rawvideo", 1920, 1081, -1, nullptr, 25, EVEN, false},
     // No encoder names: no picture checks, and no stream for the muxer. An
     // encoder this FFmpeg lacks drops the video without a word of its own.
-    {"no_encoder", "mov", nullptr, 0, 0, -1, nullptr, 25, false, NOT_OPENED, true},
-    {"unknown_encoder", "mov", "no-such-encoder", 64, 48, -1, nullptr, 25, false, NOT_OPENED, true},
-    {"pixels_the_encoder_refuses", "mov", "libx264", 64, 48, AV_PIX_FMT_RGBA64LE, nullptr, 25, false,
+    {"no_encoder", "mov", nullptr, 0, 0, -1, nullptr, 25, NOT_OPENED, true},
+    {"unknown_encoder", "mov", "no-such-encoder", 64, 48, -1, nullptr, 25, NOT_OPENED, true},
+    {"pixels_the_encoder_refuses", "mov", "libx264", 64, 48, AV_PIX_FMT_RGBA64LE, nullptr, 25,
      "QelFFmpegWriter: failed to open encoder: ", false},
     // A stored project may pair a profile with pixels it does not describe.
-    {"prores_4444_on_422", "mov", "prores_ks", 64, 48, AV_PIX_FMT_YUV422P10LE, "4444", 25, false,
+    {"prores_4444_on_422", "mov", "prores_ks", 64, 48, AV_PIX_FMT_YUV422P10LE, "4444", 25,
      "QelFFmpegWriter: the prores_ks profile 4444 needs a 4:4:4 pixel format, not yuv422p10le", false},
-    {"prores_hq_on_444", "mov", "prores_aw", 64, 48, AV_PIX_FMT_YUV444P10LE, "HQ", 25, false,
+    {"prores_hq_on_444", "mov", "prores_aw", 64, 48, AV_PIX_FMT_YUV444P10LE, "HQ", 25,
      "QelFFmpegWriter: the prores_aw profile HQ needs a 4:2:2 pixel format, not yuv444p10le", false},
-    {"dnxhr_444_on_422", "mov", "dnxhd", 64, 48, AV_PIX_FMT_YUV422P10LE, "DNXHR 444", 25, false,
+    {"dnxhr_444_on_422", "mov", "dnxhd", 64, 48, AV_PIX_FMT_YUV422P10LE, "DNXHR 444", 25,
      "QelFFmpegWriter: the dnxhd profile DNXHR 444 needs a 4:4:4 pixel format, not yuv422p10le", false},
-    {"mxf_rate", "mxf", "mpeg2video", 64, 48, -1, nullptr, 12.5, false, "QelFFmpegWriter: MXF takes MPEG-2, DNxHD/DNxHR",
+    {"mxf_rate", "mxf", "mpeg2video", 64, 48, -1, nullptr, 12.5, "QelFFmpegWriter: MXF takes MPEG-2, DNxHD/DNxHR",
      true, 2},
 };
 
 class OpenRefused : public ::testing::TestWithParam<Refusal> {};
 
-TEST_P(OpenRefused, ReportsOnceAndLeavesNothingOpen) {
+TEST_P(OpenRefused, ReportsWhyAndLeavesNothingOpen) {
     const Refusal& c = GetParam();
     const std::string dir = scratch_dir(std::string("refused_") + c.name);
     const int before = open_descriptors();
@@ -86,12 +85,13 @@ TEST_P(OpenRefused, ReportsOnceAndLeavesNothingOpen) {
     settings.outPixelFormat = c.outPixelFormat;
     settings.videoProfile = c.profile;
     settings.frameRate = c.frameRate;
-    settings.fastStart = c.fastStart;
     EXPECT_FALSE(writer.open((dir + "/out." + c.container).c_str(), &settings));
     ASSERT_EQ(kept_messages().size(), c.messages) << last_message();
     EXPECT_EQ(kept_messages().back().level, LOG_ERROR);
     EXPECT_EQ(last_message().rfind(c.message, 0), 0u) << last_message();
     EXPECT_FALSE(writer.isOpen());
+    // An encoder this FFmpeg lacks drops the video; a refused one keeps it.
+    EXPECT_EQ(writer.hasVideo(), c.codec && avcodec_find_encoder_by_name(c.codec));
     EXPECT_EQ(writer.videoCodecContext(), nullptr);
     EXPECT_EQ(writer.formatContext(), nullptr);
     EXPECT_EQ(std::filesystem::is_empty(dir), !c.fileMade);
