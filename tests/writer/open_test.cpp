@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstring>
 #include <filesystem>
 #include <string>
 

@@ -1,5 +1,5 @@
-// What the writer tests share beyond the common kit: a real decoder that
-// reads the files back, and measures of what came back.
+// What the writer tests share beyond the common kit: writing a clip and
+// reading it back with a real decoder, and measures of what came back.
 #pragma once
 
 #include "VelmoraServices.h"
