@@ -9,19 +9,32 @@ using namespace writer_test;
 
 namespace {
 
-TEST(Close, NeverOpenedOrTwice) {
-    FFWriter writer;
-    EXPECT_TRUE(writer.close());
-    const std::string dir = scratch_dir("closetwice");
-    WriterSettings settings = video_settings("mov", "libx264", 64, 48, 4);
-    ASSERT_TRUE(writer.open((dir + "/clip.mov").c_str(), &settings));
-    ASSERT_TRUE(write_frames(writer, 3));
-    EXPECT_TRUE(writer.close());
-    EXPECT_TRUE(writer.close());
-    EXPECT_FALSE(writer.isOpen());
-    EXPECT_EQ(decode_file(dir + "/clip.mov").frames.size(), 3u);
-    const std::vector<uint16_t> picture = host_picture(64, 48, 4, 0);
-    EXPECT_FALSE(writer.writeVideoFrame(picture.data(), nullptr, 0, false, nullptr));
+TEST(Close, ClosingTwiceOrDestroyingTheWriterFinishesTheFile) {
+    for (bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "destroyed open" : "closed twice");
+        const std::string dir = scratch_dir(destroy ? "destroy" : "closetwice");
+        const int before = open_descriptors();
+        {
+            FFWriter writer;
+            EXPECT_TRUE(writer.close()) << "never opened";
+            WriterSettings settings = video_settings("mp4", "libx264", 64, 48, 4);
+            settings.fastStart = true;
+            ASSERT_TRUE(writer.open((dir + "/clip.mp4").c_str(), &settings));
+            ASSERT_TRUE(write_frames(writer, 12));
+            if (!destroy) {
+                EXPECT_TRUE(writer.close());
+                EXPECT_TRUE(writer.close());
+                EXPECT_FALSE(writer.isOpen());
+                const std::vector<uint16_t> picture = host_picture(64, 48, 4, 0);
+                EXPECT_FALSE(writer.writeVideoFrame(picture.data(), nullptr, 0, false, nullptr));
+            }
+        }
+        EXPECT_EQ(open_descriptors(), before);
+        const probe::File file = decode_file(dir + "/clip.mp4");
+        EXPECT_TRUE(file.errors.empty()) << file.error_text();
+        EXPECT_EQ(file.frames.size(), 12u);
+        EXPECT_FALSE(file_exists(dir + "/clip_SlowStart.mov"));
+    }
 }
 
 TEST(Close, NextOutputStartsCountingAgainWhetherClosedOrOpenedOver) {
@@ -55,23 +68,6 @@ TEST(Close, NextOutputStartsCountingAgainWhetherClosedOrOpenedOver) {
         ASSERT_EQ(second.frames.size(), 4u);
         EXPECT_EQ(second.frames[0].pts, 0);
     }
-}
-
-TEST(Close, DestroyingAnOpenWriterFinishesTheFile) {
-    const std::string dir = scratch_dir("destroy");
-    const int before = open_descriptors();
-    {
-        FFWriter writer;
-        WriterSettings settings = video_settings("mp4", "libx264", 64, 48, 4);
-        settings.fastStart = true;
-        ASSERT_TRUE(writer.open((dir + "/clip.mp4").c_str(), &settings));
-        ASSERT_TRUE(write_frames(writer, 12));
-    }
-    EXPECT_EQ(open_descriptors(), before);
-    const probe::File file = decode_file(dir + "/clip.mp4");
-    EXPECT_TRUE(file.errors.empty()) << file.error_text();
-    EXPECT_EQ(file.frames.size(), 12u);
-    EXPECT_FALSE(file_exists(dir + "/clip_SlowStart.mov"));
 }
 
 TEST(Close, ManyCyclesLeaveNoDescriptorOpen) {
