@@ -5,7 +5,7 @@
 #include "common/media_probe.h"
 #include "common/writer_kit.h"
 #include "common/writer_log.h"
-#include "plugin/messages.h"
+#include "base/log.h"
 #include "writer/FFWriter.h"
 
 #include <cmath>

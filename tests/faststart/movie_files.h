@@ -4,7 +4,7 @@
 
 #include "common/writer_kit.h"
 #include "common/writer_log.h"
-#include "writer/FFWriter.h"
+#include "faststart/faststart.h"
 
 #include <gtest/gtest.h>
 
@@ -178,9 +178,7 @@ inline Bytes read_file(const std::string& path) {
 // (cleared first).
 inline bool convert_movie(const std::string& in, const std::string& out) {
     clear_messages();
-    FFWriter writer;
-    writer.m_logCallback = keep_message;
-    return writer.fastStartConvert(in.c_str(), out.c_str());
+    return faststart::convert(in.c_str(), out.c_str(), keep_message);
 }
 
 // A fresh folder per test, removed with everything in it.

@@ -140,8 +140,8 @@ TEST_F(OutputInfo, SaysAudioOnlyForSoundWithoutPictures) {
         const char* audio;
         uint8_t audio_only;
     };
-    for (Case c : {Case{items::NO_VIDEO, items::PCM16, 1}, Case{items::MPEG4, items::PCM16, 0},
-                   Case{items::MPEG4, items::NO_AUDIO, 0}}) {
+    for (Case c : {Case{items::NO_VIDEO, items::PCM16, 1}, Case{items::X264, items::PCM16, 0},
+                   Case{items::X264, items::NO_AUDIO, 0}}) {
         auto host = open_panel({{"klavformat", items::MOV}, {"klavvideocodec", c.video}, {"klavaudiocodec", c.audio}});
         ASSERT_TRUE(host->change("ffaudioChan1", 1));
         host->node().audio = qelhost::AudioClip::tone();

@@ -15,10 +15,14 @@ namespace items {
 constexpr const char* MP4 = "MP4 (MPEG-4 Part 14)";
 constexpr const char* MOV = "QuickTime / MOV";
 constexpr const char* MATROSKA = "Matroska";
+constexpr const char* AVI = "AVI (Audio Video Interleaved)";
 constexpr const char* X264 = "libx264 H.264 / AVC";
+constexpr const char* X264_RGB = "libx264 H.264 / AVC RGB";
+constexpr const char* MPEG4 = "MPEG-4 part 2";
 constexpr const char* PNG = "PNG (Portable Network Graphics) image";
 constexpr const char* PCM16 = "PCM signed 16-bit little-endian";
 constexpr const char* NO_VIDEO = "-- NO VIDEO --";
+constexpr const char* NO_AUDIO = "-- NO AUDIO --";
 }  // namespace items
 
 // A render to one file.

@@ -176,7 +176,7 @@ TEST_F(Open, MetadataFollowsTheHostSwitch) {
 }
 
 TEST(TempFileName, ExtensionOfTheFileNameOnlyAndRefusedWhenItWouldNotFit) {
-    char temp[WRITER_PATH_SIZE];
+    char temp[PATH_SIZE];
     const std::pair<std::string, std::string> cases[] = {
         {"C:\\a.b\\clip.mov", "C:\\a.b\\clip_SlowStart.mov"},
         {"C:\\a.b\\clip", "C:\\a.b\\clip_SlowStart.mov"},

@@ -3,7 +3,7 @@
 #include "support.h"
 
 #include "catalogue/profiles.h"
-#include "ffmpeg/compat.h"
+#include "base/compat.h"
 #include "writer/options.h"
 
 extern "C" {
