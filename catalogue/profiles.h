@@ -10,6 +10,11 @@ struct AVCodec;
 void list_profiles(const char* encoder_name, ChoiceList& profiles);
 void list_pixel_formats(const char* encoder_name, ChoiceList& formats);
 void list_sample_formats(const char* encoder_name, ChoiceList& formats);
+// The format host samples of this width are handed over in.
+int32_t input_sample_format(int32_t bitsPerSample);
+// The format the encoder gets, from its list: 16-bit when asked and listed,
+// else the host's own when listed, else the encoder's first (-1: none).
+int32_t choose_out_sample_format(const ChoiceList& sampleFormats, bool sixteenBit, int32_t inSampleFormat);
 
 // The first profile-option row of this encoder with this label, or null.
 const ProfileOptionRow* find_profile_option(const char* encoder_name, const char* label);

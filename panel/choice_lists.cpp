@@ -3,10 +3,6 @@
 #include "Controls.h"
 #include "VelmoraCore.h"
 
-extern "C" {
-#include <libavutil/samplefmt.h>
-}
-
 #include <cstring>
 
 namespace {
@@ -48,27 +44,6 @@ int32_t video_bit_rate_setting(int32_t kilobytesPerSecond) {
 }
 
 int32_t vbr_setting(int32_t index) { return index != 0 ? 1 : 0; }
-
-int32_t input_sample_format(int32_t bitsPerSample) {
-    if (bitsPerSample <= 8) return AV_SAMPLE_FMT_U8;
-    if (bitsPerSample <= 16) return AV_SAMPLE_FMT_S16;
-    return AV_SAMPLE_FMT_S32;
-}
-
-int32_t choose_out_sample_format(const ChoiceList& sampleFormats, bool sixteenBit, int32_t inSampleFormat) {
-    auto listed = [&](int32_t value) {
-        for (const ChoiceEntry& entry : sampleFormats)
-            if (entry.value == value) return true;
-        return false;
-    };
-    if (sixteenBit) {
-        if (listed(AV_SAMPLE_FMT_S16)) return AV_SAMPLE_FMT_S16;
-        if (listed(AV_SAMPLE_FMT_S16P)) return AV_SAMPLE_FMT_S16P;
-    } else if (listed(inSampleFormat)) {
-        return inSampleFormat;
-    }
-    return sampleFormats.empty() ? -1 : sampleFormats.front().value;
-}
 
 ChannelSelection select_channels(const Controls& controls, int32_t hostChannels) {
     ChannelSelection selection;

@@ -24,8 +24,6 @@ int32_t quality_setting(int32_t index);
 int32_t audio_bit_rate_setting(int32_t index);
 int32_t video_bit_rate_setting(int32_t kilobytesPerSecond);
 int32_t vbr_setting(int32_t index);
-int32_t input_sample_format(int32_t bitsPerSample);
-int32_t choose_out_sample_format(const ChoiceList& sampleFormats, bool sixteenBit, int32_t inSampleFormat);
 
 struct ChannelSelection {
     uint32_t mask = 0;

@@ -1,5 +1,6 @@
 #include "output_plan.h"
 
+#include "catalogue/profiles.h"
 #include "panel/choice_lists.h"
 #include "writer/frame_rate.h"
 

@@ -7,6 +7,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/pixdesc.h>
+#include <libavutil/samplefmt.h>
 }
 
 #include <gtest/gtest.h>
@@ -116,4 +117,20 @@ TEST(SampleFormats, DeclaredFormatsOfAudioEncodersOnly) {
     EXPECT_TRUE(formats.empty());
     list_sample_formats(NO_AUDIO_TEXT, formats);
     EXPECT_TRUE(formats.empty());
+}
+
+TEST(SampleFormats, TheEncodersFormatForHostSamples) {
+    const ChoiceList floatsOnly = {{"fltp", AV_SAMPLE_FMT_FLTP, false}};
+    const ChoiceList planar16 = {{"s32", AV_SAMPLE_FMT_S32, false}, {"s16p", AV_SAMPLE_FMT_S16P, false}};
+    const ChoiceList both = {{"s16p", AV_SAMPLE_FMT_S16P, false}, {"s16", AV_SAMPLE_FMT_S16, false},
+                             {"s32", AV_SAMPLE_FMT_S32, false}};
+    EXPECT_EQ(choose_out_sample_format(floatsOnly, true, AV_SAMPLE_FMT_S16), AV_SAMPLE_FMT_FLTP);
+    EXPECT_EQ(choose_out_sample_format(planar16, true, AV_SAMPLE_FMT_S32), AV_SAMPLE_FMT_S16P);
+    EXPECT_EQ(choose_out_sample_format(both, true, AV_SAMPLE_FMT_S32), AV_SAMPLE_FMT_S16);
+    EXPECT_EQ(choose_out_sample_format(both, false, AV_SAMPLE_FMT_S32), AV_SAMPLE_FMT_S32);
+    EXPECT_EQ(choose_out_sample_format(floatsOnly, false, AV_SAMPLE_FMT_S32), AV_SAMPLE_FMT_FLTP);
+    EXPECT_EQ(choose_out_sample_format({}, true, AV_SAMPLE_FMT_S16), -1);
+    EXPECT_EQ(input_sample_format(8), AV_SAMPLE_FMT_U8);
+    EXPECT_EQ(input_sample_format(9), AV_SAMPLE_FMT_S16);
+    EXPECT_EQ(input_sample_format(32), AV_SAMPLE_FMT_S32);
 }

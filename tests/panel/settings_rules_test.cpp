@@ -5,10 +5,6 @@
 
 #include <gtest/gtest.h>
 
-extern "C" {
-#include <libavutil/samplefmt.h>
-}
-
 #include <climits>
 
 // Values a stored project or a host may hold past the panel's ranges: each
@@ -23,22 +19,6 @@ TEST(SettingsRules, ValuesPastTheRangesLandOnUsableSettings) {
     EXPECT_EQ(video_bit_rate_setting(INT_MAX), INT_MAX);
     EXPECT_EQ(video_bit_rate_setting(-5), 0);
     EXPECT_EQ(vbr_setting(-3), 1);
-    EXPECT_EQ(input_sample_format(8), AV_SAMPLE_FMT_U8);
-    EXPECT_EQ(input_sample_format(9), AV_SAMPLE_FMT_S16);
-    EXPECT_EQ(input_sample_format(32), AV_SAMPLE_FMT_S32);
-}
-
-TEST(SettingsRules, OutputSampleFormatChoice) {
-    const ChoiceList floatsOnly = {{"fltp", AV_SAMPLE_FMT_FLTP, false}};
-    const ChoiceList planar16 = {{"s32", AV_SAMPLE_FMT_S32, false}, {"s16p", AV_SAMPLE_FMT_S16P, false}};
-    const ChoiceList both = {{"s16p", AV_SAMPLE_FMT_S16P, false}, {"s16", AV_SAMPLE_FMT_S16, false},
-                             {"s32", AV_SAMPLE_FMT_S32, false}};
-    EXPECT_EQ(choose_out_sample_format(floatsOnly, true, AV_SAMPLE_FMT_S16), AV_SAMPLE_FMT_FLTP);
-    EXPECT_EQ(choose_out_sample_format(planar16, true, AV_SAMPLE_FMT_S32), AV_SAMPLE_FMT_S16P);
-    EXPECT_EQ(choose_out_sample_format(both, true, AV_SAMPLE_FMT_S32), AV_SAMPLE_FMT_S16);
-    EXPECT_EQ(choose_out_sample_format(both, false, AV_SAMPLE_FMT_S32), AV_SAMPLE_FMT_S32);
-    EXPECT_EQ(choose_out_sample_format(floatsOnly, false, AV_SAMPLE_FMT_S32), AV_SAMPLE_FMT_FLTP);
-    EXPECT_EQ(choose_out_sample_format({}, true, AV_SAMPLE_FMT_S16), -1);
 }
 
 TEST(ChoiceText, CommasInsideLabelsDoNotSplitItems) {
