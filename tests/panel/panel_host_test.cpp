@@ -5,6 +5,7 @@
 #include "common/run.h"
 #include "host/harness/panel_view.h"
 #include "base/log.h"
+#include "common/fd_count.h"
 #include "requests/request_fixture.h"
 
 #include <algorithm>
@@ -286,6 +287,34 @@ TEST_F(Panel, StoredIndicesSurviveRestoreAndTheRenderUsesThem) {
 }
 
 namespace {
+
+// Stored choices of container and encoders may point past the lists the
+// module builds (a project from a machine with another FFmpeg). The
+// container falls back to "mov"; encoders that are not there give no stream.
+TEST_F(Panel, ChoicesPastTheListsFallBackOrSayWhy) {
+    for (const double index : {-1.0, 100000.0}) {
+        auto host = make_host();
+        ASSERT_TRUE(host->init());
+        for (const char* id : {"klavformat", "klavvideocodec", "klavaudiocodec", "klavvidprofile", "klavpixelfmt",
+                               "klavaudprofile"})
+            host->controls().set_value(id, index);
+        ASSERT_TRUE(host->restore());
+        QEL_OutputInfo info{};
+        ASSERT_TRUE(host->output_info(info));
+        EXPECT_STREQ(info.extension, "mov") << index;
+
+        host->node().audio = qelhost::AudioClip::tone();
+        const int descriptors = open_descriptors();
+        qelhost::TestPatternClip clip({64, 48, 4, 25, 4, qelhost::AudioClip::tone(), {}});
+        const qelhost::RenderResult result = qelhost::render(*host, clip, to(path("past-the-lists.mov")));
+        // Neither encoder is there, so there is nothing to write: every
+        // request says so rather than leaving an empty movie.
+        EXPECT_EQ(result.failed, 4) << index;
+        EXPECT_TRUE(host->log().contains(4, "QelFFmpegWriter: Failed to create file.")) << index;
+        EXPECT_TRUE(host->faults().empty()) << index;
+        EXPECT_EQ(open_descriptors(), descriptors) << index;
+    }
+}
 
 struct ProfilePixelCase {
     const char* name;
