@@ -15,12 +15,12 @@ namespace {
 constexpr int FRAMES = 4;
 constexpr int64_t SLICE = 1920;  // samples of one frame at 48 kHz and 25 fps
 
-qelhost::TestPatternClip clip_with_sound(int64_t samples) {
+qelhost::TestPatternClip clip_with_sound(int64_t samples, int32_t bits = 16) {
     qelhost::TestPatternClip::Settings settings;
     settings.width = 64;
     settings.height = 48;
     settings.frames = FRAMES;
-    settings.audio = qelhost::AudioClip::tone();
+    settings.audio = qelhost::AudioClip::tone(48000, 2, bits);
     settings.audio->length = samples;
     return qelhost::TestPatternClip(settings);
 }
@@ -49,6 +49,7 @@ struct SoundCase {
     const char* name;
     int64_t samples;                           // the clip's; -1: more than the pictures need
     std::function<int64_t(int64_t)> answer;   // what read_audio says it delivered; none: the truth
+    int32_t bits = 16;                         // unsigned 8-bit silence rests at 128, not 0
 };
 
 }  // namespace
@@ -62,6 +63,7 @@ TEST_F(ShortSound, TheSoundKeepsPaceWithThePicturesWhateverTheHostDelivers) {
     const SoundCase cases[] = {
         {"ends_in_the_first_frame", 1000, nullptr},
         {"ends_in_the_third_frame", 5000, nullptr},
+        {"eight_bit_ends_in_the_first_frame", 1000, nullptr, 8},
         {"none_at_all", 0, nullptr},
         {"negative_count", -1, [](int64_t) { return int64_t(-7); }},
         {"far_more_than_asked", -1, [](int64_t delivered) { return delivered * 1000 + 1; }},
@@ -70,7 +72,7 @@ TEST_F(ShortSound, TheSoundKeepsPaceWithThePicturesWhateverTheHostDelivers) {
     for (const SoundCase& c : cases) {
         SCOPED_TRACE(c.name);
         auto host = pcm_panel();
-        qelhost::TestPatternClip clip = clip_with_sound(c.samples);
+        qelhost::TestPatternClip clip = clip_with_sound(c.samples, c.bits);
         host->node().misreport = c.answer;
         const std::string file = path(std::string(c.name) + ".mkv");
         ASSERT_TRUE(qelhost::render(*host, clip, to(file)).ok());

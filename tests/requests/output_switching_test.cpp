@@ -131,3 +131,21 @@ TEST_F(RequestTest, ImagesTheModuleMustCopyGiveTheSamePixels) {
         EXPECT_TRUE(copied.pictures[size_t(frame)] == source) << "frame " << frame;
     }
 }
+
+// The host's paths hold 259 characters. A longer one is refused, not cut: a
+// cut path would never equal the request again and reopen the output at
+// every frame.
+TEST_F(RequestTest, APathPastTheHostsLimitIsRefusedNotCut) {
+    for (const size_t length : {size_t(260), size_t(259)}) {
+        SCOPED_TRACE(length);
+        auto host = open_panel({{"klavformat", items::MATROSKA}});
+        const std::string folder = path("");
+        const std::string file = folder + std::string(length - folder.size() - 4, 'p') + ".mkv";
+        const bool fits = length < 260;
+        EXPECT_EQ(send_frames(*host, file, 3), fits);
+        EXPECT_EQ(host->log().contains(4, "QelFFmpegWriter: output path is longer than 259 characters"), !fits);
+        ASSERT_TRUE(finish(*host));
+        EXPECT_EQ(probe::read(file).video_frames, fits ? 3 : 0);
+        EXPECT_EQ(files_in_dir(), fits ? 1u : 0u) << "nothing under a cut name";
+    }
+}
