@@ -50,6 +50,7 @@ struct Frame {
     int64_t pts;
     bool key;
     std::vector<uint16_t> rgb;  // RGB48 read by the frame's own colour tags
+    int field_order = AV_FIELD_PROGRESSIVE;  // as the decoder read the picture: TT, BB or progressive
 };
 
 struct Options {
@@ -285,6 +286,8 @@ inline File read(const std::string& path, const Options& options = {}) {
             file.color_space = frame->colorspace;
         }
         Frame decoded{frame->pts, ffcompat::is_key_frame(frame) || frame->pict_type == AV_PICTURE_TYPE_I, {}};
+        if (ffcompat::is_interlaced(frame))
+            decoded.field_order = ffcompat::is_top_field_first(frame) ? AV_FIELD_TT : AV_FIELD_BB;
         if (options.rgb_every > 0 && file.frames.size() % size_t(options.rgb_every) == 0) {
             // Unknown range means limited, as players take it. Bicubic: FFmpeg
             // 9.0's bilinear full-chroma writer of 16-bit RGB zeroes whole rows.
