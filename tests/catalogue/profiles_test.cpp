@@ -71,7 +71,8 @@ TEST(Profiles, ProresShowsFfmpegsOwnProfiles) {
 // No encoder, or a name FFmpeg does not know, leaves nothing of the last encoder's lists.
 TEST(EncoderLists, UnknownOrMissingEncoderEmptiesEveryList) {
     for (const char* name : {static_cast<const char*>(nullptr), NO_VIDEO_TEXT, "nosuch"}) {
-        ChoiceList profiles{{"stale", 1, false}}, pixels = profiles, samples = profiles;
+        const ChoiceEntry stale{"stale", 1, false};
+        ChoiceList profiles{stale}, pixels{stale}, samples{stale};
         list_profiles(name, profiles);
         list_pixel_formats(name, pixels);
         list_sample_formats(name, samples);
