@@ -10,16 +10,19 @@ extern "C" {
 namespace {
 
 constexpr AVPixelFormat PLANES_FORMAT = AV_PIX_FMT_GBRP16LE;
+constexpr AVPixelFormat ALPHA_PLANES_FORMAT = AV_PIX_FMT_GBRAP16LE;
 constexpr uint64_t KIND_FLAGS = AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
                                 AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_ALPHA |
                                 AV_PIX_FMT_FLAG_BAYER | AV_PIX_FMT_FLAG_FLOAT;
 
-// Three planes, one component each, stored the same way.
-bool is_plain_planar_yuv(const AVPixFmtDescriptor* format) {
-    if (format->nb_components != 3 || (format->flags & KIND_FLAGS & ~AV_PIX_FMT_FLAG_BE) ||
-        !(format->flags & AV_PIX_FMT_FLAG_PLANAR) || std::strncmp(format->name, "yuvj", 4) == 0)
+// Three planes (four with alpha), one component each, stored the same way.
+bool is_plain_planar_yuv(const AVPixFmtDescriptor* format, bool withAlpha = false) {
+    const uint64_t allowed = AV_PIX_FMT_FLAG_BE | (withAlpha ? AV_PIX_FMT_FLAG_ALPHA : 0);
+    if (format->nb_components != (withAlpha ? 4 : 3) || (format->flags & KIND_FLAGS & ~allowed) ||
+        (withAlpha && !(format->flags & AV_PIX_FMT_FLAG_ALPHA)) || !(format->flags & AV_PIX_FMT_FLAG_PLANAR) ||
+        std::strncmp(format->name, "yuvj", 4) == 0)
         return false;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < format->nb_components; ++i) {
         const AVComponentDescriptor& component = format->comp[i];
         if (component.plane != i || component.offset != 0 || component.shift != 0 ||
             component.depth != format->comp[0].depth || component.step != format->comp[0].step)
@@ -83,6 +86,9 @@ bool SplitConverter::open(const ConverterSetup& setup) {
     reset();
     const int channels = setup.inFormat == AV_PIX_FMT_RGBA64LE ? 4 : setup.inFormat == AV_PIX_FMT_RGB48LE ? 3 : 0;
     const AVPixFmtDescriptor* out = av_pix_fmt_desc_get(setup.outFormat);
+    if (channels && out && setup.width >= 1 && setup.height >= 1 && out->log2_chroma_w == 0 &&
+        out->log2_chroma_h == 0 && (is_plain_planar_yuv(out) || is_plain_planar_yuv(out, true)))
+        return openFull(setup, channels, channels == 4 && out->nb_components == 4);
     // The direct conversion averages pixel pairs for chroma only at even widths.
     if (!channels || !out || !is_plain_planar_yuv(out) || out->log2_chroma_w != 1 || setup.width < 2 ||
         setup.width % 2 != 0 || setup.height < 1)
@@ -114,6 +120,26 @@ bool SplitConverter::open(const ConverterSetup& setup) {
     return true;
 }
 
+// Full chroma: no averages, one converter from the planes to the output. The
+// direct way reads an RGB source's colour at half width here and widens it
+// again; the planes give every pixel its own colour, nearer the exact
+// conversion (libswscale reads planar RGB at full width).
+bool SplitConverter::openFull(const ConverterSetup& setup, int channels, bool alpha) {
+    ConverterSetup planar = setup;
+    planar.inFormat = alpha ? ALPHA_PLANES_FORMAT : PLANES_FORMAT;
+    m_lumaContext = make_converter(planar);
+    m_planes = make_frame(planar.inFormat, setup.width, setup.height, true);
+    if (!m_lumaContext || !m_planes) {
+        reset();
+        return false;
+    }
+    m_width = setup.width;
+    m_height = setup.height;
+    m_channels = channels;
+    m_alpha = alpha;
+    return true;
+}
+
 void SplitConverter::reset() {
     m_lumaContext.reset();
     m_chromaContext.reset();
@@ -121,36 +147,66 @@ void SplitConverter::reset() {
     m_pairPlanes.reset();
     m_lumaTarget.reset();
     m_chromaTarget.reset();
+    m_alpha = false;
 }
 
-void SplitConverter::split(const uint16_t* pixels) {
-    const int channels = m_channels;
-    const auto row_of = [](const AVFrame* frame, int plane, int y) {
-        return reinterpret_cast<uint16_t*>(frame->data[plane] + ptrdiff_t(y) * frame->linesize[plane]);
-    };
-    for (int y = 0; y < m_height; ++y) {
-        const uint16_t* source = pixels + size_t(y) * size_t(m_width) * size_t(channels);
-        uint16_t* green = row_of(m_planes.get(), 0, y);
-        uint16_t* blue = row_of(m_planes.get(), 1, y);
-        uint16_t* red = row_of(m_planes.get(), 2, y);
-        uint16_t* pairGreen = row_of(m_pairPlanes.get(), 0, y);
-        uint16_t* pairBlue = row_of(m_pairPlanes.get(), 1, y);
-        uint16_t* pairRed = row_of(m_pairPlanes.get(), 2, y);
-        for (int x = 0; x < m_width; x += 2, source += 2 * channels) {
-            const uint16_t* next = source + channels;
-            red[x] = source[0], green[x] = source[1], blue[x] = source[2];
-            red[x + 1] = next[0], green[x + 1] = next[1], blue[x + 1] = next[2];
-            // Rounded as libswscale's interleaved readers round.
-            pairRed[x / 2] = uint16_t((source[0] + next[0] + 1) >> 1);
-            pairGreen[x / 2] = uint16_t((source[1] + next[1] + 1) >> 1);
-            pairBlue[x / 2] = uint16_t((source[2] + next[2] + 1) >> 1);
-        }
+namespace {
+
+uint16_t* row_of(const AVFrame* frame, int plane, int y) {
+    return reinterpret_cast<uint16_t*>(frame->data[plane] + ptrdiff_t(y) * frame->linesize[plane]);
+}
+
+// Plain loops the compiler vectorises for any x86-64 (this file is built at
+// -O3): the split is a third to a half of the conversion's time.
+template <int CHANNELS, bool ALPHA>
+void deinterleave_row(const uint16_t* __restrict source, uint16_t* __restrict red, uint16_t* __restrict green,
+                      uint16_t* __restrict blue, uint16_t* __restrict alpha, int width) {
+    for (int x = 0; x < width; ++x) {
+        red[x] = source[CHANNELS * x];
+        green[x] = source[CHANNELS * x + 1];
+        blue[x] = source[CHANNELS * x + 2];
+        if constexpr (ALPHA) alpha[x] = source[CHANNELS * x + 3];
     }
+}
+
+// Rounded as libswscale's interleaved readers round.
+void average_pairs(const uint16_t* __restrict full, uint16_t* __restrict pairs, int pairCount) {
+    for (int i = 0; i < pairCount; ++i) pairs[i] = uint16_t((full[2 * i] + full[2 * i + 1] + 1) >> 1);
+}
+
+// The planes are G, B, R (and A), as libswscale's planar RGB keeps them.
+template <int CHANNELS, bool ALPHA>
+void split_rows(const uint16_t* pixels, const AVFrame* planes, const AVFrame* pairPlanes, int width, int height) {
+    for (int y = 0; y < height; ++y) {
+        const uint16_t* source = pixels + size_t(y) * size_t(width) * CHANNELS;
+        deinterleave_row<CHANNELS, ALPHA>(source, row_of(planes, 2, y), row_of(planes, 0, y), row_of(planes, 1, y),
+                                          ALPHA ? row_of(planes, 3, y) : nullptr, width);
+        if (pairPlanes)
+            for (int plane = 0; plane < 3; ++plane)
+                average_pairs(row_of(planes, plane, y), row_of(pairPlanes, plane, y), width / 2);
+    }
+}
+
+void split_picture(const uint16_t* pixels, int channels, bool alpha, const AVFrame* planes, const AVFrame* pairs,
+                   int width, int height) {
+    if (alpha)
+        split_rows<4, true>(pixels, planes, pairs, width, height);
+    else if (channels == 4)
+        split_rows<4, false>(pixels, planes, pairs, width, height);
+    else
+        split_rows<3, false>(pixels, planes, pairs, width, height);
+}
+
+}  // namespace
+
+void SplitConverter::split(const uint16_t* pixels) {
+    split_picture(pixels, m_channels, m_alpha, m_planes.get(), m_pairPlanes.get(), m_width, m_height);
 }
 
 int SplitConverter::convert(const uint8_t* pixels, AVFrame* out) {
     if (!isOpen()) return AVERROR(EINVAL);
     split(reinterpret_cast<const uint16_t*>(pixels));
+    if (!m_chromaContext) return sws_scale_frame(m_lumaContext.get(), out, m_planes.get());
 
     // The converter wants a reference-counted target: the luma target's one
     // plane is the output's, and the output's buffer vouches for it.

@@ -7,7 +7,9 @@
 // picture is split into planes here, and two converters finish the job: one
 // makes luma from the full planes, the other makes chroma from planes of
 // pixel-pair averages, which are exactly what the interleaved readers take for
-// chroma. The picture comes out byte for byte as the direct conversion makes it.
+// chroma. Outputs with full chroma (4:4:4, with or without alpha) need no
+// averages: one converter reads the planes. The picture comes out byte for
+// byte as the direct conversion makes it.
 #pragma once
 
 #include "base/ffmpeg_ptr.h"
@@ -41,15 +43,17 @@ public:
     int convert(const uint8_t* pixels, AVFrame* out);
 
 private:
+    bool openFull(const ConverterSetup& setup, int channels, bool alpha);
     void split(const uint16_t* pixels);
 
-    SwsContextPtr m_lumaContext;
-    SwsContextPtr m_chromaContext;
-    FramePtr m_planes;      // 16-bit G, B, R at full size
-    FramePtr m_pairPlanes;  // the same at half width: averages of pixel pairs
+    SwsContextPtr m_lumaContext;    // with full chroma, the whole picture's
+    SwsContextPtr m_chromaContext;  // none with full chroma
+    FramePtr m_planes;      // 16-bit G, B, R (and A) at full size
+    FramePtr m_pairPlanes;  // G, B, R at half width, averages of pixel pairs; none with full chroma
     FramePtr m_lumaTarget;    // luma format, its plane the output's luma
     FramePtr m_chromaTarget;  // chroma format, its chroma planes the output's
     int m_width = 0;
     int m_height = 0;
     int m_channels = 0;
+    bool m_alpha = false;
 };
