@@ -8,6 +8,7 @@
 #   bench/codec_table.sh [BUILD_DIR]
 #   SIZES="1920x1080 3840x2160" FRAMES_1080=40 FRAMES_2160=16 ROWS="ffv1 x265 ..."
 #   CONVERSION_FRAMES=20 GROWTH_FRAMES=100 LONG_FRAMES=2000 (0: no growth check)
+#   INPUT_FRAMES=40 (0: no --input row)
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$top/build}" && pwd)"
@@ -18,6 +19,7 @@ rows="${ROWS:-$all_rows}"
 conversion_frames="${CONVERSION_FRAMES:-20}"
 growth_frames="${GROWTH_FRAMES:-100}"
 long_frames="${LONG_FRAMES:-2000}"
+input_frames="${INPUT_FRAMES:-40}"
 # shellcheck source=bench_lib.sh
 . "$top/bench/bench_lib.sh"
 gop=$BENCH_GOP
@@ -197,6 +199,30 @@ for size in $sizes; do
 done
 echo "(a) plug-in, (b) ffmpeg from the same rgba64le frames, (c) ffmpeg from frames in the encoder's pixel format;"
 echo "a/b and a/c are ratios of times, MB peak resident memory; goals a/b <= 0.90, a/c <= 1.10, (a)MB <= (b)MB"
+
+# The stand-in host's media path: a 1080p ffv1 file of 16-bit planar RGB (an
+# editor's intermediate), encoded by (a) `qelhost render --input` and (b) the
+# command line from the same file, both libx264 fast as in the table.
+if [ "$input_frames" -gt 0 ]; then
+  define_row x264-fast 1920x1080
+  input="$work/input_1920x1080_${input_frames}.mkv"
+  if [ ! -s "$input" ]; then
+    ffmpeg -v error -y -f rawvideo -pix_fmt rgba64le -s 1920x1080 -r $fps -i "$(raw_frames 1920x1080 "$input_frames")" \
+      -c:v ffv1 -pix_fmt gbrp16le "$input.part.mkv"
+    mv "$input.part.mkv" "$input"
+  fi
+  cat "$input" >/dev/null
+  a=$(measure "$build/qelhost" render --input "$input" --audio-channels 0 -o "$work/input.plugin.mov" "${panel[@]}")
+  b=$(measure ffmpeg -v error -y -i "$input" -sws_flags fast_bilinear \
+    -vf "scale=out_color_matrix=bt709:out_range=tv,$frame_colour" "${options[@]}" "$work/input.cli.mov")
+  read -r a_s a_kb <<<"$a"
+  read -r b_s b_kb <<<"$b"
+  echo
+  echo "--input: $input_frames frames of a 1080p ffv1 gbrp16le file to libx264 fast (goal a/b <= 0.90):"
+  printf '  (a) %.2f fps, %.1f MB  (b) %.2f fps, %.1f MB  a/b %.2f  options %s\n' "$(calc "$input_frames / $a_s")" \
+    "$(calc "$a_kb / 1024")" "$(calc "$input_frames / $b_s")" "$(calc "$b_kb / 1024")" "$(calc "$a_s / $b_s")" \
+    "$(compare_files "$work/input.plugin.mov" "$work/input.cli.mov")"
+fi
 
 echo
 echo "conversion alone, $conversion_frames frames, the writer's route against a memcpy of the host frame (goal <= 3x):"

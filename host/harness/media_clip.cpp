@@ -145,6 +145,22 @@ AVPixelFormat plain_format(int format, bool& fullRange) {
     }
 }
 
+// The host's own converter: bilinear when the size changes, and libswscale's
+// slice threads, so the media path keeps pace with the encoder.
+SwsContextPtr make_scaler(const AVFrame& frame, AVPixelFormat source, int width, int height, AVPixelFormat target) {
+    SwsContextPtr context(sws_alloc_context());
+    SwsContext* sws = context.get();
+    const bool configured =
+        sws && av_opt_set_int(sws, "srcw", frame.width, 0) >= 0 && av_opt_set_int(sws, "srch", frame.height, 0) >= 0 &&
+        av_opt_set_int(sws, "src_format", source, 0) >= 0 && av_opt_set_int(sws, "dstw", width, 0) >= 0 &&
+        av_opt_set_int(sws, "dsth", height, 0) >= 0 && av_opt_set_int(sws, "dst_format", target, 0) >= 0 &&
+        av_opt_set_int(sws, "sws_flags", SWS_BILINEAR, 0) >= 0 && av_opt_set_int(sws, "threads", 0, 0) >= 0 &&
+        sws_init_context(sws, nullptr, nullptr) >= 0;
+    return configured ? std::move(context) : nullptr;
+}
+
+void keep_samples(void*, uint8_t*) {}
+
 }  // namespace
 
 struct MediaClip::Video {
@@ -157,6 +173,7 @@ struct MediaClip::Video {
     int64_t held = 0;
     bool havePicture = false;
     SwsContextPtr scaler;
+    FramePtr target{av_frame_alloc()};  // the host picture, lent to the scaler
     int sourceWidth = 0, sourceHeight = 0, sourceFormat = -1;
     int32_t targetChannels = 0;
 
@@ -167,8 +184,7 @@ struct MediaClip::Video {
         bool fullRange = frame.color_range == AVCOL_RANGE_JPEG;
         const AVPixelFormat source = plain_format(frame.format, fullRange);
         const AVPixelFormat target = channels == 4 ? AV_PIX_FMT_RGBA64LE : AV_PIX_FMT_RGB48LE;
-        scaler.reset(sws_getContext(frame.width, frame.height, source, width, height, target,
-                                    SWS_BILINEAR, nullptr, nullptr, nullptr));
+        scaler = make_scaler(frame, source, width, height, target);
         if (!scaler) return false;
         const int space = frame.colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : int(frame.colorspace);
         const int* coefficients = sws_getCoefficients(space);
@@ -326,11 +342,21 @@ bool MediaClip::draw(int64_t frame, Picture& picture) {
         ++video.held;
         return video.havePicture;
     }
-    if (!video.prepare_scaler(*decoded, picture.channels())) return false;
-    uint8_t* target[4] = {reinterpret_cast<uint8_t*>(picture.samples()), nullptr, nullptr, nullptr};
-    const int stride[4] = {int(picture.width() * picture.channels() * int(sizeof(uint16_t))), 0, 0, 0};
-    if (sws_scale(video.scaler.get(), decoded->data, decoded->linesize, 0, decoded->height, target, stride) <= 0)
-        return false;
+    if (!video.target || !video.prepare_scaler(*decoded, picture.channels())) return false;
+    // Straight into the host's picture: the threaded interface wants a
+    // reference-counted target, so the samples are lent, not copied.
+    AVFrame& target = *video.target;
+    auto* samples = reinterpret_cast<uint8_t*>(picture.samples());
+    const int stride = int(picture.width() * picture.channels() * int(sizeof(uint16_t)));
+    target.format = picture.channels() == 4 ? AV_PIX_FMT_RGBA64LE : AV_PIX_FMT_RGB48LE;
+    target.width = picture.width();
+    target.height = picture.height();
+    target.data[0] = samples;
+    target.linesize[0] = stride;
+    target.buf[0] = av_buffer_create(samples, size_t(stride) * size_t(picture.height()), keep_samples, nullptr, 0);
+    const int result = target.buf[0] ? sws_scale_frame(video.scaler.get(), &target, decoded) : AVERROR(ENOMEM);
+    av_buffer_unref(&target.buf[0]);
+    if (result < 0) return false;
     video.havePicture = true;
     return true;
 }
