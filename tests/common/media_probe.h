@@ -39,10 +39,6 @@ struct Stream {
     int width = 0, height = 0;  // of the decoded pictures where there are any
     int sample_rate = 0, channels = 0;
     Tags tags;
-    bool experimental = false;  // read by a decoder FFmpeg marks experimental
-    int64_t decoded = 0;        // pictures, or audio frames
-    int64_t samples = 0;        // per channel, audio only
-    std::vector<double> times;  // of each picture in seconds, decoder order; NaN for none
 };
 
 // A decoded video frame; `rgb` is filled for every `rgb_every`-th one.
@@ -51,6 +47,7 @@ struct Frame {
     bool key;
     std::vector<uint16_t> rgb;  // RGB48 read by the frame's own colour tags
     int field_order = AV_FIELD_PROGRESSIVE;  // as the decoder read the picture: TT, BB or progressive
+    double time = 0;  // in seconds; NaN for none
 };
 
 struct Options {
@@ -222,7 +219,6 @@ inline File read(const std::string& path, const Options& options = {}) {
         s.channels = parameters.ch_layout.nb_channels;
         s.tags = read_tags(input->streams[i]->metadata);
         const AVCodec* codec = avcodec_find_decoder(parameters.codec_id);
-        s.experimental = codec && (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL);
         file.streams.push_back(s);
         if (!codec || (s.type != AVMEDIA_TYPE_VIDEO && s.type != AVMEDIA_TYPE_AUDIO)) continue;
         AVCodecContext* context = avcodec_alloc_context3(codec);
@@ -286,6 +282,8 @@ inline File read(const std::string& path, const Options& options = {}) {
             file.color_space = frame->colorspace;
         }
         Frame decoded{frame->pts, ffcompat::is_key_frame(frame) || frame->pict_type == AV_PICTURE_TYPE_I, {}};
+        const int64_t pts = frame->best_effort_timestamp;
+        decoded.time = pts == AV_NOPTS_VALUE ? std::nan("") : double(pts) * av_q2d(context->pkt_timebase);
         if (ffcompat::is_interlaced(frame))
             decoded.field_order = ffcompat::is_top_field_first(frame) ? AV_FIELD_TT : AV_FIELD_BB;
         if (options.rgb_every > 0 && file.frames.size() % size_t(options.rgb_every) == 0) {
@@ -330,18 +328,13 @@ inline File read(const std::string& path, const Options& options = {}) {
                 return;
             }
             if (frame->decode_error_flags) file.errors.push_back("damaged frame");
-            ++stream.decoded;
             if (stream.type == AVMEDIA_TYPE_AUDIO) {
-                stream.samples += frame->nb_samples;
                 stream.channels = frame->ch_layout.nb_channels;
                 stream.sample_rate = frame->sample_rate;
                 if (index == audio) take_audio(context);
             } else {
                 stream.width = frame->width;
                 stream.height = frame->height;
-                const int64_t pts = frame->best_effort_timestamp;
-                stream.times.push_back(pts == AV_NOPTS_VALUE ? std::nan("")
-                                                             : double(pts) * av_q2d(context->pkt_timebase));
                 if (index == video) take_video(context);
             }
             av_frame_unref(frame);
