@@ -98,22 +98,20 @@ struct File {
         for (const std::string& error : errors) text += (text.empty() ? "" : "; ") + error;
         return text;
     }
+    static std::string in(const Tags& from, const std::string& key) {
+        auto it = from.find(key);
+        return it == from.end() ? "" : it->second;
+    }
     // A tag of the container or of any stream.
     std::string tag(const std::string& key) const {
-        if (auto it = tags.find(key); it != tags.end()) return it->second;
-        for (const Stream& s : streams)
-            if (auto it = s.tags.find(key); it != s.tags.end()) return it->second;
-        return "";
+        std::string value = in(tags, key);
+        for (size_t i = 0; value.empty() && i < streams.size(); ++i) value = in(streams[i].tags, key);
+        return value;
     }
-    std::string container_tag(const std::string& key) const {
-        auto it = tags.find(key);
-        return it == tags.end() ? "" : it->second;
-    }
+    std::string container_tag(const std::string& key) const { return in(tags, key); }
     std::string video_tag(const std::string& key) const {
         const Stream* video = first(AVMEDIA_TYPE_VIDEO);
-        if (!video) return "";
-        auto it = video->tags.find(key);
-        return it == video->tags.end() ? "" : it->second;
+        return video ? in(video->tags, key) : "";
     }
 };
 
@@ -126,14 +124,8 @@ inline Tags read_tags(const AVDictionary* dictionary) {
 
 namespace detail {
 
-inline std::mutex& log_mutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-inline std::vector<std::string>*& log_sink() {
-    static std::vector<std::string>* sink = nullptr;
-    return sink;
-}
+inline std::mutex log_mutex;
+inline std::vector<std::string>* log_sink = nullptr;
 
 // Error-level messages go to the reading file's list; warnings and worse are
 // shown as FFmpeg would, the encoders' chatter is not.
@@ -147,8 +139,8 @@ inline void log_line(void* object, int level, const char* format, va_list args) 
         va_end(copy);
         std::string text(line);
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-        std::lock_guard<std::mutex> lock(log_mutex());
-        if (log_sink()) log_sink()->push_back(text);
+        std::lock_guard<std::mutex> lock(log_mutex);
+        if (log_sink) log_sink->push_back(text);
     }
     if (level <= AV_LOG_WARNING) av_log_default_callback(object, level, format, args);
 }
@@ -158,12 +150,12 @@ struct ErrorCapture {
     explicit ErrorCapture(std::vector<std::string>* sink) {
         if (!sink) return;
         av_log_set_callback(log_line);
-        std::lock_guard<std::mutex> lock(log_mutex());
-        log_sink() = sink;
+        std::lock_guard<std::mutex> lock(log_mutex);
+        log_sink = sink;
     }
     ~ErrorCapture() {
-        std::lock_guard<std::mutex> lock(log_mutex());
-        log_sink() = nullptr;
+        std::lock_guard<std::mutex> lock(log_mutex);
+        log_sink = nullptr;
     }
 };
 
