@@ -200,16 +200,9 @@ inline File read(const std::string& path, const Options& options = {}) {
     int video = -1, audio = -1;
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         const AVCodecParameters& parameters = *input->streams[i]->codecpar;
-        Stream s;
-        s.type = parameters.codec_type;
-        s.id = parameters.codec_id;
-        s.codec = avcodec_get_name(parameters.codec_id);
-        s.profile = parameters.profile;
-        s.width = parameters.width;
-        s.height = parameters.height;
-        s.sample_rate = parameters.sample_rate;
-        s.channels = parameters.ch_layout.nb_channels;
-        s.tags = read_tags(input->streams[i]->metadata);
+        const Stream s{parameters.codec_type, parameters.codec_id, avcodec_get_name(parameters.codec_id),
+                       parameters.profile, parameters.width, parameters.height, parameters.sample_rate,
+                       parameters.ch_layout.nb_channels, read_tags(input->streams[i]->metadata)};
         const AVCodec* codec = avcodec_find_decoder(parameters.codec_id);
         file.streams.push_back(s);
         if (!codec || (s.type != AVMEDIA_TYPE_VIDEO && s.type != AVMEDIA_TYPE_AUDIO)) continue;
@@ -229,11 +222,7 @@ inline File read(const std::string& path, const Options& options = {}) {
     }
     if (audio >= 0) file.sample_rate = file.streams[size_t(audio)].sample_rate;
 
-    struct Presented {
-        int64_t pts;
-        bool key;
-    };
-    std::vector<Presented> packets;
+    std::vector<std::pair<int64_t, bool>> packets;  // pts and key flag
     int64_t videoEnd = 0;
     bool audioStarted = false;
     AVPacket* packet = av_packet_alloc();
@@ -348,7 +337,7 @@ inline File read(const std::string& path, const Options& options = {}) {
         const int index = packet->stream_index;
         const AVStream* stream = input->streams[index];
         if (index == video) {
-            packets.push_back({packet->pts, (packet->flags & AV_PKT_FLAG_KEY) != 0});
+            packets.emplace_back(packet->pts, (packet->flags & AV_PKT_FLAG_KEY) != 0);
             file.video_bytes += packet->size;
             if (packets.size() == 1) {
                 const char* begin = reinterpret_cast<const char*>(packet->data);
@@ -379,9 +368,8 @@ inline File read(const std::string& path, const Options& options = {}) {
         av_packet_unref(packet);
     }
     for (int i = 0; i < int(decoders.size()); ++i) send(i, nullptr);
-    std::stable_sort(packets.begin(), packets.end(),
-                     [](const Presented& a, const Presented& b) { return a.pts < b.pts; });
-    for (const Presented& p : packets) file.keys.push_back(p.key);
+    std::stable_sort(packets.begin(), packets.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& p : packets) file.keys.push_back(p.second);
     file.video_seconds = double(videoEnd) / 1e6;
 
     swr_free(&toDouble);
