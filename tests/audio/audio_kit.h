@@ -76,8 +76,7 @@ struct RenderResult {
     std::string path;
 };
 
-// A fresh output path in the build tree, one per name; the container's name
-// is its extension.
+// A fresh path in the build tree, one per name; the container's name is its extension.
 inline std::string outputPath(const std::string& name, const std::string& extension) {
     return scratch_dir("audio_" + name) + "/" + name + "." + extension;
 }
@@ -106,8 +105,7 @@ inline WriterSettings settingsFor(const RenderJob& job) {
     return settings;
 }
 
-// Frame n of the clip: its slice of audio starts here (rounded frame
-// boundaries, so 1601/1602 samples at 48 kHz and 29.97 fps).
+// Frame n's slice of sound starts here: 1601/1602 samples at 48 kHz and 29.97 fps.
 inline int64_t sliceStart(int64_t frame, int rate, double fps) {
     return int64_t(std::floor(rate * double(frame) / fps + 0.5));
 }
@@ -139,24 +137,22 @@ inline RenderResult render(const RenderJob& job, const std::string& path) {
 }
 
 // Amplitude of the `frequency` component of `decoded`, best over phase.
-inline double toneAmplitude(const std::vector<double>& decoded, double frequency, int rate, int64_t skip = 0) {
+inline double toneAmplitude(const std::vector<double>& decoded, double frequency, int rate) {
     double sine = 0, cosine = 0;
-    for (size_t n = size_t(skip); n < decoded.size(); ++n) {
+    for (size_t n = 0; n < decoded.size(); ++n) {
         const double phase = 2.0 * M_PI * frequency * double(n) / rate;
         sine += decoded[n] * std::sin(phase);
         cosine += decoded[n] * std::cos(phase);
     }
-    const double count = double(decoded.size()) - double(skip);
-    return count > 0 ? 2.0 * std::sqrt(sine * sine + cosine * cosine) / count : 0;
+    return decoded.empty() ? 0 : 2.0 * std::sqrt(sine * sine + cosine * cosine) / double(decoded.size());
 }
 
 // Normalised correlation with a sine of `frequency` Hz: 1 for a clean tone,
 // near 0 when the tone is absent.
-inline double toneCorrelation(const std::vector<double>& decoded, double frequency, int rate, int64_t skip = 0) {
+inline double toneCorrelation(const std::vector<double>& decoded, double frequency, int rate) {
     double energy = 0;
-    for (size_t n = size_t(skip); n < decoded.size(); ++n) energy += decoded[n] * decoded[n];
-    const double count = double(decoded.size()) - double(skip);
-    return energy > 0 ? toneAmplitude(decoded, frequency, rate, skip) * count / 2 / std::sqrt(energy * count / 2) : 0;
+    for (double v : decoded) energy += v * v;
+    return energy > 0 ? toneAmplitude(decoded, frequency, rate) / std::sqrt(2 * energy / double(decoded.size())) : 0;
 }
 
 // Correlation with host channel `channel` sample for sample (no shift

@@ -14,49 +14,76 @@ RenderJob shortJob(const char* container, const char* audioCodec, AVSampleFormat
     return job;
 }
 
-TEST(AudioOpen, RatesTheEncoderLacksBecomeTheNearestAndOthersAreKeptWhole) {
-    // 46050 Hz lies 1950 Hz from both 44100 and 48000: each encoder's own
-    // order decides. An encoder that takes any rate gets the host's, truncated.
-    struct Case {
-        const char* container;
-        const char* codec;
-        AVSampleFormat format;
-        double hostRate;
-        int expected;
-        int decodedSlack;  // the decoder gives the last frame whole
-    };
-    for (const Case& c : {Case{"webm", "libopus", AV_SAMPLE_FMT_S16, 44100, 48000, 2},
-                          Case{"mov", "libmp3lame", AV_SAMPLE_FMT_S16P, 46050, 44100, 1152},
-                          Case{"mov", "aac", AV_SAMPLE_FMT_FLTP, 46050, 48000, 1024},
-                          Case{"mov", "pcm_s16le", AV_SAMPLE_FMT_S16, 44099, 44099, 0}}) {
-        SCOPED_TRACE(c.codec);
-        clear_messages();
-        RenderJob job = shortJob(c.container, c.codec, c.format);
-        job.host.rate = int(c.hostRate);
-        job.inRate = c.hostRate;
-        const RenderResult result = render(job, outputPath(std::string("rate_") + c.codec, c.container));
-        ASSERT_TRUE(result.opened);
-        EXPECT_TRUE(result.allWritten);
-        EXPECT_EQ(result.outSampleRate, c.expected);
-        const bool changed = c.expected != int(c.hostRate);
-        EXPECT_EQ(count_logged("Requested sampling rate", LOG_WARNING), changed ? 1 : 0);
-        EXPECT_EQ(logged("QelFFmpegWriter: Requested sampling rate (" + std::to_string(int(c.hostRate)) +
-                             "Hz) unsupported, using " + std::to_string(c.expected) + "Hz instead.",
-                         LOG_WARNING),
-                  changed);
+struct Opened {
+    const char* container;
+    const char* codec;
+    AVSampleFormat format;
+    int hostRate;
+    int hostChannels;
+    bool stereo;
+    int expectedRate;
+    int decodedSlack;  // the decoder gives the last frame whole
+};
+void PrintTo(const Opened& c, std::ostream* out) { *out << c.codec << "_" << c.hostRate << "_" << c.hostChannels; }
 
-        const probe::File file = probe::read(result.path);
-        ASSERT_TRUE(file.opened) << file.error_text();
-        EXPECT_EQ(file.sample_rate, c.expected);
-        // Resampled, so counted at the new rate; the resampler's last samples are in too.
-        const double expected = double(result.samplesSent) * c.expected / job.host.rate;
-        EXPECT_GE(double(file.audio_samples), expected - 2);
-        EXPECT_LE(double(file.audio_samples), expected + c.decodedSlack);
+class AudioOpened : public testing::TestWithParam<Opened> {};
+
+TEST_P(AudioOpened, EncoderGetsTheNearestRateAndEveryHostChannelMixedIntoTwo) {
+    const Opened& c = GetParam();
+    clear_messages();
+    RenderJob job = shortJob(c.container, c.codec, c.format);
+    job.host.rate = c.hostRate;
+    job.host.channels = c.hostChannels;
+    job.host.amplitude = c.hostChannels > 2 ? 0.15 : 0.5;
+    job.stereo = c.stereo;
+    const RenderResult result = render(job, outputPath(std::string("opened_") + c.codec + std::to_string(c.hostRate) +
+                                                           "_" + std::to_string(c.hostChannels), c.container));
+    ASSERT_TRUE(result.opened) << last_message();
+    EXPECT_TRUE(result.allWritten);
+    EXPECT_EQ(result.outSampleRate, c.expectedRate);
+    const bool changed = c.expectedRate != c.hostRate;
+    EXPECT_EQ(count_logged("Requested sampling rate", LOG_WARNING), changed ? 1 : 0);
+    EXPECT_EQ(logged("QelFFmpegWriter: Requested sampling rate (" + std::to_string(c.hostRate) +
+                         "Hz) unsupported, using " + std::to_string(c.expectedRate) + "Hz instead.", LOG_WARNING),
+              changed);
+
+    const probe::File file = probe::read(result.path);
+    ASSERT_TRUE(file.opened) << file.error_text();
+    EXPECT_EQ(file.sample_rate, c.expectedRate);
+    ASSERT_EQ(file.samples.size(), 2u);
+    // Resampled, so counted at the new rate; the resampler's last samples are in too.
+    const double expected = double(result.samplesSent) * c.expectedRate / c.hostRate;
+    EXPECT_GE(double(file.audio_samples), expected - (changed ? 2 : 0));
+    EXPECT_LE(double(file.audio_samples), expected + c.decodedSlack);
+    const auto amplitude = [&](int fileChannel, int host) {
+        return toneAmplitude(file.samples[size_t(fileChannel)], job.host.frequency(host), file.sample_rate);
+    };
+    if (c.hostChannels == 2) {
         EXPECT_LT(std::abs(file.audio_seconds() - file.video_seconds), 1.0 / job.fps);
         for (int channel = 0; channel < 2; ++channel)
-            EXPECT_GT(toneCorrelation(file.samples[size_t(channel)], job.host.frequency(channel), c.expected), 0.98);
+            EXPECT_GT(toneCorrelation(file.samples[size_t(channel)], job.host.frequency(channel), c.expectedRate), 0.98);
     }
+    // The LFE slot's tone is in too; left and right stay apart.
+    for (int host = 0; host < c.hostChannels; ++host)
+        EXPECT_GT(std::max(amplitude(0, host), amplitude(1, host)), 0.1 * job.host.amplitude) << "host " << host;
+    EXPECT_GT(amplitude(0, 0), 10 * amplitude(1, 0));
+    EXPECT_GT(amplitude(1, 1), 10 * amplitude(0, 1));
 }
+
+// 46050 Hz lies 1950 Hz from both 44100 and 48000: each encoder's own order
+// decides; one that takes any rate gets the host's. With "Stereo" on, encoders
+// that refuse the downmix layout (aac, ac3) and one that takes it (flac) get
+// all six tones in two channels; mp2 without "Stereo" declares only mono and
+// stereo, so four channels go to its widest.
+INSTANTIATE_TEST_SUITE_P(, AudioOpened, testing::Values(
+    Opened{"webm", "libopus", AV_SAMPLE_FMT_S16, 44100, 2, false, 48000, 2},
+    Opened{"mov", "libmp3lame", AV_SAMPLE_FMT_S16P, 46050, 2, false, 44100, 1152},
+    Opened{"mov", "aac", AV_SAMPLE_FMT_FLTP, 46050, 2, false, 48000, 1024},
+    Opened{"mov", "pcm_s16le", AV_SAMPLE_FMT_S16, 44099, 2, false, 44099, 0},
+    Opened{"mp4", "aac", AV_SAMPLE_FMT_FLTP, 48000, 6, true, 48000, 1024},
+    Opened{"matroska", "ac3", AV_SAMPLE_FMT_FLTP, 48000, 6, true, 48000, 256 + 1536},
+    Opened{"matroska", "flac", AV_SAMPLE_FMT_S16, 48000, 6, true, 48000, 0},
+    Opened{"matroska", "mp2", AV_SAMPLE_FMT_S16, 48000, 4, false, 48000, 1152 + 481}));
 
 TEST(AudioOpen, WhatTheEncoderOrResamplerCannotTakeFailsSayingWhy) {
     // aac takes no packed 16-bit samples. Nine host channels have no named
@@ -103,47 +130,6 @@ TEST(AudioOpen, WithoutAnAudioStreamSoundAndDrainFailSilently) {
         EXPECT_FALSE(writer.writeAudio(block.data(), int64_t(block.size())));
         EXPECT_FALSE(writer.writeAudio(nullptr, 0));
         EXPECT_TRUE(messages_at_least(LOG_WARNING).empty());
-    }
-}
-
-TEST(AudioOpen, MoreHostChannelsThanTwoAreMixedIntoTwo) {
-    // Host channels each carry their own tone. With "Stereo" on, encoders that
-    // refuse the downmix layout (aac, ac3) and ones that take it (flac) give two
-    // channels holding all six tones, the LFE slot's included; mp2 without
-    // "Stereo" declares only mono and stereo, so four channels go to its widest.
-    struct Case {
-        const char* container;
-        const char* codec;
-        AVSampleFormat format;
-        int hostChannels;
-        bool stereo;
-    };
-    for (const Case& c : {Case{"mp4", "aac", AV_SAMPLE_FMT_FLTP, 6, true},
-                          Case{"matroska", "ac3", AV_SAMPLE_FMT_FLTP, 6, true},
-                          Case{"matroska", "flac", AV_SAMPLE_FMT_S16, 6, true},
-                          Case{"matroska", "mp2", AV_SAMPLE_FMT_S16, 4, false}}) {
-        SCOPED_TRACE(c.codec);
-        clear_messages();
-        RenderJob job = shortJob(c.container, c.codec, c.format);
-        job.host.channels = c.hostChannels;
-        job.host.amplitude = 0.15;
-        job.stereo = c.stereo;
-        const RenderResult result = render(job, outputPath(std::string("mixed_") + c.codec, c.container));
-        ASSERT_TRUE(result.opened) << last_message();
-        EXPECT_TRUE(result.allWritten);
-
-        const probe::File file = probe::read(result.path);
-        ASSERT_TRUE(file.opened) << file.error_text();
-        ASSERT_EQ(file.samples.size(), 2u);
-        EXPECT_GE(file.audio_samples, result.samplesSent);
-        const auto amplitude = [&](int fileChannel, int host) {
-            return toneAmplitude(file.samples[size_t(fileChannel)], job.host.frequency(host), file.sample_rate);
-        };
-        for (int host = 0; host < c.hostChannels; ++host)
-            EXPECT_GT(std::max(amplitude(0, host), amplitude(1, host)), 0.1 * job.host.amplitude) << "host " << host;
-        // Left and right stay apart: host channel 0 is mostly on the left, 1 on the right.
-        EXPECT_GT(amplitude(0, 0), 10 * amplitude(1, 0));
-        EXPECT_GT(amplitude(1, 1), 10 * amplitude(0, 1));
     }
 }
 

@@ -39,10 +39,6 @@ struct Stream {
     int width = 0, height = 0;  // of the decoded pictures where there are any
     int sample_rate = 0, channels = 0;
     Tags tags;
-    bool experimental = false;  // read by a decoder FFmpeg marks experimental
-    int64_t decoded = 0;        // pictures, or audio frames
-    int64_t samples = 0;        // per channel, audio only
-    std::vector<double> times;  // of each picture in seconds, decoder order; NaN for none
 };
 
 // A decoded video frame; `rgb` is filled for every `rgb_every`-th one.
@@ -51,6 +47,7 @@ struct Frame {
     bool key;
     std::vector<uint16_t> rgb;  // RGB48 read by the frame's own colour tags
     int field_order = AV_FIELD_PROGRESSIVE;  // as the decoder read the picture: TT, BB or progressive
+    double time = 0;  // in seconds; NaN for none
 };
 
 struct Options {
@@ -101,22 +98,20 @@ struct File {
         for (const std::string& error : errors) text += (text.empty() ? "" : "; ") + error;
         return text;
     }
+    static std::string in(const Tags& from, const std::string& key) {
+        auto it = from.find(key);
+        return it == from.end() ? "" : it->second;
+    }
     // A tag of the container or of any stream.
     std::string tag(const std::string& key) const {
-        if (auto it = tags.find(key); it != tags.end()) return it->second;
-        for (const Stream& s : streams)
-            if (auto it = s.tags.find(key); it != s.tags.end()) return it->second;
-        return "";
+        std::string value = in(tags, key);
+        for (size_t i = 0; value.empty() && i < streams.size(); ++i) value = in(streams[i].tags, key);
+        return value;
     }
-    std::string container_tag(const std::string& key) const {
-        auto it = tags.find(key);
-        return it == tags.end() ? "" : it->second;
-    }
+    std::string container_tag(const std::string& key) const { return in(tags, key); }
     std::string video_tag(const std::string& key) const {
         const Stream* video = first(AVMEDIA_TYPE_VIDEO);
-        if (!video) return "";
-        auto it = video->tags.find(key);
-        return it == video->tags.end() ? "" : it->second;
+        return video ? in(video->tags, key) : "";
     }
 };
 
@@ -129,14 +124,8 @@ inline Tags read_tags(const AVDictionary* dictionary) {
 
 namespace detail {
 
-inline std::mutex& log_mutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-inline std::vector<std::string>*& log_sink() {
-    static std::vector<std::string>* sink = nullptr;
-    return sink;
-}
+inline std::mutex log_mutex;
+inline std::vector<std::string>* log_sink = nullptr;
 
 // Error-level messages go to the reading file's list; warnings and worse are
 // shown as FFmpeg would, the encoders' chatter is not.
@@ -150,8 +139,8 @@ inline void log_line(void* object, int level, const char* format, va_list args) 
         va_end(copy);
         std::string text(line);
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-        std::lock_guard<std::mutex> lock(log_mutex());
-        if (log_sink()) log_sink()->push_back(text);
+        std::lock_guard<std::mutex> lock(log_mutex);
+        if (log_sink) log_sink->push_back(text);
     }
     if (level <= AV_LOG_WARNING) av_log_default_callback(object, level, format, args);
 }
@@ -161,12 +150,12 @@ struct ErrorCapture {
     explicit ErrorCapture(std::vector<std::string>* sink) {
         if (!sink) return;
         av_log_set_callback(log_line);
-        std::lock_guard<std::mutex> lock(log_mutex());
-        log_sink() = sink;
+        std::lock_guard<std::mutex> lock(log_mutex);
+        log_sink = sink;
     }
     ~ErrorCapture() {
-        std::lock_guard<std::mutex> lock(log_mutex());
-        log_sink() = nullptr;
+        std::lock_guard<std::mutex> lock(log_mutex);
+        log_sink = nullptr;
     }
 };
 
@@ -211,18 +200,10 @@ inline File read(const std::string& path, const Options& options = {}) {
     int video = -1, audio = -1;
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         const AVCodecParameters& parameters = *input->streams[i]->codecpar;
-        Stream s;
-        s.type = parameters.codec_type;
-        s.id = parameters.codec_id;
-        s.codec = avcodec_get_name(parameters.codec_id);
-        s.profile = parameters.profile;
-        s.width = parameters.width;
-        s.height = parameters.height;
-        s.sample_rate = parameters.sample_rate;
-        s.channels = parameters.ch_layout.nb_channels;
-        s.tags = read_tags(input->streams[i]->metadata);
+        const Stream s{parameters.codec_type, parameters.codec_id, avcodec_get_name(parameters.codec_id),
+                       parameters.profile, parameters.width, parameters.height, parameters.sample_rate,
+                       parameters.ch_layout.nb_channels, read_tags(input->streams[i]->metadata)};
         const AVCodec* codec = avcodec_find_decoder(parameters.codec_id);
-        s.experimental = codec && (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL);
         file.streams.push_back(s);
         if (!codec || (s.type != AVMEDIA_TYPE_VIDEO && s.type != AVMEDIA_TYPE_AUDIO)) continue;
         AVCodecContext* context = avcodec_alloc_context3(codec);
@@ -241,11 +222,7 @@ inline File read(const std::string& path, const Options& options = {}) {
     }
     if (audio >= 0) file.sample_rate = file.streams[size_t(audio)].sample_rate;
 
-    struct Presented {
-        int64_t pts;
-        bool key;
-    };
-    std::vector<Presented> packets;
+    std::vector<std::pair<int64_t, bool>> packets;  // pts and key flag
     int64_t videoEnd = 0;
     bool audioStarted = false;
     AVPacket* packet = av_packet_alloc();
@@ -286,6 +263,8 @@ inline File read(const std::string& path, const Options& options = {}) {
             file.color_space = frame->colorspace;
         }
         Frame decoded{frame->pts, ffcompat::is_key_frame(frame) || frame->pict_type == AV_PICTURE_TYPE_I, {}};
+        const int64_t pts = frame->best_effort_timestamp;
+        decoded.time = pts == AV_NOPTS_VALUE ? std::nan("") : double(pts) * av_q2d(context->pkt_timebase);
         if (ffcompat::is_interlaced(frame))
             decoded.field_order = ffcompat::is_top_field_first(frame) ? AV_FIELD_TT : AV_FIELD_BB;
         if (options.rgb_every > 0 && file.frames.size() % size_t(options.rgb_every) == 0) {
@@ -330,18 +309,13 @@ inline File read(const std::string& path, const Options& options = {}) {
                 return;
             }
             if (frame->decode_error_flags) file.errors.push_back("damaged frame");
-            ++stream.decoded;
             if (stream.type == AVMEDIA_TYPE_AUDIO) {
-                stream.samples += frame->nb_samples;
                 stream.channels = frame->ch_layout.nb_channels;
                 stream.sample_rate = frame->sample_rate;
                 if (index == audio) take_audio(context);
             } else {
                 stream.width = frame->width;
                 stream.height = frame->height;
-                const int64_t pts = frame->best_effort_timestamp;
-                stream.times.push_back(pts == AV_NOPTS_VALUE ? std::nan("")
-                                                             : double(pts) * av_q2d(context->pkt_timebase));
                 if (index == video) take_video(context);
             }
             av_frame_unref(frame);
@@ -363,7 +337,7 @@ inline File read(const std::string& path, const Options& options = {}) {
         const int index = packet->stream_index;
         const AVStream* stream = input->streams[index];
         if (index == video) {
-            packets.push_back({packet->pts, (packet->flags & AV_PKT_FLAG_KEY) != 0});
+            packets.emplace_back(packet->pts, (packet->flags & AV_PKT_FLAG_KEY) != 0);
             file.video_bytes += packet->size;
             if (packets.size() == 1) {
                 const char* begin = reinterpret_cast<const char*>(packet->data);
@@ -394,9 +368,8 @@ inline File read(const std::string& path, const Options& options = {}) {
         av_packet_unref(packet);
     }
     for (int i = 0; i < int(decoders.size()); ++i) send(i, nullptr);
-    std::stable_sort(packets.begin(), packets.end(),
-                     [](const Presented& a, const Presented& b) { return a.pts < b.pts; });
-    for (const Presented& p : packets) file.keys.push_back(p.key);
+    std::stable_sort(packets.begin(), packets.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& p : packets) file.keys.push_back(p.second);
     file.video_seconds = double(videoEnd) / 1e6;
 
     swr_free(&toDouble);
