@@ -30,8 +30,9 @@ TEST(Qelhost, InfoPrintsEveryDescriptorField) {
 TEST(Qelhost, PanelAsJsonListsTheControls) {
     const CommandResult run = qelhost("panel --json --channels 4");
     ASSERT_EQ(run.status, 0) << run.out;
+    const nlohmann::json panel = nlohmann::json::parse(run.out);
     std::vector<std::string> identifiers;
-    for (const auto& control : nlohmann::json::parse(run.out).at("controls")) {
+    for (const auto& control : panel.at("controls")) {
         EXPECT_TRUE(control.at("enabled").is_boolean());
         if (control.at("kind") != "label") identifiers.push_back(control.at("identifier"));
     }
