@@ -1,6 +1,7 @@
 // What a host may get wrong: a frame without pixels or of another shape,
 // control values outside every range, a missing suite. Each gets a message
 // or a fallback; none crashes.
+#include "common/fd_count.h"
 #include "requests/request_fixture.h"
 
 #include <algorithm>
@@ -55,20 +56,36 @@ TEST_F(HostFaults, AFrameTheOutputCannotTakeIsRefusedAndTheNextRequestStartsAgai
     }
 }
 
-// Stored projects and other hosts may hold any number in any control.
+// Stored projects (values before RESTORE) and other hosts (values changed
+// behind the module's back) may hold any number in any control. A stored
+// container past the list falls back to "mov"; with no encoder at such an
+// index every request says so rather than leaving an empty movie.
 TEST_F(HostFaults, ControlValuesOutsideEveryRangeNeverCrash) {
-    for (const double value : {-1.0, double(INT_MIN), 1e9, double(INT_MAX)}) {
-        auto host = open_panel({{"klavformat", items::MATROSKA}});
-        host->node().audio = qelhost::AudioClip::tone();
-        for (const qelhost::Control& control : host->controls().all())
-            if (!control.identifier.empty() && control.identifier != "klavformat")
-                host->controls().set_value(control.identifier, value);
-        // No encoder at such an index: the output is refused, not made up.
-        EXPECT_FALSE(send_frames(*host, path("odd-values.mkv"), 1)) << value;
-        EXPECT_TRUE(host->log().contains(4, "QelFFmpegWriter: Failed to create file.")) << value;
-        EXPECT_TRUE(finish(*host)) << value;
-        EXPECT_TRUE(host->faults().empty()) << value;
-    }
+    for (const bool stored : {true, false})
+        for (const double value : {-1.0, double(INT_MIN), 1e5, 1e9, double(INT_MAX)}) {
+            SCOPED_TRACE(std::to_string(value) + (stored ? " stored" : " after restore"));
+            auto host = make_host();
+            ASSERT_TRUE(host->init());
+            auto set_all = [&] {
+                for (const qelhost::Control& control : host->controls().all())
+                    if (!control.identifier.empty()) host->controls().set_value(control.identifier, value);
+            };
+            if (stored) set_all();
+            ASSERT_TRUE(host->restore());
+            if (!stored) set_all();
+            QEL_OutputInfo info{};
+            ASSERT_TRUE(host->output_info(info));
+            if (stored) {
+                EXPECT_STREQ(info.extension, "mov");
+            }
+
+            const int descriptors = open_descriptors();
+            qelhost::TestPatternClip clip({64, 48, 4, 25, 4, qelhost::AudioClip::tone(), {}});
+            EXPECT_EQ(qelhost::render(*host, clip, to(path("odd-values.mov"))).failed, 4);
+            EXPECT_TRUE(host->log().contains(4, "QelFFmpegWriter: Failed to create file."));
+            EXPECT_TRUE(host->faults().empty());
+            EXPECT_EQ(open_descriptors(), descriptors);
+        }
 }
 
 namespace {
@@ -101,6 +118,7 @@ TEST_P(MissingSuites, EverySuiteFromTheMissingOneOnIsDoneWithout) {
     const std::vector<std::string> order = {"Log", "Ctrl", "MultiProc", "Node", "Image"};
     const auto asked = std::find(order.begin(), order.end(), c.suite) + 1;
     EXPECT_EQ(host.suite_requests(), std::vector<std::string>(order.begin(), asked));
+    EXPECT_EQ(bindings(), 1);
     ASSERT_TRUE(host.restore());
     EXPECT_EQ(host.choose("klavformat", items::MATROSKA), c.panel);
     EXPECT_EQ(host.change("ffaudioChan1", 1) && host.change("ffaudioChan2", 1), c.panel);

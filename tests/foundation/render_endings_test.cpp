@@ -1,7 +1,7 @@
 // `qelhost render` where an output is not a plain file, and where a render is
 // interrupted: nothing but a regular file is ever replaced, a failure is a
 // failure, and what was rendered before a signal is a finished movie.
-#include "requests/qelhost_run.h"
+#include "requests/request_fixture.h"
 
 #include <chrono>
 #include <cmath>

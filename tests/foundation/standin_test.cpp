@@ -1,6 +1,6 @@
 // The stand-in host libraries and the stand-in host's suites: everything
 // else is tested on top of them, so they have to answer as the host would.
-#include "host_fixture.h"
+#include "requests/request_fixture.h"
 
 #include "VelmoraCore.h"
 #include "VelmoraServices.h"

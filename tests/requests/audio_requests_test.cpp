@@ -94,8 +94,10 @@ TEST_F(AudioRequests, TheFileCarriesOnlyTheStreamsThereAreToWrite) {
         }
         if (c.clipSound) host->node().audio = AudioClip::tone();
         const std::string file = path(std::string(c.name) + ".mov");
-        ASSERT_TRUE(send_frames(*host, file, 3));
         QEL_OutputInfo info{};
+        ASSERT_TRUE(host->output_info(info));
+        EXPECT_EQ(info.audio_only, 0) << "nothing is open yet";
+        ASSERT_TRUE(send_frames(*host, file, 3));
         ASSERT_TRUE(host->output_info(info));
         EXPECT_EQ(info.audio_only, c.video ? 0 : 1);
         ASSERT_TRUE(finish(*host));

@@ -1,5 +1,5 @@
 // qelhost render as a person runs it, the files checked with FFmpeg's decoders.
-#include "qelhost_run.h"
+#include "request_fixture.h"
 
 extern "C" {
 #include <libavutil/parseutils.h>
@@ -12,20 +12,16 @@ extern "C" {
 
 namespace {
 
-class QelhostRender : public ::testing::Test {
+class QelhostRender : public RequestTest {
 protected:
-    void SetUp() override {
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = std::string(QEL_BUILD_DIR) + "/test-output/qelhost/" + test->name();
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-    }
     // qelhost render run from the scratch folder.
     CommandResult render(const std::string& arguments) const {
         return run_command("cd '" + dir + "' && '" + QELHOST + "' render " + arguments);
     }
-    std::string dir;
 };
+
+template <typename Row>
+class QelhostTable : public QelhostRender, public ::testing::WithParamInterface<Row> {};
 
 }  // namespace
 
@@ -39,19 +35,17 @@ TEST_F(QelhostRender, TheDefaultClipIsH264HighAt1080pWithStereoSound) {
     ASSERT_TRUE(file.opened);
     EXPECT_NE(file.format.find("mp4"), std::string::npos) << file.format;
     const probe::Stream* video = file.first(AVMEDIA_TYPE_VIDEO);
-    ASSERT_NE(video, nullptr);
+    const probe::Stream* audio = file.first(AVMEDIA_TYPE_AUDIO);
+    ASSERT_TRUE(video && audio);
     EXPECT_EQ(video->codec, "h264");
     EXPECT_EQ(video->profile, AV_PROFILE_H264_HIGH);
     EXPECT_EQ(video->width, 1920);
     EXPECT_EQ(video->height, 1080);
     EXPECT_EQ(file.video_frames, 25);
-    const probe::Stream* audio = file.first(AVMEDIA_TYPE_AUDIO);
-    ASSERT_NE(audio, nullptr);
     EXPECT_EQ(audio->channels, 2);
     EXPECT_EQ(audio->sample_rate, 48000);
     EXPECT_NEAR(double(file.audio_samples) / 48000, 1.0, 0.03);
     EXPECT_TRUE(file.errors.empty()) << file.error_text();
-
     EXPECT_TRUE(index_in_front(dir + "/out/demo.mp4"));
 }
 
@@ -64,15 +58,14 @@ TEST_F(QelhostRender, AnInputClipKeepsItsFramesAndDuration) {
     };
     for (const Case& c : {Case{"in.mp4", "25", 50, 2.0}, Case{"in.mkv", "30000/1001", 60, 60 * 1001 / 30000.0}}) {
         SCOPED_TRACE(c.name);
-        const std::string input = dir + "/" + c.name;
-        const CommandResult made = run_command(std::string("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=") + c.rate +
-                             ":d=2 -f lavfi -i sine=frequency=440:sample_rate=44100:d=2 -pix_fmt yuv420p '" + input +
-                             "'");
+        const std::string input = dir + "/" + c.name, output = dir + "/out_" + c.name + ".mp4";
+        const CommandResult made = run_command(std::string("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=") +
+                                               c.rate + ":d=2 -f lavfi -i sine=frequency=440:sample_rate=44100:d=2 " +
+                                               "-pix_fmt yuv420p '" + input + "'");
         ASSERT_EQ(made.status, 0) << made.out;
         const probe::File source = probe::read(input);
         ASSERT_EQ(source.video_frames, c.frames);
 
-        const std::string output = dir + "/out_" + c.name + ".mp4";
         const CommandResult result = render("--input '" + input + "' -o '" + output + "'");
         ASSERT_EQ(result.status, 0) << result.out;
         const probe::File file = probe::read(output);
@@ -87,22 +80,6 @@ TEST_F(QelhostRender, AnInputClipKeepsItsFramesAndDuration) {
     }
 }
 
-TEST_F(QelhostRender, ChoicesTakeShortNamesItemTextsAndIndices) {
-    const CommandResult result = render(
-        "--frames 3 --size 64x48 --set klavformat=mov --set klavvideocodec=libx264 --set klavquality=High "
-        "--set 'klavaudiocodec=PCM signed 16-bit little-endian' --set klavaudbitrate=0 -o picked.mov");
-    ASSERT_EQ(result.status, 0) << result.out;
-    const probe::File file = probe::read(dir + "/picked.mov");
-    ASSERT_TRUE(file.opened);
-    EXPECT_NE(file.format.find("mov"), std::string::npos);
-    ASSERT_NE(file.first(AVMEDIA_TYPE_VIDEO), nullptr);
-    EXPECT_EQ(file.first(AVMEDIA_TYPE_VIDEO)->codec, "h264");
-    ASSERT_NE(file.first(AVMEDIA_TYPE_AUDIO), nullptr);
-    EXPECT_EQ(file.first(AVMEDIA_TYPE_AUDIO)->codec, "pcm_s16le");
-}
-
-namespace {
-
 struct RefusalCase {
     const char* name;
     const char* arguments;
@@ -110,9 +87,7 @@ struct RefusalCase {
     std::vector<const char*> says;  // parts of the message
 };
 
-class QelhostRefusals : public QelhostRender, public ::testing::WithParamInterface<RefusalCase> {};
-
-}  // namespace
+using QelhostRefusals = QelhostTable<RefusalCase>;
 
 // Settings qelhost cannot take are refused with status 2 and the valid ones;
 // a render whose every request fails ends with status 1. Neither leaves a file.
@@ -143,20 +118,27 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"every_request_fails", "--size 64x48 --set klavformat=dv", 1, {"3 of 3 frame requests failed"}}),
     row_name<RefusalCase>);
 
+// Choices by short name, item text and index; a new file every four frames,
+// and a key frame where a timeline segment begins.
 TEST_F(QelhostRender, SplitStartsNewFilesAndCutsGiveKeyFrames) {
-    const CommandResult result = render("--frames 10 --size 64x48 --split 4 --cuts 2,9 --set klavkeyframes=50 -o part.mp4");
+    const CommandResult result = render(
+        "--frames 10 --size 64x48 --split 4 --cuts 2,9 --set klavkeyframes=50 --set klavformat=mov "
+        "--set klavvideocodec=libx264 --set klavquality=High --set 'klavaudiocodec=PCM signed 16-bit little-endian' "
+        "--set klavaudbitrate=0 -o part.mov");
     ASSERT_EQ(result.status, 0) << result.out;
     const int frames[] = {4, 4, 2};
     const std::vector<int> keys[] = {{0, 2}, {0}, {0, 1}};
     for (int part = 0; part < 3; ++part) {
         SCOPED_TRACE(part + 1);
-        const probe::File file = probe::read(dir + "/part_" + std::to_string(part + 1) + ".mp4");
+        const probe::File file = probe::read(dir + "/part_" + std::to_string(part + 1) + ".mov");
+        EXPECT_NE(file.format.find("mov"), std::string::npos);
+        ASSERT_TRUE(file.first(AVMEDIA_TYPE_VIDEO) && file.first(AVMEDIA_TYPE_AUDIO));
+        EXPECT_EQ(file.first(AVMEDIA_TYPE_VIDEO)->codec, "h264");
+        EXPECT_EQ(file.first(AVMEDIA_TYPE_AUDIO)->codec, "pcm_s16le");
         EXPECT_EQ(file.video_frames, frames[part]);
         EXPECT_EQ(probe::key_frames(file), keys[part]);
     }
 }
-
-namespace {
 
 struct RateCase {
     const char* name;
@@ -166,10 +148,7 @@ struct RateCase {
     const char* container;
     const char* audio = "aac";
 };
-
-class QelhostRates : public QelhostRender, public ::testing::WithParamInterface<RateCase> {};
-
-}  // namespace
+using QelhostRates = QelhostTable<RateCase>;
 
 // NTSC rates come from the host as doubles and go into the file as exact
 // fractions; others as they are. Ten minutes of 29.97 keep sound and
@@ -182,12 +161,12 @@ TEST_P(QelhostRates, TheFileCarriesTheExactRateAndSoundKeepsStep) {
                                         " --set klavvideocodec=mpeg4 --set klavaudiocodec=" + c.audio + " -o " + name);
     ASSERT_EQ(result.status, 0) << result.out;
     const CommandResult rates = probe_streams("-select_streams v:0 -show_entries stream=r_frame_rate,avg_frame_rate '" +
-                                              dir + "/" + name + "'");
+                                              path(name) + "'");
     EXPECT_EQ(rates.out, std::string(c.expected) + "," + c.expected + "\n");
 
     probe::Options tail;  // ten minutes of samples need not be kept
     tail.keep_from = INT64_MAX;
-    const probe::File file = probe::read(dir + "/" + name, tail);
+    const probe::File file = probe::read(path(name), tail);
     ASSERT_TRUE(file.opened) << file.error_text();
     EXPECT_EQ(file.video_frames, c.frames);
     EXPECT_LT(std::abs(file.audio_seconds() - file.video_seconds), 1.0 / std::atof(c.fps))
@@ -205,8 +184,6 @@ INSTANTIATE_TEST_SUITE_P(, QelhostRates,
                                            RateCase{"other", "12.5", "25/2", 25, "mov"}),
                          row_name<RateCase>);
 
-namespace {
-
 struct TimecodeCase {
     const char* name;
     const char* fps;
@@ -216,10 +193,7 @@ struct TimecodeCase {
     const char* first;  // the file's start
     const char* last;   // the last frame's, counted from the file's start and rate
 };
-
-class QelhostTimecodes : public QelhostRender, public ::testing::WithParamInterface<TimecodeCase> {};
-
-}  // namespace
+using QelhostTimecodes = QelhostTable<TimecodeCase>;
 
 // The host counts on from the first timecode; the file says where it starts,
 // and counting from there with libavutil at the file's rate must land on the
@@ -235,8 +209,8 @@ TEST_P(QelhostTimecodes, TheFileStartsAtTheFirstAndCountsToTheHostsLast) {
 
     // Each stream that carries a timecode (mov: the video and its tmcd
     // track; matroska: the video's tag) says the same.
-    const CommandResult probed = probe_streams("-show_entries stream=codec_type,r_frame_rate:stream_tags=timecode '" +
-                                               dir + "/" + name + "'");
+    const CommandResult probed =
+        probe_streams("-show_entries stream=codec_type,r_frame_rate:stream_tags=timecode '" + path(name) + "'");
     ASSERT_EQ(probed.status, 0) << probed.out;
     std::string rate;
     int carriers = 0;
@@ -274,30 +248,24 @@ INSTANTIATE_TEST_SUITE_P(
         TimecodeCase{"none_given", "25", nullptr, 26, "mov", "00:00:00:00", "00:00:01:00"}),
     row_name<TimecodeCase>);
 
-namespace {
-
 struct FieldCase {
     const char* name;
     const char* order;        // given to --field-order
     const char* expected[2];  // what ffprobe may say: either means the right field first
 };
+using QelhostFieldOrders = QelhostTable<FieldCase>;
 
-class QelhostFieldOrders : public QelhostRender, public ::testing::WithParamInterface<FieldCase> {};
-
-}  // namespace
-
-// Every request carries the field order, and the file says it.
 TEST_P(QelhostFieldOrders, TheFileSaysWhichFieldComesFirst) {
     const FieldCase& c = GetParam();
     const CommandResult result = render(std::string("--size 64x48 --audio-channels 0 --frames 4 --set klavformat=mov "
                                                     "--set klavvideocodec=libx264 --field-order ") +
                                         c.order + " -o fields.mov");
     ASSERT_EQ(result.status, 0) << result.out;
-    const CommandResult probed =
-        probe_streams("-select_streams v:0 -show_entries stream=field_order '" + dir + "/fields.mov'");
+    const CommandResult probed = probe_streams("-select_streams v:0 -show_entries stream=field_order '" +
+                                               path("fields.mov") + "'");
     EXPECT_TRUE(probed.out == std::string(c.expected[0]) + "\n" || probed.out == std::string(c.expected[1]) + "\n")
         << "ffprobe says " << probed.out;
-    EXPECT_EQ(probe::read(dir + "/fields.mov").video_frames, 4);
+    EXPECT_EQ(probe::read(path("fields.mov")).video_frames, 4);
 }
 
 INSTANTIATE_TEST_SUITE_P(, QelhostFieldOrders,

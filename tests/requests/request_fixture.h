@@ -1,15 +1,23 @@
-// A stand-in host whose panel is set as a user leaves it, a scratch folder
-// per test, and small pictures to send.
+// Quiet stand-in hosts over one loaded module, a scratch folder per test, and
+// what the tests of frame requests and of the qelhost program share.
 #pragma once
 
-#include "foundation/host_fixture.h"
-#include "host/harness/render.h"
 #include "common/media_probe.h"
+#include "common/run.h"
+#include "faststart/movie_files.h"
+#include "host/harness/render.h"
+#include "host/harness/standin_host.h"
+#include "standin.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace items {
 constexpr const char* MP4 = "MP4 (MPEG-4 Part 14)";
@@ -25,14 +33,13 @@ constexpr const char* NO_VIDEO = "-- NO VIDEO --";
 constexpr const char* NO_AUDIO = "-- NO AUDIO --";
 }  // namespace items
 
-// A render to one file.
+inline const std::string QELHOST = std::string(QEL_BUILD_DIR) + "/qelhost";
+
 inline qelhost::RenderOptions to(std::string path) {
     qelhost::RenderOptions options;
     options.path = std::move(path);
     return options;
 }
-
-using Choices = std::initializer_list<std::pair<const char*, const char*>>;
 
 // Sends frames [first, first + count) of a 64x48 test pattern to `path`;
 // true when every request succeeded.
@@ -51,12 +58,8 @@ inline bool send_frames(qelhost::StandinHost& host, const std::string& path, int
 }
 
 // The empty path: the module finalises the open output.
-inline bool finish(qelhost::StandinHost& host) {
-    qelhost::FrameRequest request;
-    return host.process(request);
-}
+inline bool finish(qelhost::StandinHost& host) { return host.process(qelhost::FrameRequest{}); }
 
-// Frames to `path`, then the empty path; true when every request succeeded.
 inline bool render_frames(qelhost::StandinHost& host, const std::string& path, int frames, int first = 0) {
     const bool sent = send_frames(host, path, frames, first);
     return finish(host) && sent;
@@ -68,6 +71,38 @@ inline bool logged(const qelhost::HostLog& log, const std::string& part, int lev
         if (text.find(part) != std::string::npos) return true;
     return false;
 }
+
+// The index of a mov or mp4 stands in front of its media: faststart ran.
+inline bool index_in_front(const std::string& path) {
+    const std::vector<std::string> atoms = types_of(top_level(read_file(path)));
+    const auto moov = std::find(atoms.begin(), atoms.end(), "moov");
+    return moov != atoms.end() && moov < std::find(atoms.begin(), atoms.end(), "mdat");
+}
+
+template <typename Row>
+std::string row_name(const ::testing::TestParamInfo<Row>& info) {
+    return info.param.name;
+}
+
+class HostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        standin_set_fflink_fail(false);
+        module = qelhost::Module::load(QEL_MODULE_PATH);
+        bindings_before = standin_fflink_loaded();
+    }
+    void TearDown() override { standin_set_fflink_fail(false); }
+
+    std::unique_ptr<qelhost::StandinHost> make_host(qelhost::HostOptions options = {}) {
+        options.echo_log = false;
+        return std::make_unique<qelhost::StandinHost>(module, options);
+    }
+    // FFmpeg bindings made by the module and not yet undone.
+    int bindings() const { return standin_fflink_loaded() - bindings_before; }
+
+    std::shared_ptr<qelhost::Module> module;
+    int bindings_before = 0;
+};
 
 class RequestTest : public HostTest {
 protected:
@@ -85,7 +120,8 @@ protected:
     }
 
     // INIT, RESTORE of an empty project, then the user's choices one by one.
-    std::unique_ptr<qelhost::StandinHost> open_panel(Choices choices) {
+    std::unique_ptr<qelhost::StandinHost> open_panel(
+        std::initializer_list<std::pair<const char*, const char*>> choices) {
         auto host = make_host();
         EXPECT_TRUE(host->init());
         EXPECT_TRUE(host->restore());
