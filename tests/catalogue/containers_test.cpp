@@ -10,12 +10,15 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <tuple>
 
 namespace {
 
-bool offered(const ContainerList& containers, const char* name) {
-    return std::any_of(containers.begin(), containers.end(),
-                       [name](const ContainerEntry& entry) { return std::strcmp(entry.name, name) == 0; });
+size_t position(const ContainerList& containers, const char* name) {
+    return size_t(std::find_if(containers.begin(), containers.end(),
+                               [name](const ContainerEntry& e) { return std::strcmp(e.name, name) == 0; }) -
+                  containers.begin());
 }
 
 struct Offer {
@@ -45,79 +48,56 @@ const Offer OFFERS[] = {
 
 }  // namespace
 
-TEST(ContainerList, OffersWhatCanHoldAMovieAndNothingElse) {
-    ContainerList containers;
-    list_containers(containers);
-    for (const Offer& row : OFFERS) EXPECT_EQ(offered(containers, row.muxer), row.offered) << row.muxer << ": " << row.why;
-    // A muxer whose default audio codec has no encoder here is not offered.
-    if (!avcodec_find_encoder(AV_CODEC_ID_AMR_NB)) {
-        EXPECT_FALSE(offered(containers, "3gp"));
-    }
-    for (const ContainerEntry& entry : containers) {
-        SCOPED_TRACE(entry.name);
-        const AVOutputFormat* muxer = find_muxer(entry.name);
-        ASSERT_NE(muxer, nullptr);
-        // The entries point at FFmpeg's own texts, not copies.
-        EXPECT_EQ(entry.name, muxer->name);
-        EXPECT_EQ(entry.long_name, muxer->long_name);
-        EXPECT_EQ(entry.extensions, muxer->extensions);
-    }
-}
-
 // Stored projects keep container indices: FFmpeg's order, not sorted, and
 // what came later in the module's life only at the end.
-TEST(ContainerList, FfmpegsOrderWithMxfAppended) {
+TEST(ContainerList, OffersWhatCanHoldAMovieInFfmpegsOrderWithMxfAppended) {
     ContainerList containers;
     list_containers(containers);
+    for (const Offer& row : OFFERS)
+        EXPECT_EQ(position(containers, row.muxer) < containers.size(), row.offered) << row.muxer << ": " << row.why;
+    // A muxer whose default audio codec has no encoder here is not offered.
+    if (!avcodec_find_encoder(AV_CODEC_ID_AMR_NB)) {
+        EXPECT_EQ(position(containers, "3gp"), containers.size());
+    }
+    for (const ContainerEntry& entry : containers) {
+        const AVOutputFormat* muxer = find_muxer(entry.name);
+        ASSERT_NE(muxer, nullptr) << entry.name;
+        // FFmpeg's own texts, not copies.
+        EXPECT_TRUE(entry.name == muxer->name && entry.long_name == muxer->long_name &&
+                    entry.extensions == muxer->extensions)
+            << entry.name;
+    }
     ASSERT_GE(containers.size(), 4u);
     EXPECT_STREQ(containers.front().name, "amv");
     EXPECT_STREQ(containers[containers.size() - 2].name, "mxf");
     EXPECT_STREQ(containers.back().name, "mxf_opatom");
-    auto at = [&](const char* name) {
-        return std::find_if(containers.begin(), containers.end(),
-                            [name](const ContainerEntry& e) { return std::strcmp(e.name, name) == 0; });
-    };
-    EXPECT_LT(at("avi"), at("mov"));
-    EXPECT_LT(at("mov"), at("mp4"));
+    EXPECT_LT(position(containers, "avi"), position(containers, "mov"));
+    EXPECT_LT(position(containers, "mov"), position(containers, "mp4"));
 }
 
 TEST(ExcludedMuxers, ByTableNameOrLongNameAndAnySubtitle) {
-    EXPECT_TRUE(is_excluded_muxer("crc", "CRC testing"));
-    EXPECT_TRUE(is_excluded_muxer("yuv4mpegpipe", "YUV4MPEG pipe"));  // by long name only
-    EXPECT_TRUE(is_excluded_muxer("mkvtimestamp_v2", nullptr));
-    EXPECT_TRUE(is_excluded_muxer("webvtt", "WebVTT subtitle"));
-    EXPECT_TRUE(is_excluded_muxer("x", "Some Subtitle format"));
-    EXPECT_TRUE(is_excluded_muxer("my_subtitles", nullptr));
-    EXPECT_FALSE(is_excluded_muxer("mov", "QuickTime / MOV"));
-    EXPECT_FALSE(is_excluded_muxer("mp4", nullptr));
-    // Whole-text comparison: a table entry inside a longer name is no match.
-    EXPECT_FALSE(is_excluded_muxer("nullish", "null output"));
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        {"crc", "CRC testing", true},  {"mkvtimestamp_v2", nullptr, true}, {"x", "Some Subtitle format", true},
+        {"my_subtitles", nullptr, true}, {"mov", "QuickTime / MOV", false}, {"mp4", nullptr, false},
+        {"nullish", "null output", false},  // a table entry inside a longer name is no match
+    };
+    for (const auto& [name, longName, excluded] : cases) EXPECT_EQ(is_excluded_muxer(name, longName), excluded) << name;
 }
 
 TEST(FindMuxer, ExactCaseSensitiveName) {
     ASSERT_NE(find_muxer("mov"), nullptr);
     EXPECT_STREQ(find_muxer("mov")->name, "mov");
-    EXPECT_EQ(find_muxer("MOV"), nullptr);
-    EXPECT_EQ(find_muxer("mo"), nullptr);
-    EXPECT_EQ(find_muxer(nullptr), nullptr);
+    for (const char* name : {"MOV", "mo", static_cast<const char*>(nullptr)}) EXPECT_EQ(find_muxer(name), nullptr);
 }
 
 TEST(Extension, OverrideFirstOfSeveralOrEmpty) {
-    char extension[PATH_SIZE] = "stale";
-    extension_for_container("dv", extension);
-    EXPECT_STREQ(extension, "dv");
-    extension_for_container("mpegts", extension);  // "ts,m2t,m2ts,mts"
-    EXPECT_STREQ(extension, "ts");
-    extension_for_container("mov", extension);
-    EXPECT_STREQ(extension, "mov");
-    extension_for_container("matroska", extension);  // the first muxer of that name
-    EXPECT_STREQ(extension, "mkv");
-    extension_for_container("no such muxer", extension);
-    EXPECT_STREQ(extension, "");
-    std::strcpy(extension, "stale");
-    extension_for_container("crc", extension);  // a muxer without extensions
-    EXPECT_STREQ(extension, "");
-    std::strcpy(extension, "stale");
-    extension_for_container(nullptr, extension);
-    EXPECT_STREQ(extension, "");
+    // mpegts has "ts,m2t,m2ts,mts"; crc has no extensions.
+    const std::pair<const char*, const char*> cases[] = {{"dv", "dv"},     {"mpegts", "ts"},        {"mov", "mov"},
+                                                         {"matroska", "mkv"}, {"no such muxer", ""}, {"crc", ""},
+                                                         {nullptr, ""}};
+    for (const auto& [name, expected] : cases) {
+        char extension[PATH_SIZE] = "stale";
+        extension_for_container(name, extension);
+        EXPECT_STREQ(extension, expected) << (name ? name : "no name");
+    }
 }

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-// A moving 16-bit host picture: RGBA64LE (4 channels) or RGB48LE (3).
-// Soft gradients that stay away from black and white, shifted per frame.
+// A moving 16-bit host picture, RGBA64LE (4 channels) or RGB48LE (3): soft
+// gradients away from black and white, shifted per frame.
 inline std::vector<uint16_t> host_picture(int width, int height, int channels, int frame) {
     std::vector<uint16_t> pixels(size_t(width) * size_t(height) * size_t(channels));
     const double low = 0.08 * 65535.0, span = 0.84 * 65535.0;
@@ -53,8 +53,7 @@ inline std::string scratch_dir(const std::string& name) {
 
 inline bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
 
-// Settings for a video-only output; the caller keeps `container`/`codec`
-// texts alive for the call to open.
+// A video-only output; the caller keeps the texts alive for the call to open.
 inline WriterSettings video_settings(const char* container, const char* codec, int width, int height, int channels) {
     WriterSettings settings;
     settings.containerName = container;

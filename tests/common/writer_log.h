@@ -1,5 +1,5 @@
-// Messages writers report, kept for the test. The writer's log callback
-// carries no context, so one list serves the whole test program.
+// Messages writers report. The log callback carries no context, so one list
+// serves the whole test program.
 #pragma once
 
 #include <algorithm>

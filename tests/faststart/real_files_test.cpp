@@ -12,15 +12,10 @@ namespace {
 
 std::string shell_quoted(const std::string& path) { return "'" + path + "'"; }
 
-// Every decoded video frame and audio packet, with its checksum.
 std::string frame_md5(const std::string& path) {
     const CommandResult r = run_command("ffmpeg -nostdin -v error -i " + shell_quoted(path) + " -map 0:v -map 0:a -f framemd5 -");
     EXPECT_EQ(r.status, 0) << r.out;
     return r.out;
-}
-
-std::string stream_list(const std::string& path) {
-    return probe_streams("-show_entries stream=codec_type:stream_tags=timecode " + shell_quoted(path)).out;
 }
 
 class RealMovie : public testing::TestWithParam<const char*> {
@@ -47,9 +42,11 @@ TEST_P(RealMovie, DecodesIdenticallyAndPlaysFromItsHead) {
     EXPECT_EQ(count_logged("QelFFmpegWriter: faststart conversion: patching stco atom..."), 3) << "one per track";
 
     EXPECT_EQ(types_of(top_level(read_file(out))).at(1), "moov");
-    const std::string streams = stream_list(out);
-    EXPECT_EQ(streams, stream_list(in));
-    EXPECT_NE(streams.find("data,01:00:00:00"), std::string::npos) << streams;
+    const auto streams = [](const std::string& path) {
+        return probe_streams("-show_entries stream=codec_type:stream_tags=timecode " + shell_quoted(path)).out;
+    };
+    EXPECT_EQ(streams(out), streams(in));
+    EXPECT_NE(streams(out).find("data,01:00:00:00"), std::string::npos) << streams(out);
     EXPECT_EQ(frame_md5(out), frame_md5(in));
 
     // A player that has only the first 5% of the file already knows every stream.
@@ -71,11 +68,10 @@ TEST(QelhostFaststart, ExitsZeroOnlyWhenTheConversionSucceeded) {
     TempDir dir;
     const std::string qelhost = std::string(QEL_BUILD_DIR) + "/qelhost faststart ";
     const std::string in = dir / "in.mov", out = dir / "out.mov";
-    write_file(in, cat({ftyp(), atom("mdat", media(100)), moov({trak(stco({28}))})}));
+    write_file(in, cat({ftyp(), atom("mdat", media(100)), moov({trak(offsets({28}))})}));
 
     const CommandResult ok = run_command(qelhost + shell_quoted(in) + " " + shell_quoted(out));
     EXPECT_EQ(ok.status, 0) << ok.out;
-    EXPECT_NE(ok.out.find("QelFFmpegWriter: faststart conversion: patching stco atom..."), std::string::npos);
     EXPECT_EQ(types_of(top_level(read_file(out))), (std::vector<std::string>{"ftyp", "moov", "mdat"}));
 
     const CommandResult again = run_command(qelhost + shell_quoted(out) + " " + shell_quoted(dir / "again.mov"));
