@@ -120,10 +120,8 @@ bool SplitConverter::open(const ConverterSetup& setup) {
     return true;
 }
 
-// Full chroma: no averages, one converter from the planes to the output. The
-// direct way reads an RGB source's colour at half width here and widens it
-// again; the planes give every pixel its own colour, nearer the exact
-// conversion (libswscale reads planar RGB at full width).
+// Full chroma: no averages, one converter from the planes to the output.
+// libswscale reads planar RGB at full width, so every pixel keeps its colour.
 bool SplitConverter::openFull(const ConverterSetup& setup, int channels, bool alpha) {
     ConverterSetup planar = setup;
     planar.inFormat = alpha ? ALPHA_PLANES_FORMAT : PLANES_FORMAT;
@@ -157,7 +155,7 @@ uint16_t* row_of(const AVFrame* frame, int plane, int y) {
 }
 
 // Plain loops the compiler vectorises for any x86-64 (this file is built at
-// -O3): the split is a third to a half of the conversion's time.
+// -O3): the split is a large share of the conversion's time.
 template <int CHANNELS, bool ALPHA>
 void deinterleave_row(const uint16_t* __restrict source, uint16_t* __restrict red, uint16_t* __restrict green,
                       uint16_t* __restrict blue, uint16_t* __restrict alpha, int width) {

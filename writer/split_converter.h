@@ -1,15 +1,17 @@
-// A faster way through libswscale for planar YUV with halved chroma width,
-// the pictures most encoders take.
+// A faster way through libswscale for planar YUV, the pictures most encoders
+// take.
 //
 // libswscale reads interleaved 16-bit RGB one pixel at a time through a
 // pixel-format lookup: about 20 ms for a 1080p frame here, as long as the
 // encoding itself. Its planar 16-bit readers are vectorised. So the host's
-// picture is split into planes here, and two converters finish the job: one
-// makes luma from the full planes, the other makes chroma from planes of
-// pixel-pair averages, which are exactly what the interleaved readers take for
-// chroma. Outputs with full chroma (4:4:4, with or without alpha) need no
-// averages: one converter reads the planes. The picture comes out byte for
-// byte as the direct conversion makes it.
+// picture is split into planes here and libswscale finishes the job. With
+// halved chroma two converters do: one makes luma from the full planes, the
+// other chroma from planes of pixel-pair averages, which are exactly what the
+// interleaved readers take for chroma, so the picture is byte for byte the
+// direct conversion's. With full chroma (4:4:4, with or without alpha) one
+// converter reads the planes; luma and alpha are the direct conversion's, and
+// colour is nearer the exact one, since the direct way reads an RGB source's
+// colour at half width under fast bilinear.
 #pragma once
 
 #include "base/ffmpeg_ptr.h"
