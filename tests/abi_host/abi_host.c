@@ -83,27 +83,23 @@ static uint32_t new_control(int32_t initial) {
     return control_count;
 }
 static bool known(uint32_t c) { return c >= 1 && c <= control_count; }
-static uint32_t add_label(const char* text) { (void)text; return new_control(0); }
-static uint32_t add_choice(const char* id, const char* label, const char* choices, int32_t initial) {
-    (void)id; (void)label; (void)choices;
+/* Unnamed parameters: what the panel shows is no concern of this host. */
+static uint32_t add_label(const char* t) { (void)t; return new_control(0); }
+static uint32_t add_choice(const char* i, const char* l, const char* c, int32_t initial) {
+    (void)i, (void)l, (void)c;
     return new_control(initial);
 }
-static uint32_t add_toggle(const char* id, const char* label, bool initial, bool flag) {
-    (void)id; (void)label; (void)flag;
+static uint32_t add_toggle(const char* i, const char* l, bool initial, bool f) {
+    (void)i, (void)l, (void)f;
     return new_control(initial);
 }
-static uint32_t add_number(const char* id, const char* label, double initial, double minimum, double maximum,
-                           double increment, bool flag) {
-    (void)id; (void)label; (void)minimum; (void)maximum; (void)increment; (void)flag;
+static uint32_t add_number(const char* i, const char* l, double initial, double a, double b, double c, bool f) {
+    (void)i, (void)l, (void)a, (void)b, (void)c, (void)f;
     return new_control((int32_t)initial);
 }
-static void place(uint32_t c, float row, float column, float width, float height) {
-    (void)row; (void)column; (void)width; (void)height;
-    CHECK(known(c), "place on unknown control %u", c);
-}
-static void enable(uint32_t c, bool on) { (void)on; CHECK(known(c), "enable on unknown control %u", c); }
 static void control_only(uint32_t c) { CHECK(known(c), "call on unknown control %u", c); }
-static void set_selectable(uint32_t c, bool on) { (void)on; control_only(c); }
+static void place(uint32_t c, float a, float b, float w, float h) { (void)a, (void)b, (void)w, (void)h, control_only(c); }
+static void enable(uint32_t c, bool on) { (void)on, control_only(c); }
 static bool get_bool(uint32_t c) { return known(c) && control_values[c] != 0; }
 static void set_bool(uint32_t c, bool v) { if (known(c)) control_values[c] = v; else control_only(c); }
 static int32_t get_int(uint32_t c) { return known(c) ? control_values[c] : 0; }
@@ -146,7 +142,7 @@ static void build_suites(void) {
     ctrl_suite[20] = (void*)place;
     ctrl_suite[22] = (void*)enable;
     ctrl_suite[23] = (void*)control_only;
-    ctrl_suite[24] = (void*)set_selectable;
+    ctrl_suite[24] = (void*)enable;
     ctrl_suite[25] = (void*)control_only;
     ctrl_suite[33] = (void*)get_bool;
     ctrl_suite[34] = (void*)set_bool;

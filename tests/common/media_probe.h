@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/compat.h"
+#include "base/ffmpeg_ptr.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -159,16 +160,15 @@ struct ErrorCapture {
     }
 };
 
+struct InputClose {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+
 inline std::string av_text(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
     return text;
 }
-
-struct Decoder {
-    AVCodecContext* context = nullptr;
-    ~Decoder() { avcodec_free_context(&context); }
-};
 
 }  // namespace detail
 
@@ -178,25 +178,26 @@ inline File read(const std::string& path, const Options& options = {}) {
     using detail::av_text;
     File file;
     detail::ErrorCapture capture(options.log_errors ? &file.errors : nullptr);
-    AVFormatContext* input = nullptr;
-    if (int result = avformat_open_input(&input, path.c_str(), nullptr, nullptr); result < 0) {
+    AVFormatContext* opened = nullptr;
+    if (int result = avformat_open_input(&opened, path.c_str(), nullptr, nullptr); result < 0) {
         file.errors.push_back("avformat_open_input: " + av_text(result));
         return file;
     }
+    const std::unique_ptr<AVFormatContext, detail::InputClose> owner(opened);
+    AVFormatContext* input = opened;
     std::vector<AVDictionary*> probing(input->nb_streams, nullptr);
     for (AVDictionary*& o : probing) av_dict_set(&o, "strict", "experimental", 0);
     const int found = avformat_find_stream_info(input, probing.empty() ? nullptr : probing.data());
     for (AVDictionary*& o : probing) av_dict_free(&o);
     if (found < 0) {
         file.errors.push_back("avformat_find_stream_info: " + av_text(found));
-        avformat_close_input(&input);
         return file;
     }
     file.opened = true;
     file.format = input->iformat->name;
     file.tags = read_tags(input->metadata);
 
-    std::vector<detail::Decoder> decoders(input->nb_streams);
+    std::vector<CodecContextPtr> decoders(input->nb_streams);
     int video = -1, audio = -1;
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         const AVCodecParameters& parameters = *input->streams[i]->codecpar;
@@ -206,15 +207,15 @@ inline File read(const std::string& path, const Options& options = {}) {
         const AVCodec* codec = avcodec_find_decoder(parameters.codec_id);
         file.streams.push_back(s);
         if (!codec || (s.type != AVMEDIA_TYPE_VIDEO && s.type != AVMEDIA_TYPE_AUDIO)) continue;
-        AVCodecContext* context = avcodec_alloc_context3(codec);
+        decoders[i].reset(avcodec_alloc_context3(codec));
+        AVCodecContext* context = decoders[i].get();
         avcodec_parameters_to_context(context, &parameters);
         context->pkt_timebase = input->streams[i]->time_base;
         context->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
         if (options.log_errors) context->thread_count = 1;  // messages in order
-        decoders[i].context = context;
         if (int result = avcodec_open2(context, codec, nullptr); result < 0) {
             file.errors.push_back(std::string("avcodec_open2 ") + codec->name + ": " + av_text(result));
-            avcodec_free_context(&decoders[i].context);
+            decoders[i].reset();
             continue;
         }
         int& first = s.type == AVMEDIA_TYPE_VIDEO ? video : audio;
@@ -225,11 +226,12 @@ inline File read(const std::string& path, const Options& options = {}) {
     std::vector<std::pair<int64_t, bool>> packets;  // pts and key flag
     int64_t videoEnd = 0;
     bool audioStarted = false;
-    AVPacket* packet = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
-    SwsContext* scaler = nullptr;
-    SwsContext* player = nullptr;
-    SwrContext* toDouble = nullptr;
+    const PacketPtr packetOwner(av_packet_alloc());
+    const FramePtr frameOwner(av_frame_alloc());
+    AVPacket* packet = packetOwner.get();
+    AVFrame* frame = frameOwner.get();
+    SwsContextPtr scaler, player;
+    SwrContextPtr toDouble;
     auto take_audio = [&](AVCodecContext* context) {
         if (!audioStarted && frame->pts != AV_NOPTS_VALUE) {
             file.audio_start = double(frame->pts) * av_q2d(context->pkt_timebase);
@@ -237,15 +239,17 @@ inline File read(const std::string& path, const Options& options = {}) {
         }
         const int channels = frame->ch_layout.nb_channels;
         if (!toDouble) {
-            swr_alloc_set_opts2(&toDouble, &frame->ch_layout, AV_SAMPLE_FMT_DBLP, frame->sample_rate,
-                                &frame->ch_layout, AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
-            swr_init(toDouble);
+            SwrContext* made = nullptr;
+            swr_alloc_set_opts2(&made, &frame->ch_layout, AV_SAMPLE_FMT_DBLP, frame->sample_rate, &frame->ch_layout,
+                                AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
+            toDouble.reset(made);
+            swr_init(made);
             file.samples.resize(size_t(channels));
         }
         std::vector<std::vector<double>> planes(size_t(channels), std::vector<double>(size_t(frame->nb_samples)));
         std::vector<uint8_t*> out(static_cast<size_t>(channels));
         for (int c = 0; c < channels; ++c) out[size_t(c)] = reinterpret_cast<uint8_t*>(planes[size_t(c)].data());
-        const int got = swr_convert(toDouble, out.data(), frame->nb_samples,
+        const int got = swr_convert(toDouble.get(), out.data(), frame->nb_samples,
                                     const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
         if (got < 0 || size_t(channels) != file.samples.size()) {
             file.errors.push_back("audio frame not convertible");
@@ -271,35 +275,35 @@ inline File read(const std::string& path, const Options& options = {}) {
             // Unknown range means limited, as players take it. Bicubic: FFmpeg
             // 9.0's bilinear full-chroma writer of 16-bit RGB zeroes whole rows.
             if (!player) {
-                player = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
+                player.reset(sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
                                         frame->height, AV_PIX_FMT_RGB48LE,
                                         SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr,
-                                        nullptr);
+                                        nullptr));
                 const int space = frame->colorspace != AVCOL_SPC_UNSPECIFIED ? frame->colorspace : context->colorspace;
-                sws_setColorspaceDetails(player, sws_getCoefficients(space),
+                sws_setColorspaceDetails(player.get(), sws_getCoefficients(space),
                                          frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0,
                                          sws_getCoefficients(SWS_CS_ITU709), 1, 0, 1 << 16, 1 << 16);
             }
             decoded.rgb.resize(size_t(frame->width) * size_t(frame->height) * 3);
             uint8_t* target[4] = {reinterpret_cast<uint8_t*>(decoded.rgb.data())};
             const int stride[4] = {frame->width * 6};
-            sws_scale(player, frame->data, frame->linesize, 0, frame->height, target, stride);
+            sws_scale(player.get(), frame->data, frame->linesize, 0, frame->height, target, stride);
         }
         file.frames.push_back(std::move(decoded));
         if (options.pictures) {
-            scaler = sws_getCachedContext(scaler, frame->width, frame->height, AVPixelFormat(frame->format),
-                                          frame->width, frame->height, AV_PIX_FMT_RGBA64LE, SWS_POINT, nullptr,
-                                          nullptr, nullptr);
+            scaler.reset(sws_getCachedContext(scaler.release(), frame->width, frame->height,
+                                              AVPixelFormat(frame->format), frame->width, frame->height,
+                                              AV_PIX_FMT_RGBA64LE, SWS_POINT, nullptr, nullptr, nullptr));
             std::vector<uint16_t> picture(size_t(frame->width) * size_t(frame->height) * 4);
             uint8_t* target[4] = {reinterpret_cast<uint8_t*>(picture.data())};
             const int stride[4] = {frame->width * 8};
-            if (!scaler || sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, target, stride) <= 0)
+            if (!scaler || sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, target, stride) <= 0)
                 file.errors.push_back("picture not convertible");
             file.pictures.push_back(std::move(picture));
         }
     };
     auto take = [&](int index) {
-        AVCodecContext* context = decoders[size_t(index)].context;
+        AVCodecContext* context = decoders[size_t(index)].get();
         Stream& stream = file.streams[size_t(index)];
         for (;;) {
             const int result = avcodec_receive_frame(context, frame);
@@ -322,8 +326,8 @@ inline File read(const std::string& path, const Options& options = {}) {
         }
     };
     auto send = [&](int index, const AVPacket* data) {
-        if (index < 0 || size_t(index) >= decoders.size() || !decoders[size_t(index)].context) return;
-        const int sent = avcodec_send_packet(decoders[size_t(index)].context, data);
+        if (index < 0 || size_t(index) >= decoders.size() || !decoders[size_t(index)]) return;
+        const int sent = avcodec_send_packet(decoders[size_t(index)].get(), data);
         if (sent < 0 && sent != AVERROR_EOF) file.errors.push_back("avcodec_send_packet: " + av_text(sent));
         take(index);
     };
@@ -371,13 +375,6 @@ inline File read(const std::string& path, const Options& options = {}) {
     std::stable_sort(packets.begin(), packets.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& p : packets) file.keys.push_back(p.second);
     file.video_seconds = double(videoEnd) / 1e6;
-
-    swr_free(&toDouble);
-    sws_freeContext(scaler);
-    sws_freeContext(player);
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-    avformat_close_input(&input);
     return file;
 }
 
