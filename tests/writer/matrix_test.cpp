@@ -1,8 +1,8 @@
-// Every container and encoder pairing the host offers for delivery: written
-// through the writer, read back with FFmpeg's own demuxers and decoders.
+// Every container and encoder pairing the host offers for delivery, and both
+// field orders: written through the writer, read back with FFmpeg's own tools.
 #include "support.h"
 
-#include <gtest/gtest.h>
+#include "common/run.h"
 
 #include <ostream>
 
@@ -14,25 +14,30 @@ struct Cell {
     const char* container;
     const char* codec;
     const char* extension;
-    int outPixelFormat;
-    int width;
-    int height;
+    int outPixelFormat, width, height;
     int32_t bitRate;
     bool otherKeys;            // key frames where none was asked (intra codecs, libaom after a forced one)
     bool checkColour;          // the codec is one whose levels players trust
     const char* containerTag;  // where the container keeps "encoder", if anywhere
     bool streamTags;           // the container keeps the video stream's tags
+    int fieldOrder = AV_FIELD_PROGRESSIVE;
+    const char* probedOrder = nullptr;  // how ffprobe's field order starts (tt or tb: stream or container)
 };
 
 std::ostream& operator<<(std::ostream& out, const Cell& cell) { return out << cell.container << "/" << cell.codec; }
 
+constexpr int PROGRESSIVE = AV_FIELD_PROGRESSIVE;
 const Cell CELLS[] = {
-    {"mov", "libx264", "mov", AV_PIX_FMT_YUV420P, 320, 240, 0, false, true, "encoder", true},
+    {"mov", "libx264", "mov", AV_PIX_FMT_YUV420P, 320, 240, 0, false, true, "encoder", true, PROGRESSIVE, "progressive"},
+    {"mov", "libx264", "mov", AV_PIX_FMT_YUV420P, 320, 240, 0, false, true, "encoder", true, AV_FIELD_TB, "t"},
+    {"mov", "libx264", "mov", AV_PIX_FMT_YUV420P, 320, 240, 0, false, true, "encoder", true, AV_FIELD_BT, "b"},
     {"mp4", "libx264", "mp4", AV_PIX_FMT_NONE, 320, 240, 0, false, true, "encoder", true},
     {"matroska", "libx264", "mkv", AV_PIX_FMT_NONE, 320, 240, 0, false, true, "encoder", true},
     // AVI reads its software tag back under another key; MPEG-TS has no tags.
     {"avi", "mpeg4", "avi", AV_PIX_FMT_NONE, 320, 240, 0, false, false, "software", false},
-    {"mov", "prores_ks", "mov", AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true},
+    {"mov", "prores_ks", "mov", AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, PROGRESSIVE, "progressive"},
+    {"mov", "prores_ks", "mov", AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, AV_FIELD_TB, "t"},
+    {"mov", "prores_ks", "mov", AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, AV_FIELD_BT, "b"},
     {"mov", "dnxhd", "mov", AV_PIX_FMT_YUV422P, 1920, 1080, 36000000, true, true, "encoder", true},
     {"mpegts", "mpeg2video", "ts", AV_PIX_FMT_NONE, 320, 240, 2000000, false, true, nullptr, false},
     {"webm", "libvpx-vp9", "webm", AV_PIX_FMT_NONE, 320, 240, 0, false, false, "encoder", true},
@@ -52,7 +57,8 @@ class Matrix : public ::testing::TestWithParam<std::tuple<Cell, int>> {};
 TEST_P(Matrix, DecodesEveryFrameAsWritten) {
     const Cell& cell = std::get<0>(GetParam());
     const int channels = std::get<1>(GetParam());
-    const std::string dir = scratch_dir(std::string("matrix_") + cell.codec + "_" + cell.container + std::to_string(channels));
+    const std::string dir = scratch_dir(std::string("matrix_") + cell.codec + "_" + cell.container +
+                                        std::to_string(cell.fieldOrder) + std::to_string(channels));
     const std::string path = dir + "/clip." + cell.extension;
 
     FFWriter writer;
@@ -61,6 +67,7 @@ TEST_P(Matrix, DecodesEveryFrameAsWritten) {
     settings.outPixelFormat = cell.outPixelFormat;
     settings.keyFrameInterval = 100;
     settings.videoBitRate = cell.bitRate;
+    settings.fieldOrder = cell.fieldOrder;
     const probe::File file =
         write_clip(writer, path, settings, FRAMES, "01:00:00:00", cell.checkColour ? COLOUR_EVERY : 0, FORCED_KEY);
     ASSERT_TRUE(file.opened && file.errors.empty()) << file.error_text();
@@ -81,6 +88,16 @@ TEST_P(Matrix, DecodesEveryFrameAsWritten) {
         EXPECT_EQ(file.video_tag("timecode"), "01:00:00:00");
     }
 
+    if (cell.probedOrder) {
+        const std::string order = probe_streams("-select_streams v:0 -show_entries stream=field_order '" + path + "'").out;
+        EXPECT_EQ(order.rfind(cell.probedOrder, 0), 0u) << "ffprobe says " << order;
+    }
+    // x264 codes the fields themselves: its pictures say it too, as a decoder reads them.
+    const int order = cell.fieldOrder;
+    const int pictures = order == AV_FIELD_TB ? AV_FIELD_TT : order == AV_FIELD_BT ? AV_FIELD_BB : order;
+    for (size_t i = 0; std::string(cell.codec) == "libx264" && i < file.frames.size(); ++i)
+        EXPECT_EQ(file.frames[i].field_order, pictures) << "frame " << i;
+
     if (cell.checkColour) {
         EXPECT_EQ(file.color_range, AVCOL_RANGE_MPEG);
         EXPECT_EQ(file.color_space, AVCOL_SPC_BT709);
@@ -97,6 +114,8 @@ INSTANTIATE_TEST_SUITE_P(Writer, Matrix, ::testing::Combine(::testing::ValuesIn(
                              const Cell& cell = std::get<0>(info.param);
                              std::string name = std::string(cell.container) + "_" + cell.codec;
                              for (char& c : name) c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             const int order = cell.fieldOrder;
+                             name += order == AV_FIELD_TB ? "_tff" : order == AV_FIELD_BT ? "_bff" : "";
                              return name + (std::get<1>(info.param) == 4 ? "_rgba" : "_rgb");
                          });
 

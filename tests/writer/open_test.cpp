@@ -103,8 +103,6 @@ TEST_F(Open, LargestPictureAndAudioOnlySettingsAreTakenWithoutAWord) {
     ASSERT_TRUE(writer.open((dir + "/largest.nut").c_str(), &settings));
     EXPECT_TRUE(kept_messages().empty()) << last_message();
     EXPECT_TRUE(writer.close());
-    EXPECT_TRUE(file_exists(dir + "/largest.nut"));
-
     // No video encoder: no picture checks, and pictures are refused.
     WriterSettings sound;
     sound.containerName = "mov";
@@ -144,8 +142,8 @@ TEST_F(Open, MetadataFollowsTheHostSwitch) {
     // pairs and the encoder tag, not the timecode.
     for (bool withMetadata : {true, false}) {
         settings.noMetadata = !withMetadata;
-        const std::string path = dir + (withMetadata ? "/tagged.mkv" : "/plain.mkv");
-        const probe::File file = write_clip(writer, path, settings, 2, "10:00:00:00");
+        const probe::File file = write_clip(writer, dir + (withMetadata ? "/tagged.mkv" : "/plain.mkv"), settings, 2,
+                                            "10:00:00:00");
         EXPECT_EQ(file.container_tag("title"), withMetadata ? "Take 3" : "");
         EXPECT_EQ(file.container_tag("project"), withMetadata ? "Beta" : "");
         EXPECT_EQ(file.video_tag("encoder"), withMetadata ? WRITER_ENCODER_TAG : "");
@@ -185,31 +183,26 @@ TEST_F(Open, FaststartWritesBesideTheOutputThenTakesItsName) {
     const std::string dir = scratch_dir("faststart");
     WriterSettings settings = video_settings("mp4", "libx264", 64, 48, 4);
     settings.fastStart = true;
-    // The folder chain is made; dots in it are no extension. Without an
-    // extension the output still gets faststart's temporary file.
-    const std::string folder = dir + "/one/two/v1.0/";
+    // The folder chain is made; dots in it are no extension, and none still gets the temporary file.
+    const std::string folder = dir + "/one/two/v1.0/", temp = folder + "clip_SlowStart.mov";
     for (const auto& [container, name] : {std::pair{"mp4", "clip.mp4"}, std::pair{"mov", "clip"}}) {
         settings.containerName = container;
-        const std::string path = folder + name, temp = folder + "clip_SlowStart.mov";
-        ASSERT_TRUE(writer.open(path.c_str(), &settings));
+        ASSERT_TRUE(writer.open((folder + name).c_str(), &settings));
         EXPECT_EQ(std::string(writer.tempFileName()), temp);
-        EXPECT_TRUE(file_exists(temp));
-        EXPECT_FALSE(file_exists(path));
+        EXPECT_TRUE(file_exists(temp) && !file_exists(folder + name));
         ASSERT_TRUE(write_frames(writer, 3));
         writer.close();
         EXPECT_STREQ(writer.fileName(), "");
         EXPECT_STREQ(writer.tempFileName(), "");
         EXPECT_FALSE(file_exists(temp));
-        EXPECT_EQ(decode_file(path).frames.size(), 3u);
+        EXPECT_EQ(decode_file(folder + name).frames.size(), 3u);
     }
     // Only mov and mp4 by their exact names get faststart.
     settings.containerName = "matroska";
     ASSERT_TRUE(writer.open((dir + "/clip.mkv").c_str(), &settings));
     EXPECT_FALSE(writer.usesTempFile());
     writer.close();
-
-    // A path whose temporary name would not fit is refused before anything
-    // is made; without faststart the same path is fine.
+    // A path whose temporary name would not fit is refused before anything is made; without faststart it is fine.
     const std::string longDir = scratch_dir("longpath");
     const std::string path = longDir + "/" + std::string(258 - longDir.size() - 5, 'c') + ".mov";
     settings.containerName = "mov";
@@ -241,18 +234,14 @@ TEST_F(Open, ConstantRateReachesTheEncoder) {
     const AVCodecContext* context = writer.videoCodecContext();
     EXPECT_EQ(context->rc_buffer_size, 12000300);
     EXPECT_TRUE(context->rc_max_rate == 1000000 && context->rc_min_rate == 1000000) << context->rc_min_rate;
-    EXPECT_TRUE(logged("QelFFmpegWriter: WARNING: bitrate mode will be set to VBR as the specified bitrate too large "
-                       "(buffer too large)!",
-                       LOG_WARNING));
+    EXPECT_EQ(count_logged("bitrate mode will be set to VBR as the specified bitrate too large", LOG_WARNING), 1);
     ASSERT_TRUE(write_frames(writer, 5));
     writer.close();
     EXPECT_EQ(decode_file(dir + "/cbr.ts").frames.size(), 5u);
-
     clear_messages();
     settings.vbr = 1;
     ASSERT_TRUE(writer.open((dir + "/vbr.ts").c_str(), &settings));
-    EXPECT_EQ(writer.videoCodecContext()->bit_rate, 1000000);
-    EXPECT_EQ(writer.videoCodecContext()->rc_max_rate, 0);
+    EXPECT_TRUE(writer.videoCodecContext()->bit_rate == 1000000 && writer.videoCodecContext()->rc_max_rate == 0);
     EXPECT_EQ(count_logged("bitrate mode"), 0);
     writer.close();
 }
