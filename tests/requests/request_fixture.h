@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <initializer_list>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -41,13 +42,14 @@ inline qelhost::RenderOptions to(std::string path) {
     return options;
 }
 
-// Sends frames [first, first + count) of a 64x48 test pattern to `path`;
-// true when every request succeeded.
-inline bool send_frames(qelhost::StandinHost& host, const std::string& path, int count, int first = 0) {
+// Frames [first, first + count) of a 64x48 test pattern; true when every request succeeded.
+inline bool send_frames(qelhost::StandinHost& host, const std::string& path, int count, int first = 0,
+                        double fps = 25) {
     qelhost::Picture picture(64, 48);
     qelhost::FrameRequest request;
     request.picture = &picture;
     request.path = path;
+    request.fps = fps;
     bool ok = true;
     for (int frame = first; frame < first + count && ok; ++frame) {
         request.frame = frame;
@@ -67,9 +69,8 @@ inline bool render_frames(qelhost::StandinHost& host, const std::string& path, i
 
 // A line of the host's log at `level` (4: error) containing `part`.
 inline bool logged(const qelhost::HostLog& log, const std::string& part, int level = 4) {
-    for (const std::string& text : log.texts(level))
-        if (text.find(part) != std::string::npos) return true;
-    return false;
+    const std::vector<std::string> texts = log.texts(level);
+    return std::any_of(texts.begin(), texts.end(), [&](const std::string& t) { return t.find(part) != t.npos; });
 }
 
 // The index of a mov or mp4 stands in front of its media: faststart ran.
@@ -129,12 +130,17 @@ protected:
         return host;
     }
 
+    // Lossless PCM of the ticked channels: sample counts in the file are exact.
+    std::unique_ptr<qelhost::StandinHost> pcm_panel(const char* format, std::initializer_list<int> channels = {1, 2}) {
+        auto host = open_panel({{"klavformat", format}, {"klavaudiocodec", items::PCM16}});
+        for (int n : channels) EXPECT_TRUE(host->change("ffaudioChan" + std::to_string(n), 1));
+        return host;
+    }
+
     std::string path(const std::string& name) const { return dir + "/" + name; }
 
     size_t files_in_dir() const {
-        size_t n = 0;
-        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir)) ++n;
-        return n;
+        return size_t(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()));
     }
 
     std::string dir;

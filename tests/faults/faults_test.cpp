@@ -1,0 +1,235 @@
+// What a disk or a host does to an output: a full disk, a folder that cannot be
+// made or written, a size limit reached, a frame of another shape, a slice of
+// sound too big to hold, control values outside every range, a missing suite.
+// Each gets a message or a fallback; none crashes nor leaks.
+#include "common/fd_count.h"
+#include "requests/request_fixture.h"
+
+#include <climits>
+#include <csignal>
+#include <fstream>
+#include <functional>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// The child ends with _exit, so LeakSanitizer's check at exit never sees it.
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#define LEAKS_NOW() (__lsan_do_recoverable_leak_check() != 0)
+#else
+#define LEAKS_NOW() false
+#endif
+
+namespace {
+
+// What each bit of the child's exit code says went wrong.
+const char* const CHILD_FAILURES[] = {"the failed output reported success", "no message named the cause",
+                                      "the next output failed",             "a descriptor was left open",
+                                      "memory was left behind",             "faststart could not be switched on",
+                                      "the host saw a contract fault"};
+
+constexpr uid_t NOBODY = 65534;
+
+struct Fault {
+    const char* name;
+    std::string output;               // relative to the test's folder
+    int frames;                       // sent to it, unless one good frame and then a spoilt one
+    std::vector<std::string> causes;  // error lines the host must see
+    std::function<bool()> in_child = [] { return true; };  // limits and identity; false if it cannot
+    std::function<void(qelhost::FrameRequest&)> spoil = nullptr;
+};
+
+// Root may write anywhere: the unwritable folder is tried as "nobody". A frame the
+// output was not opened for would be read out of bounds: the output is given up.
+std::vector<Fault> faults() {
+    static qelhost::Picture small(32, 24), rgb(64, 48, 3);
+    const char* failedVideo = "QelFFmpegWriter: Failed to encode/write video frame";
+    return {
+        {"full disk", "full", 30, {"QelFFmpegWriter: ", "No space left on device"}},
+        {"folder under a file", "a-file/out.mkv", 3,
+         {"QelFFmpegWriter: failed to create file: Not a directory", "QelFFmpegWriter: Failed to create file."}},
+        {"read-only folder", "locked/out.mkv", 3,
+         {"QelFFmpegWriter: failed to create file: Permission denied", "QelFFmpegWriter: Failed to create file."},
+         [] { return geteuid() != 0 || (setgroups(0, nullptr) == 0 && setgid(NOBODY) == 0 && setuid(NOBODY) == 0); }},
+        // SIGXFSZ ignored, so writes past the limit fail with EFBIG.
+        {"size limit in mid-render", "big.mkv", 400, {"File too large"},
+         [] {
+             std::signal(SIGXFSZ, SIG_IGN);
+             const rlimit limit{16 * 1024, 16 * 1024};
+             return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+         }},
+        {"smaller frame", "open/small.mkv", 0,
+         {"QelFFmpegWriter: frame is 32x24 with 4 channels, the output was opened at 64x48 with 4", failedVideo},
+         nullptr, [](qelhost::FrameRequest& r) { r.picture = &small; }},
+        {"rgb frame", "open/rgb.mkv", 0,
+         {"QelFFmpegWriter: frame is 64x48 with 3 channels, the output was opened at 64x48 with 4", failedVideo},
+         nullptr, [](qelhost::FrameRequest& r) { r.picture = &rgb; }},
+        {"frame without pixels", "open/none.mkv", 0,
+         {"QelFFmpegWriter: the host gave no pixels for the frame", failedVideo},
+         nullptr, [](qelhost::FrameRequest& r) { r.picture = nullptr, r.width = 64, r.height = 48; }},
+    };
+}
+
+}  // namespace
+
+class Faults : public RequestTest {
+protected:
+    void SetUp() override {
+        RequestTest::SetUp();
+        namespace fs = std::filesystem;
+        { std::ofstream(path("a-file")) << "not a folder"; }
+        fs::create_directories(path("locked"));
+        fs::permissions(path("locked"), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                        fs::perm_options::remove);
+        // A full disk's own node, so that a writer replacing it replaces only this
+        // one; else a link to the machine's (a rename replaces the link, not the device).
+        if (mknod(path("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+            fs::create_symlink("/dev/full", path("full"));
+        fs::create_directories(path("open"));
+        fs::permissions(path("open"), fs::perms::all);
+    }
+};
+
+// The request fails naming the cause, the next output (after a bad frame, at the
+// same path) works, and no descriptor nor memory is left behind. With faststart
+// the movie goes to a temporary file first. In a child, so that limits and identity stay there.
+TEST_F(Faults, TheRequestFailsSayingWhyAndTheNextOutputWorks) {
+    int n = 0;
+    for (const bool fastStart : {false, true})
+        for (const Fault& fault : faults()) {
+            SCOPED_TRACE(std::string(fault.name) + (fastStart ? ", mp4 with faststart" : ", matroska"));
+            std::string bad = path(fault.output);
+            if (fastStart && bad.size() > 4 && bad.compare(bad.size() - 4, 4, ".mkv") == 0)
+                bad.replace(bad.size() - 4, 4, ".mp4");
+            const std::string next = fault.spoil ? bad : path("open/after" + std::to_string(++n) + ".mkv");
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                if (fault.in_child && !fault.in_child()) _exit(128);
+                int code = 0;
+                {
+                    auto host = open_panel({{"klavformat", fastStart ? items::MP4 : items::MATROSKA},
+                                            {"klavquality", "Maximum"}});
+                    if (fastStart && !host->change("klavfaststart", 1)) code |= 32;
+                    const int descriptors = open_descriptors();
+                    qelhost::Picture picture(64, 48);
+                    qelhost::FrameRequest spoilt;
+                    spoilt.picture = &picture, spoilt.frame = 1, spoilt.path = bad;
+                    if (fault.spoil) fault.spoil(spoilt);
+                    if (fault.spoil ? send_frames(*host, bad, 1) && host->process(spoilt) && finish(*host)
+                                    : render_frames(*host, bad, fault.frames))
+                        code |= 1;
+                    for (const std::string& cause : fault.causes)
+                        if (!logged(host->log(), cause)) code |= 2;
+                    if (!render_frames(*host, next, 3, 2)) code |= 4;
+                    if (open_descriptors() != descriptors) code |= 8;
+                    if (!host->faults().empty()) code |= 64;
+                }
+                if (LEAKS_NOW()) code |= 16;
+                _exit(code);
+            }
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFEXITED(status)) << "the child crashed";
+            const int code = WEXITSTATUS(status);
+            ASSERT_NE(code, 128) << "could not set the fault up";
+            for (int bit = 0; bit < 7; ++bit) EXPECT_EQ(code & (1 << bit), 0) << CHILD_FAILURES[bit];
+            EXPECT_TRUE(fault.causes[0].find("create file") == std::string::npos || !std::filesystem::exists(bad));
+            EXPECT_EQ(probe::read(next).video_frames, 3);
+            ASSERT_TRUE(std::filesystem::is_character_file(path("full"))) << "THE FULL DISK'S DEVICE NODE WAS REPLACED";
+        }
+}
+
+// A slice too big to hold (a 2 GHz host at a tenth of a frame a second asks
+// for 80 GB): the request fails saying so, for skipping it would shift all
+// later sound against the pictures.
+TEST_F(Faults, ASliceTheModuleCannotHoldFailsTheRequest) {
+    auto host = pcm_panel(items::MATROSKA);
+    host->node().audio = qelhost::AudioClip::tone(2e9);
+    qelhost::Picture picture(64, 48);
+    qelhost::FrameRequest request;
+    request.picture = &picture;
+    request.fps = 0.1;
+    request.path = path("huge-slice.mkv");
+    EXPECT_FALSE(host->process(request));
+    EXPECT_TRUE(host->log().contains(4, "QelFFmpegWriter: memory allocation error (audio samples)"));
+    EXPECT_TRUE(finish(*host));
+    EXPECT_TRUE(host->faults().empty());
+}
+
+// Stored projects (values before RESTORE) and other hosts (values changed behind
+// the module's back) may hold any number in any control. A stored container past
+// the list falls back to "mov"; with no encoder there every request says so.
+TEST_F(Faults, ControlValuesOutsideEveryRangeNeverCrash) {
+    for (const bool stored : {true, false})
+        for (const double value : {-1.0, double(INT_MIN), 1e5, 1e9, double(INT_MAX)}) {
+            SCOPED_TRACE(std::to_string(value) + (stored ? " stored" : " after restore"));
+            auto host = make_host();
+            ASSERT_TRUE(host->init());
+            const auto set_all = [&] {
+                for (const qelhost::Control& control : host->controls().all())
+                    if (!control.identifier.empty()) host->controls().set_value(control.identifier, value);
+            };
+            if (stored) set_all();
+            ASSERT_TRUE(host->restore());
+            if (!stored) set_all();
+            QEL_OutputInfo info{};
+            ASSERT_TRUE(host->output_info(info));
+            EXPECT_TRUE(!stored || std::string(info.extension) == "mov");
+
+            const int descriptors = open_descriptors();
+            qelhost::TestPatternClip clip({64, 48, 4, 25, 4, qelhost::AudioClip::tone(), {}});
+            EXPECT_EQ(qelhost::render(*host, clip, to(path("odd-values.mov"))).failed, 4);
+            EXPECT_TRUE(host->log().contains(4, "QelFFmpegWriter: Failed to create file."));
+            EXPECT_TRUE(host->faults().empty());
+            EXPECT_EQ(open_descriptors(), descriptors);
+        }
+}
+
+struct MissingSuite {
+    const char* suite;
+    const char* refusal;  // what each request is refused with; nullptr: nothing is told
+    bool panel;           // Ctrl was acquired: the panel's controls exist
+    bool sound;           // Node was acquired: the clip's sound was read
+};
+void PrintTo(const MissingSuite& c, std::ostream* os) { *os << c.suite; }
+class MissingSuites : public RequestTest, public ::testing::WithParamInterface<MissingSuite> {};
+
+// The module asks for the suites in order and does without the first one the host
+// lacks and every one after: without Ctrl no encoder is chosen, without Image no
+// frame has pixels, without Log it stays silent. The instance ends as any other.
+TEST_P(MissingSuites, EverySuiteFromTheMissingOneOnIsDoneWithout) {
+    const MissingSuite& c = GetParam();
+    qelhost::HostOptions options;
+    options.missing_suites = {c.suite};
+    options.echo_log = false;
+    qelhost::StandinHost host(module, options);
+    ASSERT_TRUE(host.init());
+    const std::vector<std::string> order = {"Log", "Ctrl", "MultiProc", "Node", "Image"};
+    const auto asked = std::find(order.begin(), order.end(), c.suite) + 1;
+    EXPECT_EQ(host.suite_requests(), std::vector<std::string>(order.begin(), asked));
+    EXPECT_EQ(bindings(), 1);
+    ASSERT_TRUE(host.restore());
+    EXPECT_EQ(host.choose("klavformat", items::MATROSKA), c.panel);
+    EXPECT_EQ(host.change("ffaudioChan1", 1) && host.change("ffaudioChan2", 1), c.panel);
+    host.node().audio = qelhost::AudioClip::tone();
+
+    EXPECT_FALSE(render_frames(host, path("without.mkv"), 2));
+    EXPECT_TRUE(c.refusal ? host.log().contains(4, c.refusal) : host.log().lines().empty());
+    EXPECT_EQ(host.node().audio_reads().empty(), !c.sound);
+    EXPECT_TRUE(host.exit());
+    EXPECT_TRUE(host.faults().empty());
+}
+
+constexpr const char* NO_PIXELS = "QelFFmpegWriter: the host gave no pixels for the frame";
+
+INSTANTIATE_TEST_SUITE_P(, MissingSuites,
+                         ::testing::Values(MissingSuite{"Log", nullptr, false, false},
+                                           MissingSuite{"Ctrl", "QelFFmpegWriter: Failed to create file.", false, false},
+                                           MissingSuite{"Node", NO_PIXELS, true, false},
+                                           MissingSuite{"Image", NO_PIXELS, true, true}),
+                         [](const ::testing::TestParamInfo<MissingSuite>& info) { return info.param.suite; });
