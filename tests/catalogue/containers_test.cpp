@@ -11,7 +11,6 @@ extern "C" {
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <tuple>
 
 namespace {
 
@@ -59,16 +58,6 @@ TEST(ContainerList, OffersWhatCanHoldAMovieInFfmpegsOrderWithMxfAppended) {
     EXPECT_STREQ(containers.back().name, "mxf_opatom");
     EXPECT_LT(position(containers, "avi"), position(containers, "mov"));
     EXPECT_LT(position(containers, "mov"), position(containers, "mp4"));
-}
-
-TEST(ExcludedMuxers, ByTableNameOrLongNameAndAnySubtitle) {
-    const std::tuple<const char*, const char*, bool> cases[] = {
-        {"crc", "CRC testing", true},  {"x", "Some Subtitle format", true}, {"my_subtitles", nullptr, true},
-        {"mov", "QuickTime / MOV", false}, {"nullish", "null output", false},  // no match inside a longer name
-    };
-    for (const auto& [name, longName, excluded] : cases) EXPECT_EQ(is_excluded_muxer(name, longName), excluded) << name;
-    EXPECT_STREQ(find_muxer("mov")->name, "mov");
-    for (const char* name : {"MOV", "mo", static_cast<const char*>(nullptr)}) EXPECT_EQ(find_muxer(name), nullptr);
 }
 
 // The first of several extensions, or none; the override table's one row aside.

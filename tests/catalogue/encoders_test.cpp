@@ -49,15 +49,3 @@ TEST(EncoderList, MovOffersItsDefaultCodecFirstAndEveryEncoderOnce) {
         }
     }
 }
-
-TEST(EncoderList, NoEntryRowsAreAddedOnce) {
-    EncoderList list;
-    add_encoders(0, list, true, true, false);
-    add_encoders(0, list, true, true, false);
-    ASSERT_EQ(list.size(), 2u);
-    EXPECT_STREQ(list[0].name, NO_VIDEO_TEXT);
-    EXPECT_TRUE(!std::strcmp(list[1].name, NO_AUDIO_TEXT) && list[1].media_type == AVMEDIA_TYPE_AUDIO);
-    // Video only: the audio encoders of a codec id are not taken.
-    add_encoders(AV_CODEC_ID_AAC, list, true, false, true);
-    EXPECT_EQ(list.size(), 2u);
-}

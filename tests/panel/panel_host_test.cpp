@@ -3,7 +3,6 @@
 // to some choices, and a project restored.
 #include "catalogue/catalogue.h"
 #include "common/run.h"
-#include "host/harness/panel_view.h"
 #include "base/log.h"
 #include "requests/request_fixture.h"
 
@@ -274,21 +273,4 @@ TEST_F(Panel, ItemsThatCannotWorkHereAreMarkedInPlace) {
         EXPECT_EQ(host->log().texts(LOG_WARNING).size(), c.mark ? 1u : 0u);
         EXPECT_TRUE(!c.mark || logged(host->log(), "will not work here", LOG_WARNING));
     }
-}
-
-// The stand-in host's views of a panel, as qelhost panel prints them.
-TEST(PanelViews, DrawEachControlAtItsPlaceAndMarkDisabledOnes) {
-    qelhost::FaultLog faults;
-    qelhost::ControlSet panel(faults);
-    panel.place(panel.add_choice("klavformat", "Format: %s", "AVI,MOV", 1), 0, 0, 2, 1);
-    panel.place(panel.add_toggle("klavstereo", "Stereo", true, false), 0, 2.5f, 1.5f, 1);
-    panel.place(panel.add_toggle("ffaudioChan1", "1", false, false), 1, 0, 0.3f, 1);
-    const uint32_t bitrate = panel.add_number("klavvidbitrate", "kBps", 0, 0, 268435, 1, false);
-    panel.place(bitrate, 1, 1, 1, 1);
-    panel.disable(bitrate);
-
-    EXPECT_EQ(qelhost::panel_grid(panel, 10),
-              "Format: MOV v            [x] Stereo\n"
-              "-1        (kBps 0)\n");
-    EXPECT_TRUE(faults.empty());
 }

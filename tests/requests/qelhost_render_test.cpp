@@ -59,6 +59,7 @@ struct RefusalCase {
     int status;
     std::vector<const char*> says;  // parts of the message
 };
+void PrintTo(const RefusalCase& c, std::ostream* out) { *out << c.name; }
 using QelhostRefusals = QelhostTable<RefusalCase>;
 
 // Settings qelhost cannot take end with status 2 and the valid ones; a render
@@ -116,6 +117,7 @@ struct RenderCase {
     const char* last = nullptr;   // the last frame's, counted on from `first` at `rate`
     int fields = AV_FIELD_PROGRESSIVE;  // of the first decoded picture
 };
+void PrintTo(const RenderCase& c, std::ostream* out) { *out << c.name; }
 using QelhostRenders = QelhostTable<RenderCase>;
 
 // NTSC rates come from the host as doubles and go into the file as exact
