@@ -17,8 +17,6 @@ using qelhost::ControlKind;
 
 constexpr const char* CHANNEL_PREFIX = "ffaudioChan";
 
-bool is_channel_toggle(const std::string& id) { return id.rfind(CHANNEL_PREFIX, 0) == 0; }
-
 // Lists first, then what hangs on them: a container change puts the encoders
 // on their defaults, an encoder change the profile and pixel format, and the
 // bit rate enables the bit-rate mode.
@@ -147,10 +145,9 @@ std::vector<ControlSetting> with_render_defaults(std::vector<ControlSetting> set
     if (!container && !given("klavvideocodec") && !given("klavvidprofile"))
         defaults.emplace_back("klavvidprofile", "High");
     if (!container && !given("klavfaststart")) defaults.emplace_back("klavfaststart", "on");
-    const bool channelsGiven = std::any_of(settings.begin(), settings.end(),
-                                           [](const ControlSetting& s) { return is_channel_toggle(s.first); });
-    if (!channelsGiven)
-        for (int n = 1; n <= std::min(host_channels, 16); ++n)
+    // Each toggle on unless given: one channel turned off keeps the others.
+    for (int n = 1; n <= std::min(host_channels, 16); ++n)
+        if (!given((CHANNEL_PREFIX + std::to_string(n)).c_str()))
             defaults.emplace_back(CHANNEL_PREFIX + std::to_string(n), "on");
     defaults.insert(defaults.end(), settings.begin(), settings.end());
     return defaults;

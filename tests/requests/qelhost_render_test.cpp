@@ -89,11 +89,13 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"every_request_fails", "--size 64x48 --set klavformat=dv", 1, {"3 of 3 frame requests failed"}}),
     row_name<RefusalCase>);
 
-// A new file every four frames, and a key frame where a timeline segment begins.
+// A new file every four frames, a key frame where a timeline segment begins, and
+// the channels left ticked.
 TEST_F(QelhostRender, SplitStartsNewFilesAndCutsGiveKeyFrames) {
     const CommandResult result = render(
         "--frames 10 --size 64x48 --split 4 --cuts 2,9 --set klavkeyframes=50 --set klavformat=mov "
-        "--set klavvideocodec=libx264 --set 'klavaudiocodec=PCM signed 16-bit little-endian' -o part.mov");
+        "--set klavvideocodec=libx264 --set 'klavaudiocodec=PCM signed 16-bit little-endian' "
+        "--audio-channels 3 --set ffaudioChan2=off -o part.mov");
     ASSERT_EQ(result.status, 0) << result.out;
     const int frames[] = {4, 4, 2};
     const std::vector<int> keys[] = {{0, 2}, {0}, {0, 1}};
@@ -102,6 +104,7 @@ TEST_F(QelhostRender, SplitStartsNewFilesAndCutsGiveKeyFrames) {
         const probe::File file = probe::read(path("part_" + std::to_string(part + 1) + ".mov"));
         ASSERT_TRUE(file.first(AVMEDIA_TYPE_AUDIO)) << file.error_text();
         EXPECT_EQ(file.first(AVMEDIA_TYPE_AUDIO)->codec, "pcm_s16le");
+        EXPECT_EQ(file.first(AVMEDIA_TYPE_AUDIO)->channels, 2) << "one toggle off keeps the others on";
         EXPECT_EQ(file.video_frames, frames[part]);
         EXPECT_EQ(probe::key_frames(file), keys[part]);
     }
