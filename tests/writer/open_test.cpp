@@ -44,6 +44,15 @@ const char* const P4444 = "QelFFmpegWriter: the prores_ks profile 4444 needs a 4
 const char* const PHQ = "QelFFmpegWriter: the prores_aw profile HQ needs a 4:2:2 pixel format, not yuv444p10le";
 const char* const DNX444 = "QelFFmpegWriter: the dnxhd profile DNXHR 444 needs a 4:4:4 pixel format, not yuv422p10le";
 constexpr int Y422 = AV_PIX_FMT_YUV422P10LE, Y444 = AV_PIX_FMT_YUV444P10LE;
+// Pixels rawvideo stores but libswscale cannot make (palettes the writer makes
+// itself): the refusal comes after the file was opened.
+const int UNCONVERTIBLE = [] {
+    for (const AVPixFmtDescriptor* d = nullptr; (d = av_pix_fmt_desc_next(d));)
+        if (!(d->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_PAL)) &&
+            !sws_isSupportedOutput(av_pix_fmt_desc_get_id(d)))
+            return int(av_pix_fmt_desc_get_id(d));
+    return int(AV_PIX_FMT_NONE);
+}();
 const Refusal REFUSALS[] = {
     {"wider_than_8192", "nut", "rawvideo", 8193, 8192, -1, nullptr, 25, DIMENSIONS, false},
     {"no_width", "nut", "rawvideo", 0, 48, -1, nullptr, 25, DIMENSIONS, false},
@@ -56,6 +65,8 @@ const Refusal REFUSALS[] = {
     {"unknown_encoder", "mov", "no-such-encoder", 64, 48, -1, nullptr, 25, NOT_OPENED, true},
     {"pixels_the_encoder_refuses", "mov", "libx264", 64, 48, AV_PIX_FMT_RGBA64LE, nullptr, 25,
      "QelFFmpegWriter: failed to open encoder: ", false},
+    {"pixels_swscale_cannot_make", "nut", "rawvideo", 64, 48, UNCONVERTIBLE, nullptr, 25,
+     "QelFFmpegWriter: Failed to initialize conversion context", true},
     // A stored project may pair a profile with pixels it does not describe.
     {"prores_4444_on_422", "mov", "prores_ks", 64, 48, Y422, "4444", 25, P4444, false},
     {"prores_hq_on_444", "mov", "prores_aw", 64, 48, Y444, "HQ", 25, PHQ, false},
