@@ -63,6 +63,9 @@ FramePtr make_frame(AVPixelFormat format, int width, int height, bool withBuffer
 SwsContextPtr make_converter(const ConverterSetup& setup) {
     // Same size in and out: only the pixel layout changes. libswscale's own
     // slice threads give the same picture as one thread, only sooner.
+    // Formats it cannot convert are refused before init: FFmpeg 5.1 leaks the
+    // slice contexts of a threaded init that fails.
+    if (!sws_isSupportedInput(setup.inFormat) || !sws_isSupportedOutput(setup.outFormat)) return nullptr;
     SwsContextPtr context(sws_alloc_context());
     SwsContext* sws = context.get();
     const bool configured =
