@@ -2,6 +2,7 @@
 // what the tests of frame requests and of the qelhost program share.
 #pragma once
 
+#include "catalogue/catalogue.h"
 #include "common/media_probe.h"
 #include "common/run.h"
 #include "faststart/movie_files.h"
@@ -78,6 +79,20 @@ inline bool index_in_front(const std::string& path) {
     const std::vector<std::string> atoms = types_of(top_level(read_file(path)));
     const auto moov = std::find(atoms.begin(), atoms.end(), "moov");
     return moov != atoms.end() && moov < std::find(atoms.begin(), atoms.end(), "mdat");
+}
+
+// The panel's item for a container, or for one of its encoders, by FFmpeg's name.
+inline std::string item_of(const char* container, const char* encoder = nullptr, bool video = true) {
+    ContainerList containers;
+    EncoderList encoders;
+    list_containers(containers);
+    if (const AVOutputFormat* muxer = find_muxer(container); muxer && encoder)
+        list_container_encoders(*muxer, encoders, video);
+    for (size_t i = 0; !encoder && i < containers.size(); ++i)
+        if (std::string(containers[i].name) == container) return std::to_string(i);
+    for (size_t i = 0; encoder && i < encoders.size(); ++i)
+        if (std::string(encoders[i].name) == encoder) return std::to_string(i);
+    return "none";
 }
 
 template <typename Row>

@@ -31,9 +31,12 @@ struct Refusal {
     int width, height, outPixelFormat;
     const char* profile;
     double frameRate;
-    const char* message;  // the last message, at error level, starts with it
+    const char* message;  // the last message at error level starts with it
     bool fileMade;        // the muxer's refusal comes after the file was made
     size_t messages = 1;  // in all
+    const char* audioCodec = nullptr;  // beside 48 kHz host sound in these channels, as this format
+    int channels = 2;
+    AVSampleFormat sampleFormat = AV_SAMPLE_FMT_NONE;
 };
 void PrintTo(const Refusal& c, std::ostream* out) { *out << c.name; }
 
@@ -72,6 +75,12 @@ const Refusal REFUSALS[] = {
     {"prores_hq_on_444", "mov", "prores_aw", 64, 48, Y444, "HQ", 25, PHQ, false},
     {"dnxhr_444_on_422", "mov", "dnxhd", 64, 48, Y422, "DNXHR 444", 25, DNX444, false},
     {"mxf_rate", "mxf", "mpeg2video", 64, 48, -1, nullptr, 12.5, "QelFFmpegWriter: MXF takes MPEG-2, DNxHD/DNxHR", true, 2},
+    // aac takes no packed 16-bit samples; nine host channels have no named
+    // layout (ten became 5.1.4 in 7.1) and alac takes at most eight.
+    {"aac_packed_samples", "mp4", "mpeg4", 64, 48, -1, nullptr, 25,
+     "QelFFmpegWriter: audio encoder does not support sample format: s16", false, 1, "aac", 2, AV_SAMPLE_FMT_S16},
+    {"alac_nine_channels", "mov", "mpeg4", 64, 48, -1, nullptr, 25,
+     "QelFFmpegWriter: Failed to initialize audio conversion context. ", false, 2, "alac", 9, AV_SAMPLE_FMT_S16P},
 };
 
 class OpenRefused : public ::testing::TestWithParam<Refusal> {};
@@ -87,10 +96,16 @@ TEST_P(OpenRefused, ReportsWhyAndLeavesNothingOpen) {
     settings.outPixelFormat = c.outPixelFormat;
     settings.videoProfile = c.profile;
     settings.frameRate = c.frameRate;
+    settings.audioCodecName = c.audioCodec;
+    settings.channels = c.channels;
+    settings.inSampleRate = 48000;
+    settings.inSampleFormat = AV_SAMPLE_FMT_S16;
+    settings.outSampleFormat = c.sampleFormat;
     EXPECT_FALSE(writer.open((dir + "/out." + c.container).c_str(), &settings));
     ASSERT_EQ(kept_messages().size(), c.messages) << last_message();
-    EXPECT_EQ(kept_messages().back().level, LOG_ERROR);
-    EXPECT_EQ(last_message().rfind(c.message, 0), 0u) << last_message();
+    const std::vector<std::string> errors = messages_at_least(LOG_ERROR);
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().rfind(c.message, 0), 0u) << errors.back();
     EXPECT_FALSE(writer.isOpen());
     // An encoder this FFmpeg lacks drops the video; a refused one keeps it.
     EXPECT_EQ(writer.hasVideo(), c.codec && avcodec_find_encoder_by_name(c.codec));
