@@ -27,6 +27,8 @@ struct AudioClip {
 
     // A quiet sine per channel, each at its own pitch (440 Hz, 550 Hz, ...).
     static AudioClip tone(double rate = 48000, int32_t channels = 2, int32_t bits = 16);
+    static constexpr double tone_level = 0.25;
+    static double tone_pitch(int channel) { return 440.0 * (1.0 + 0.25 * channel); }
 };
 
 // What the module asked read_audio for, and what it got.

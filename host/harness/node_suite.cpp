@@ -21,8 +21,7 @@ AudioClip AudioClip::tone(double rate, int32_t channels, int32_t bits) {
     clip.bits = bits;
     clip.bytes = (bits + 7) / 8;
     clip.sample = [rate](int channel, int64_t index) {
-        const double pitch = 440.0 * (1.0 + 0.25 * channel);
-        return 0.25 * std::sin(2.0 * M_PI * pitch * double(index) / rate);
+        return tone_level * std::sin(2.0 * M_PI * tone_pitch(channel) * double(index) / rate);
     };
     return clip;
 }

@@ -119,9 +119,10 @@ TEST(AudioPath, WriterReopenedForAnotherOutputStartsAfresh) {
     EXPECT_EQ(writer.audioSampleCount(), 0);
     // Frame n's slice at 29.97 fps: 1471 or 1472 samples.
     const auto slice = [](int64_t frame) { return int64_t(std::floor(44100.0 * 1001 * frame / 30000 + 0.5)); };
-    for (int frame = 0; frame < 30; ++frame)
-        ASSERT_TRUE(writer.writeAudio(host_sound(44100, 10, slice(frame), slice(frame + 1) - slice(frame)).data(),
-                                      (slice(frame + 1) - slice(frame)) * 20));
+    for (int frame = 0; frame < 30; ++frame) {
+        const int64_t start = slice(frame), count = slice(frame + 1) - start;
+        ASSERT_TRUE(writer.writeAudio(host_sound(44100, 10, start, count).data(), count * 20));
+    }
     ASSERT_TRUE(writer.close());
 
     EXPECT_EQ(probe::read(firstPath).audio_samples, 48000);
