@@ -20,23 +20,6 @@ class QelhostTable : public QelhostRender, public ::testing::WithParamInterface<
 
 }  // namespace
 
-TEST_F(QelhostRender, TheDefaultClipIsH264HighAt1080pWithStereoSound) {
-    const CommandResult result = render("--frames 25");
-    ASSERT_EQ(result.status, 0) << result.out;
-    EXPECT_NE(result.out.find("out/demo.mp4"), std::string::npos) << result.out;
-    const probe::File file = probe::read(dir + "/out/demo.mp4");
-    const probe::Stream* video = file.first(AVMEDIA_TYPE_VIDEO);
-    const probe::Stream* audio = file.first(AVMEDIA_TYPE_AUDIO);
-    ASSERT_TRUE(video && audio) << file.error_text();
-    EXPECT_EQ(file.format.find("mp4"), 4u) << file.format;  // "mov,mp4,..."
-    EXPECT_EQ(video->profile, AV_PROFILE_H264_HIGH);
-    EXPECT_EQ(video->width * 10000 + video->height, 1920 * 10000 + 1080);
-    EXPECT_EQ(file.video_frames, 25);
-    EXPECT_EQ(audio->channels, 2);
-    EXPECT_NEAR(double(file.audio_samples) / audio->sample_rate, 1.0, 0.03);
-    EXPECT_TRUE(index_in_front(dir + "/out/demo.mp4"));
-}
-
 // Matroska counts whole milliseconds; the output must still end at the exact NTSC frame.
 TEST_F(QelhostRender, AnInputClipKeepsItsFramesDurationAndSoundRate) {
     const CommandResult made = run_command("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=30000/1001:d=2 "
