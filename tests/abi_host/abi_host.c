@@ -25,9 +25,7 @@ _Static_assert(offsetof(Host, get_suite) == 96, "get_suite at 96");
 _Static_assert(offsetof(Host, node) == 104, "node at 104");
 _Static_assert(offsetof(Host, plugin_data) == 112, "plugin_data at 112");
 
-typedef struct {
-    uint32_t control_id;
-} CtrlAction;
+typedef struct { uint32_t control_id; } CtrlAction;
 
 typedef bool (*ActionFn)(Host* host, uint32_t action, void* params);
 
@@ -36,15 +34,15 @@ enum { INIT = 0, EXIT = 1, PROCESS = 7, CONTROL = 15, RESTORE = 29, OUTPUT_INFO 
 /* ---- checks ---- */
 
 static int failures = 0;
-#define CHECK(cond, ...)                                 \
-    do {                                                 \
-        if (!(cond)) {                                   \
-            ++failures;                                  \
-            fprintf(stderr, "FAIL %s:%d: ", __FILE__, __LINE__); \
-            fprintf(stderr, __VA_ARGS__);                \
-            fputc('\n', stderr);                         \
-        }                                                \
+#define CHECK(cond, ...)                                     \
+    do {                                                     \
+        if (cond) break;                                     \
+        ++failures;                                          \
+        fprintf(stderr, "FAIL %s:%d: ", __FILE__, __LINE__); \
+        fprintf(stderr, __VA_ARGS__);                        \
+        fputc('\n', stderr);                                 \
     } while (0)
+#define COUNT(rows) (sizeof(rows) / sizeof((rows)[0]))
 
 /* ---- the host's suites ---- */
 
@@ -53,25 +51,16 @@ static int log_levels[MAX_LINES];
 static char log_texts[MAX_LINES][1100];
 static int log_count = 0;
 
-static void log_line(int level, const char* format, va_list args) {
-    if (log_count < MAX_LINES) {
-        log_levels[log_count] = level;
-        vsnprintf(log_texts[log_count], sizeof log_texts[0], format, args);
-        ++log_count;
+#define LOG_ENTRY(n)                                                          \
+    static void log_level##n(const char* format, ...) {                       \
+        if (log_count == MAX_LINES) return;                                   \
+        va_list args;                                                         \
+        va_start(args, format);                                               \
+        log_levels[log_count] = n;                                            \
+        vsnprintf(log_texts[log_count++], sizeof log_texts[0], format, args); \
+        va_end(args);                                                         \
     }
-}
-#define LOG_ENTRY(n)                                  \
-    static void log_level##n(const char* format, ...) {     \
-        va_list args;                                 \
-        va_start(args, format);                       \
-        log_line(n, format, args);                    \
-        va_end(args);                                 \
-    }
-LOG_ENTRY(0)
-LOG_ENTRY(1)
-LOG_ENTRY(2)
-LOG_ENTRY(3)
-LOG_ENTRY(4)
+LOG_ENTRY(0) LOG_ENTRY(1) LOG_ENTRY(2) LOG_ENTRY(3) LOG_ENTRY(4)
 
 /* Controls: identifiers count up, values are kept per identifier. */
 #define MAX_CONTROLS 256
@@ -100,10 +89,13 @@ static uint32_t add_number(const char* i, const char* l, double initial, double 
 static void control_only(uint32_t c) { CHECK(known(c), "call on unknown control %u", c); }
 static void place(uint32_t c, float a, float b, float w, float h) { (void)a, (void)b, (void)w, (void)h, control_only(c); }
 static void enable(uint32_t c, bool on) { (void)on, control_only(c); }
-static bool get_bool(uint32_t c) { return known(c) && control_values[c] != 0; }
-static void set_bool(uint32_t c, bool v) { if (known(c)) control_values[c] = v; else control_only(c); }
-static int32_t get_int(uint32_t c) { return known(c) ? control_values[c] : 0; }
+static int32_t get_int(uint32_t c) {
+    control_only(c);
+    return known(c) ? control_values[c] : 0;
+}
 static void set_int(uint32_t c, int32_t v) { if (known(c)) control_values[c] = v; else control_only(c); }
+static bool get_bool(uint32_t c) { return get_int(c) != 0; }
+static void set_bool(uint32_t c, bool v) { set_int(c, v); }
 static void set_choices(uint32_t c, const char* choices) { (void)choices; control_only(c); }
 
 /* Anything else the module calls is outside the contract. */
@@ -112,57 +104,46 @@ static void stray(void) {
     exit(2);
 }
 
-#define TABLE 128
-static void* log_suite[TABLE];
-static void* ctrl_suite[TABLE];
-static void* other_suites[7][TABLE];
-static void* node_table[TABLE * 2];
-static struct {
-    void** table;
-} node_object = {node_table};
+typedef void (*Entry)(void);
+typedef struct { int slot; Entry function; } Slot;
+#define SLOT(n, function) {n, (Entry)function}
+static const Slot log_entries[] = {
+    SLOT(0, log_level0), SLOT(1, log_level1), SLOT(2, log_level2), SLOT(3, log_level3), SLOT(4, log_level4),
+};
+static const Slot ctrl_entries[] = {
+    SLOT(1, add_label),     SLOT(9, add_choice), SLOT(10, add_toggle),     SLOT(11, add_number),
+    SLOT(20, place),        SLOT(22, enable),    SLOT(23, control_only),   SLOT(24, enable),
+    SLOT(25, control_only), SLOT(33, get_bool),  SLOT(34, set_bool),       SLOT(35, get_int),
+    SLOT(36, set_int),      SLOT(81, set_choices),
+};
 
-static void fill(void** table, int n) {
-    for (int i = 0; i < n; ++i) table[i] = (void*)stray;
+/* In the order the module asks for them; Log and Ctrl are the first two. */
+static const char* const suite_names[] = {"Log",  "Ctrl",            "MultiProc", "Node",        "Image",
+                                          "ImageConversion", "OpenGLv1", "SuiteDialog", "Utils"};
+#define TABLE 128
+static void* suites[COUNT(suite_names)][TABLE];
+static void* node_table[TABLE * 2];
+static struct { void** table; } node_object = {node_table};
+static int suite_requests = 0;
+
+static void install(void** table, const Slot* rows, size_t n) {
+    for (size_t r = 0; r < n; ++r) table[rows[r].slot] = (void*)rows[r].function;
 }
 
 static void build_suites(void) {
-    fill(log_suite, TABLE);
-    fill(ctrl_suite, TABLE);
-    for (int s = 0; s < 7; ++s) fill(other_suites[s], TABLE);
-    fill(node_table, TABLE * 2);
-    log_suite[0] = (void*)log_level0;
-    log_suite[1] = (void*)log_level1;
-    log_suite[2] = (void*)log_level2;
-    log_suite[3] = (void*)log_level3;
-    log_suite[4] = (void*)log_level4;
-    ctrl_suite[1] = (void*)add_label;
-    ctrl_suite[9] = (void*)add_choice;
-    ctrl_suite[10] = (void*)add_toggle;
-    ctrl_suite[11] = (void*)add_number;
-    ctrl_suite[20] = (void*)place;
-    ctrl_suite[22] = (void*)enable;
-    ctrl_suite[23] = (void*)control_only;
-    ctrl_suite[24] = (void*)enable;
-    ctrl_suite[25] = (void*)control_only;
-    ctrl_suite[33] = (void*)get_bool;
-    ctrl_suite[34] = (void*)set_bool;
-    ctrl_suite[35] = (void*)get_int;
-    ctrl_suite[36] = (void*)set_int;
-    ctrl_suite[81] = (void*)set_choices;
+    for (size_t s = 0; s < COUNT(suites); ++s)
+        for (int i = 0; i < TABLE; ++i) suites[s][i] = (void*)stray;
+    for (int i = 0; i < TABLE * 2; ++i) node_table[i] = (void*)stray;
+    install(suites[0], log_entries, COUNT(log_entries));
+    install(suites[1], ctrl_entries, COUNT(ctrl_entries));
 }
-
-static const char* const suite_names[] = {"Log",  "Ctrl",            "MultiProc", "Node",        "Image",
-                                          "ImageConversion", "OpenGLv1", "SuiteDialog", "Utils"};
-static int suite_requests = 0;
 
 static void* get_suite(const char* name) {
     ++suite_requests;
-    if (strcmp(name, suite_names[suite_requests - 1 < 9 ? suite_requests - 1 : 8]) != 0)
-        CHECK(0, "suite \"%s\" asked for out of order", name);
-    if (strcmp(name, "Log") == 0) return log_suite;
-    if (strcmp(name, "Ctrl") == 0) return ctrl_suite;
-    for (int s = 2; s < 9; ++s)
-        if (strcmp(name, suite_names[s]) == 0) return other_suites[s - 2];
+    CHECK(strcmp(name, suite_names[suite_requests - 1 < 9 ? suite_requests - 1 : 8]) == 0,
+          "suite \"%s\" asked for out of order", name);
+    for (size_t s = 0; s < COUNT(suites); ++s)
+        if (strcmp(name, suite_names[s]) == 0) return suites[s];
     CHECK(0, "unknown suite \"%s\"", name);
     return NULL;
 }
@@ -183,43 +164,38 @@ static void check_host_untouched(const Host* host) {
 
 /* ---- the descriptor ---- */
 
-static void check_text(const uint8_t* info, size_t offset, const char* expected) {
-    const char* text;
-    memcpy(&text, info + offset, sizeof text);
-    CHECK(text != NULL, "descriptor text at %zu is null", offset);
-    if (text && expected) CHECK(strcmp(text, expected) == 0, "descriptor at %zu is \"%s\"", offset, text);
-    if (text && !expected) CHECK(text[0] != '\0', "descriptor text at %zu is empty", offset);
-}
-
-static void check_int32(const uint8_t* info, size_t offset, int32_t expected) {
-    int32_t value;
-    memcpy(&value, info + offset, sizeof value);
-    CHECK(value == expected, "descriptor int32 at %zu is %d, not %d", offset, value, expected);
-}
-
-static void check_zero(const uint8_t* info, size_t offset, size_t width) {
-    for (size_t i = offset; i < offset + width; ++i) CHECK(info[i] == 0, "descriptor byte %zu is not zero", i);
-}
+/* A row is a text (any non-empty one where none is given), an int32, or a
+ * run of zero bytes whose width is the row's number. */
+enum Kind { TEXT, INT32, ZERO };
+static const struct { size_t offset; enum Kind kind; const char* text; int32_t number; } descriptor[] = {
+    {0, TEXT, "Encoders", 0}, {8, TEXT, "FFmpeg Encoder", 0}, {16, TEXT, "FFmpeg File writer", 0},
+    {24, TEXT, NULL, 0},      {32, TEXT, NULL, 0},            {40, TEXT, "5C1E7A40-2B9D-4F63-A8E1-0D4B7C2F9E16", 0},
+    {48, INT32, NULL, 0},     {52, INT32, NULL, 1},           {56, INT32, NULL, 32},
+    {60, ZERO, NULL, 4},      {64, TEXT, "", 0},              {72, INT32, NULL, 1},
+    {76, INT32, NULL, 1},     {80, TEXT, "None", 0},          {88, INT32, NULL, 6},
+    {92, ZERO, NULL, 4 + 32}, {128, INT32, NULL, 2},          {132, ZERO, NULL, 4 + 8},
+};
 
 static void check_descriptor(const uint8_t* info) {
-    check_text(info, 0, "Encoders");
-    check_text(info, 8, "FFmpeg Encoder");
-    check_text(info, 16, "FFmpeg File writer");
-    check_text(info, 24, NULL);
-    check_text(info, 32, NULL);
-    check_text(info, 40, "5C1E7A40-2B9D-4F63-A8E1-0D4B7C2F9E16");
-    check_int32(info, 48, 0);
-    check_int32(info, 52, 1);
-    check_int32(info, 56, 32);
-    check_zero(info, 60, 4);
-    check_text(info, 64, "");
-    check_int32(info, 72, 1);
-    check_int32(info, 76, 1);
-    check_text(info, 80, "None");
-    check_int32(info, 88, 6);
-    check_zero(info, 92, 4 + 32);
-    check_int32(info, 128, 2);
-    check_zero(info, 132, 4 + 8);
+    for (size_t r = 0; r < COUNT(descriptor); ++r) {
+        const size_t offset = descriptor[r].offset;
+        const int32_t number = descriptor[r].number;
+        const char* const expected = descriptor[r].text;
+        if (descriptor[r].kind == TEXT) {
+            const char* text;
+            memcpy(&text, info + offset, sizeof text);
+            CHECK(text != NULL, "descriptor text at %zu is null", offset);
+            if (text && expected) CHECK(strcmp(text, expected) == 0, "descriptor at %zu is \"%s\"", offset, text);
+            if (text && !expected) CHECK(text[0] != '\0', "descriptor text at %zu is empty", offset);
+        } else if (descriptor[r].kind == INT32) {
+            int32_t value;
+            memcpy(&value, info + offset, sizeof value);
+            CHECK(value == number, "descriptor int32 at %zu is %d, not %d", offset, value, number);
+        } else {
+            for (size_t i = offset; i < offset + (size_t)number; ++i)
+                CHECK(info[i] == 0, "descriptor byte %zu is not zero", i);
+        }
+    }
 }
 
 /* ---- the actions ---- */
