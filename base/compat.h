@@ -6,6 +6,8 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavformat/avio.h>
+#include <libavformat/version.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
 }
@@ -48,6 +50,14 @@ extern "C" {
 #define QEL_HAS_FRAME_FIELD_FLAGS (LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 7, 100))
 
 namespace ffcompat {
+
+// The buffer an AVIOContext hands its write callback: const from libavformat
+// 61 (FFmpeg 7.0).
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using WrittenBytes = const uint8_t*;
+#else
+using WrittenBytes = uint8_t*;
+#endif
 
 // What an encoder declares it takes: a run of values, or no run at all when
 // it takes any value ("a null list means any", on every generation).

@@ -17,9 +17,11 @@ extern "C" {
 }
 
 struct FormatContextFree {
-    // Closes the file too when the context opened one.
+    // Closes the file too when the context opened one; a caller's own I/O is the caller's.
     void operator()(AVFormatContext* context) const {
-        if (context->pb && !(context->oformat && (context->oformat->flags & AVFMT_NOFILE))) avio_closep(&context->pb);
+        if (context->pb && !(context->flags & AVFMT_FLAG_CUSTOM_IO) &&
+            !(context->oformat && (context->oformat->flags & AVFMT_NOFILE)))
+            avio_closep(&context->pb);
         avformat_free_context(context);
     }
 };

@@ -2,6 +2,8 @@
 // from open to close.
 #pragma once
 
+#include "crash_safe_movie.h"
+#include "output_file.h"
 #include "split_converter.h"
 #include "writer_settings.h"
 
@@ -10,6 +12,8 @@
 #include "base/text.h"
 
 #include <cstdint>
+#include <memory>
+#include <string>
 
 constexpr int CODEC_NAME_SIZE = 256;
 constexpr int AUDIO_PLANE_POINTERS = 8;
@@ -40,9 +44,11 @@ public:
     bool isOpen() const { return m_isOpen; }
     bool hasVideo() const { return m_hasVideo; }
     bool hasAudio() const { return m_hasAudio; }
+    // Written under its unfinished name, then given the final one.
     bool usesTempFile() const { return m_useTempFile; }
+    bool fastStart() const { return m_fastStart; }
     const char* fileName() const { return m_fileName; }
-    const char* tempFileName() const { return m_tempFileName; }
+    const char* tempFileName() const { return m_tempFileName.c_str(); }
     int64_t videoFrameCount() const { return m_videoFrameCount; }
     int64_t audioSampleCount() const { return m_audioSampleCount; }
     const AVCodecContext* videoCodecContext() const { return m_videoCodecContext.get(); }
@@ -50,11 +56,6 @@ public:
     int32_t outSampleRate() const { return m_outSampleRate; }
     const AVFormatContext* formatContext() const { return m_formatContext.get(); }
 
-    // The name written while a faststart rewrite is pending: the file name's
-    // extension (searched in the last path component only) replaced by
-    // "_SlowStart.mov", or that text appended when there is none. False when
-    // the result would not fit in a path buffer.
-    static bool makeTempFileName(const char* fileName, char (&tempFileName)[PATH_SIZE]);
     // Constant-rate buffer in bits: about one GOP of frames at `bitRate`, at
     // least one frame, saturating at INT32_MAX.
     static int32_t cbrBufferSize(AVRational timeBase, int64_t bitRate, int32_t gopSize);
@@ -83,7 +84,12 @@ private:
     // clock (m_audioSampleCount) is the audio path's: it counts samples sent.
     bool encodeAndWrite(AVCodecContext* context, AVStream* stream, const AVFrame* frame, int64_t& lastDts,
                         bool isVideo);
+    // What the muxer wrote so far goes to the kernel every half second of media.
+    void handToDisk(double seconds);
     bool drainAudio();
+    // Steps of close.
+    int finishFile();
+    bool nameFinishedFile(bool finished);
 
     // Audio helpers (writer/audio_open.cpp, writer/audio.cpp).
     int32_t chooseSampleRate(const AVCodec* codec, int32_t requested);
@@ -98,8 +104,13 @@ private:
     void release();
 
     char m_fileName[PATH_SIZE];
-    char m_tempFileName[PATH_SIZE];
+    // The unfinished name the movie is written under; empty for a device or FIFO.
+    std::string m_tempFileName;
+    OutputFile m_outputFile;
     FormatContextPtr m_formatContext;
+    // For mov and mp4 on disk: the index fragments that keep the file readable.
+    std::unique_ptr<CrashSafeMovie> m_crashSafe;
+    double m_nextFlush = 0;
     const AVCodec* m_videoCodec = nullptr;
     const AVCodec* m_audioCodec = nullptr;
     const AVOutputFormat* m_outputFormat = nullptr;
@@ -140,6 +151,7 @@ private:
     double m_frameRate = 1.0;
     bool m_isOpen = false;
     bool m_useTempFile = false;
+    bool m_fastStart = false;
     bool m_noMetadata = false;
     int64_t m_videoFrameCount = 0;
     int64_t m_audioSampleCount = 0;

@@ -7,9 +7,8 @@
 #include "base/error_text.h"
 #include "base/log.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <string>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -58,40 +57,66 @@ void end_encoder_input(AVCodecContext* context, bool hadInput) {
 bool FFWriter::close() {
     if (!m_isOpen) return true;
 
-    drainAudio();
+    // What the encoders still hold belongs to the file; a movie finished
+    // without it is no finished movie.
+    bool drained = true;
+    if (m_hasAudio && m_audioBuffers) drained = drainAudio();
     // Nothing to drain without a picture; the release below ends the encoder.
     if (m_hasVideo && m_videoCodecContext && m_videoFrameCount > 0)
-        encodeAndWrite(m_videoCodecContext.get(), m_videoStream, nullptr, m_videoLastDts, true);
-    const int trailer = av_write_trailer(m_formatContext.get());
-    // The last bytes reach the disk only here: a full disk or a size limit
-    // met now must not pass for a finished movie.
-    const int flushed = m_formatContext->pb ? avio_closep(&m_formatContext->pb) : 0;
-    const int failure = trailer < 0 ? trailer : flushed;
+        drained = encodeAndWrite(m_videoCodecContext.get(), m_videoStream, nullptr, m_videoLastDts, true) && drained;
+    const std::string written = m_useTempFile ? m_tempFileName : std::string(m_fileName);
+    if (!drained)
+        log(LOG_ERROR, "QelFFmpegWriter: <%s> is finished without the last frames the encoders held", written.c_str());
+    const int failure = finishFile();
+    if (failure < 0)
+        log(LOG_ERROR, "QelFFmpegWriter: failed to finish file <%s>: %s", written.c_str(), ffmpeg_error_text(failure));
     release();
     m_isOpen = false;
-
-    const char* written = m_useTempFile ? m_tempFileName : m_fileName;
-    if (failure < 0)
-        log(LOG_ERROR, "QelFFmpegWriter: failed to finish file <%s>: %s", written, ffmpeg_error_text(failure));
-    bool named = true;
-    if (m_useTempFile) {
-        // A broken movie is not rewritten; what there is keeps the final name.
-        if (failure >= 0 && fastStartConvert(m_tempFileName, m_fileName)) {
-            file_delete(m_tempFileName);
-        } else if (std::rename(m_tempFileName, m_fileName) != 0) {
-            log(LOG_ERROR, "QelFFmpegWriter: could not rename <%s> to <%s>: %s; the movie is in <%s>", m_tempFileName,
-                m_fileName, std::strerror(errno), m_tempFileName);
-            named = false;
-        } else if (failure >= 0) {
-            log(LOG_WARNING, "QelFFmpegWriter: the movie is kept without faststart in <%s>", m_fileName);
-        }
-    }
+    const bool named = nameFinishedFile(failure >= 0);
     m_fileName[0] = '\0';
-    m_tempFileName[0] = '\0';
-    return failure >= 0 && named;
+    m_tempFileName.clear();
+    return drained && failure >= 0 && named;
+}
+
+// The queued media, the trailer, and last the trailer's update of the
+// header: until that is on disk the file reads as it did while it was
+// written, so a crash or a full disk in the middle of the trailer loses nothing.
+int FFWriter::finishFile() {
+    AVFormatContext* context = m_formatContext.get();
+    AVIOContext* io = context->pb;
+    int failure = 0;
+    if (m_crashSafe && !m_crashSafe->finish()) failure = io->error < 0 ? io->error : AVERROR(EIO);
+    avio_flush(io);
+    const int64_t indexAt = avio_tell(io);
+    if (m_useTempFile) m_outputFile.holdWritesBefore(indexAt);
+    const int trailer = av_write_trailer(context);
+    if (m_crashSafe) m_outputFile.replaceHeldWrites(m_crashSafe->mediaBoxAt(), m_crashSafe->mediaBox(indexAt));
+    // The last bytes reach the disk only here: a full disk or a size limit
+    // met now must not pass for a finished movie.
+    avio_flush(io);
+    if (failure >= 0) failure = trailer < 0 ? trailer : io->error;
+    if (failure >= 0 && m_useTempFile && !m_outputFile.releaseHeldWrites()) failure = m_outputFile.error();
+    context->pb = nullptr;
+    const int closed = m_outputFile.close();
+    return failure < 0 ? failure : closed;
+}
+
+// A finished movie takes the final name, through the faststart rewrite when
+// asked; a broken one is not rewritten, and what there is keeps the final name.
+bool FFWriter::nameFinishedFile(bool finished) {
+    if (!m_useTempFile) return true;
+    if (m_fastStart && finished && fastStartConvert(m_tempFileName.c_str(), m_fileName)) {
+        m_outputFile.discard();
+        return true;
+    }
+    if (!m_outputFile.publish(m_fileName, m_logCallback)) return false;
+    if (m_fastStart && finished)
+        log(LOG_WARNING, "QelFFmpegWriter: the movie is kept without faststart in <%s>", m_fileName);
+    return true;
 }
 
 void FFWriter::release() {
+    m_crashSafe.reset();
     m_swsContext.reset();
     m_splitConverter.reset();
     end_encoder_input(m_videoCodecContext.get(), m_videoFrameCount > 0);
@@ -103,6 +128,7 @@ void FFWriter::release() {
     m_videoStream = nullptr;
     m_audioStream = nullptr;
     m_formatContext.reset();
+    m_outputFile.close();
     m_pictureBuffer.reset();
     m_audioBuffers.reset();
     m_audioBufferSamples = 0;

@@ -7,7 +7,6 @@
 
 FFWriter::FFWriter() : m_logCallback(default_log_sink) {
     m_fileName[0] = '\0';
-    m_tempFileName[0] = '\0';
     m_videoCodecName[0] = '\0';
     m_audioCodecName[0] = '\0';
 }

@@ -25,7 +25,6 @@ extern "C" {
 
 namespace {
 
-constexpr const char* TEMP_SUFFIX = "_SlowStart.mov";
 constexpr int MAX_PICTURE_SIZE = 8192;
 
 const char* last_separator(const char* path) {
@@ -120,19 +119,6 @@ AVPixelFormat converter_format(AVPixelFormat format) {
 
 }  // namespace
 
-bool FFWriter::makeTempFileName(const char* fileName, char (&tempFileName)[PATH_SIZE]) {
-    tempFileName[0] = '\0';
-    if (!fileName) return false;
-    const char* separator = last_separator(fileName);
-    const char* name = separator ? separator + 1 : fileName;
-    const char* dot = std::strrchr(name, '.');
-    const size_t keep = dot ? size_t(dot - fileName) : std::strlen(fileName);
-    if (keep + std::strlen(TEMP_SUFFIX) >= size_t(PATH_SIZE)) return false;
-    std::memcpy(tempFileName, fileName, keep);
-    std::strcpy(tempFileName + keep, TEMP_SUFFIX);
-    return true;
-}
-
 int32_t FFWriter::cbrBufferSize(AVRational timeBase, int64_t bitRate, int32_t gopSize) {
     const auto saturate = [](int64_t value) { return std::clamp<int64_t>(value, INT32_MIN, INT32_MAX); };
     int64_t size = bitRate;
@@ -154,7 +140,10 @@ bool FFWriter::open(const char* fileName, WriterSettings* settings) {
     if (m_isOpen) close();
     release();
     if (!openOutput(fileName, *settings)) {
+        // A refused output leaves nothing behind, and an earlier take stays.
         release();
+        m_outputFile.discard();
+        m_tempFileName.clear();
         return false;
     }
     m_isOpen = true;
@@ -206,18 +195,14 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
     copy_text(m_fileName, target.path.c_str());
 
     const bool quickTime = is_quicktime_container(settings.containerName);
-    m_useTempFile = settings.fastStart && quickTime && target.kind != OutputKind::Special;
-    if (settings.fastStart && quickTime && !m_useTempFile)
+    m_useTempFile = target.kind != OutputKind::Special;
+    m_fastStart = settings.fastStart && quickTime && m_useTempFile;
+    if (settings.fastStart && quickTime && !m_fastStart)
         log(LOG_WARNING,
             "QelFFmpegWriter: faststart needs a seekable file; <%s> is not a regular file, so the movie is written "
             "straight to it without faststart",
             m_fileName);
-    m_tempFileName[0] = '\0';
-    if (m_useTempFile && !makeTempFileName(m_fileName, m_tempFileName)) {
-        log(LOG_ERROR, "QelFFmpegWriter: temporary file path for faststart longer than %d characters: %s",
-            PATH_SIZE - 1, m_fileName);
-        return false;
-    }
+    m_tempFileName.clear();
 
     m_videoCodecName[0] = '\0';
     m_audioCodecName[0] = '\0';
@@ -261,7 +246,7 @@ bool FFWriter::openContainer(const WriterSettings& settings) {
         return false;
     }
     AVFormatContext* context = nullptr;
-    avformat_alloc_output_context2(&context, m_outputFormat, nullptr, m_useTempFile ? m_tempFileName : m_fileName);
+    avformat_alloc_output_context2(&context, m_outputFormat, nullptr, m_fileName);
     m_formatContext.reset(context);
     if (!context) {
         log(LOG_ERROR, "QelFFmpegWriter: failed to allocate format context");
@@ -384,13 +369,20 @@ bool FFWriter::openFile() {
         if (directory[0]) file_create_directory(directory, true);
     }
 
-    const char* path = m_useTempFile ? m_tempFileName : m_fileName;
-    const int result = avio_open2(&m_formatContext->pb, path, AVIO_FLAG_WRITE, nullptr, nullptr);
-    if (result < 0) {
-        log(LOG_ERROR, "QelFFmpegWriter: failed to create file: %s", ffmpeg_error_text(result));
+    const bool created = m_useTempFile ? m_outputFile.create(m_fileName, m_logCallback)
+                                       : m_outputFile.openSpecial(m_fileName, m_logCallback);
+    if (!created) {
+        log(LOG_ERROR, "QelFFmpegWriter: failed to create file: %s", ffmpeg_error_text(m_outputFile.error()));
         return false;
     }
-    return true;
+    if (m_useTempFile) m_tempFileName = m_outputFile.path();
+    // The muxer writes through the file's own I/O, which knows every position.
+    AVFormatContext* context = m_formatContext.get();
+    context->pb = m_outputFile.io();
+    context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    av_freep(&context->url);
+    context->url = av_strdup(m_outputFile.path().c_str());
+    return context->url != nullptr;
 }
 
 bool FFWriter::openConverter(const char* timecode) {
@@ -443,8 +435,16 @@ bool FFWriter::writeHeader(const char* timecode) {
     if (result < 0) {
         log(LOG_ERROR, "QelFFmpegWriter: Error occurred when opening output file: %s", ffmpeg_error_text(result));
         if (const char* needs = mxf_needs(m_outputFormat->name)) log(LOG_ERROR, "QelFFmpegWriter: %s", needs);
-        avio_closep(&m_formatContext->pb);
         return false;
+    }
+    m_nextFlush = 0;
+    if (m_useTempFile && is_quicktime_container(m_outputFormat->name)) {
+        m_crashSafe = std::make_unique<CrashSafeMovie>();
+        if (!m_crashSafe->start(m_formatContext.get(), m_outputFile, m_logCallback)) {
+            m_crashSafe.reset();
+            log(LOG_WARNING, "QelFFmpegWriter: <%s> cannot be kept readable while it is written: a crash would lose it",
+                m_tempFileName.c_str());
+        }
     }
     // libavformat puts its own name over the container's "encoder". mov
     // writes its tags only at the trailer, so ours can go back; muxers that

@@ -23,3 +23,13 @@ OutputTarget resolve_output(const std::string& path) {
     else target.kind = OutputKind::Special;
     return target;
 }
+
+std::string unfinished_name(const std::string& finalPath, int attempt) {
+    const size_t separator = finalPath.find_last_of("/\\");
+    const size_t name = separator == std::string::npos ? 0 : separator + 1;
+    size_t dot = finalPath.rfind('.');
+    if (dot == std::string::npos || dot < name) dot = finalPath.size();
+    std::string unfinished = finalPath.substr(0, dot) + "_Unfinished";
+    if (attempt > 1) unfinished += "-" + std::to_string(attempt);
+    return unfinished + finalPath.substr(dot);
+}

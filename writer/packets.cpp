@@ -5,6 +5,14 @@
 #include "base/error_text.h"
 #include "base/log.h"
 
+namespace {
+
+// A crash loses at most this much of the muxer's output, besides what the
+// muxer itself holds back.
+constexpr double FLUSH_SECONDS = 0.5;
+
+}  // namespace
+
 bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const AVFrame* frame, int64_t& lastDts,
                               bool isVideo) {
     int result = avcodec_send_frame(context, frame);
@@ -60,6 +68,13 @@ bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const A
         packet->stream_index = stream->index;
         if (isVideo) log(LOG_VERBOSE, "QelFFmpegWriter: Write frame (size=%5d)\n", packet->size);
 
+        // The crash-safe movie writes in fragments; every other muxer
+        // interleaves as it likes and hands its bytes on every half second.
+        if (m_crashSafe) {
+            if (!m_crashSafe->add(packet.get())) return false;
+            continue;
+        }
+        const double seconds = double(packet->dts) * av_q2d(streamTimeBase);
         result = av_interleaved_write_frame(m_formatContext.get(), packet.get());
         if (result != 0) {
             log(LOG_ERROR,
@@ -68,5 +83,15 @@ bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const A
                 ffmpeg_error_text(result));
             return false;
         }
+        handToDisk(seconds);
     }
+}
+
+void FFWriter::handToDisk(double seconds) {
+    if (seconds < m_nextFlush) return;
+    m_nextFlush = seconds + FLUSH_SECONDS;
+    // A null packet makes a muxer that can (Matroska's clusters) write out
+    // what it holds.
+    if (m_outputFormat->flags & AVFMT_ALLOW_FLUSH) av_write_frame(m_formatContext.get(), nullptr);
+    avio_flush(m_formatContext->pb);
 }

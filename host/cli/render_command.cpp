@@ -50,6 +50,7 @@ struct RenderCommandOptions {
     std::string output;
     bool verbose = false;
     bool indirect = false;
+    int64_t crash_after = 0;
 };
 
 [[noreturn]] void fail(const std::string& message, int status = 2) {
@@ -340,9 +341,12 @@ void run_render(const RenderCommandOptions& options) {
     renderOptions.direct = !options.indirect;
     int64_t done = 0;
     qelhost::NodeServices& node = host->node();
-    renderOptions.progress = [&display, &done, &node](int64_t, bool) {
+    const int64_t crashAfter = options.crash_after;
+    renderOptions.progress = [&display, &done, &node, crashAfter](int64_t, bool) {
+        // A host that dies: no signal handler, no final request, no exit.
+        if (++done == crashAfter) std::raise(SIGKILL);
         // The node keeps what each request asked for; a long render needs none of it.
-        if (++done % 1000 == 0) node.clear_history();
+        if (done % 1000 == 0) node.clear_history();
         std::lock_guard<std::mutex> lock(g_terminal);
         display.frame_done(done);
     };
@@ -421,6 +425,10 @@ void add_render_command(CLI::App& app) {
     render->add_option("-o,--output", options->output, "Output file (default out/demo.EXT, or out/INPUT-NAME.EXT)");
     render->add_flag("-v,--verbose", options->verbose, "Show the verbose log lines and FFmpeg's notes");
     render->add_flag("--indirect", options->indirect, "Hand over images the module has to copy before reading");
+    render
+        ->add_option("--crash-after", options->crash_after,
+                     "End the process with SIGKILL right after frame request N, as a host crash would")
+        ->check(CLI::Range(int64_t(1), INT64_MAX));
     render->add_option("--module", options->module, "Module to load")->capture_default_str();
     render->callback([options] { run_render(*options); });
 }

@@ -34,7 +34,7 @@ fs::path fresh_folder(const std::string& name) {
 
 bool has_temporary_file(const fs::path& folder) {
     for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().string().find("_SlowStart") != std::string::npos) return true;
+        if (entry.path().string().find("_Unfinished") != std::string::npos) return true;
     return false;
 }
 
@@ -123,7 +123,7 @@ TEST_P(RenderSignals, TheOutputIsFinishedWithEveryFrameSoFar) {
     // should neither come, ctest's timeout ends the test.
     siginfo_t ended{};
     std::error_code error;
-    while ((fs::file_size(folder / "take_SlowStart.mov", error) <= 64 * 1024 || error) &&
+    while ((fs::file_size(folder / "take_Unfinished.mp4", error) <= 64 * 1024 || error) &&
            waitid(P_PID, id_t(render), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     kill(render, signal);

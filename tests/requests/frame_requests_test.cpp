@@ -16,9 +16,9 @@ using qelhost::Picture;
 TEST_F(RequestTest, ANewPathOrAnEmptyOneFinalisesTheOutput) {
     auto host = open_panel({{"klavformat", items::MP4}});
     ASSERT_TRUE(send_frames(*host, path("first.mp4"), 3));
-    EXPECT_TRUE(std::filesystem::exists(path("first.mp4"))) << "opened by its first request";
-    // Without faststart the index is written last: a readable file is a finalised one.
-    EXPECT_FALSE(probe::read(path("first.mp4")).opened);
+    // Written under its unfinished name until it is finalised.
+    EXPECT_TRUE(std::filesystem::exists(path("first_Unfinished.mp4"))) << "opened by its first request";
+    EXPECT_FALSE(std::filesystem::exists(path("first.mp4")));
     ASSERT_TRUE(send_frames(*host, path("second.mp4"), 2, 3));
     const probe::File first = probe::read(path("first.mp4"));
     EXPECT_EQ(first.video_frames, 3) << "the switching request finalised the old file";

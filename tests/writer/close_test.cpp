@@ -30,7 +30,7 @@ TEST(Close, ClosingTwiceOrDestroyingTheWriterFinishesTheFile) {
         const probe::File file = decode_file(dir + "/clip.mp4");
         EXPECT_TRUE(file.errors.empty()) << file.error_text();
         EXPECT_EQ(file.frames.size(), 12u);
-        EXPECT_FALSE(file_exists(dir + "/clip_SlowStart.mov"));
+        EXPECT_FALSE(file_exists(dir + "/clip_Unfinished.mp4"));
     }
 }
 

@@ -5,9 +5,12 @@
 #include "common/fd_count.h"
 
 #include "standin.h"
+#include "writer/output_path.h"
 
 #include <climits>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <tuple>
 
@@ -32,7 +35,6 @@ struct Refusal {
     const char* profile;
     double frameRate;
     const char* message;  // the last message at error level starts with it
-    bool fileMade;        // the muxer's refusal comes after the file was made
     size_t messages = 1;  // in all
     const char* audioCodec = nullptr;  // beside 48 kHz host sound in these channels, as this format
     int channels = 2;
@@ -57,30 +59,31 @@ const int UNCONVERTIBLE = [] {
     return int(AV_PIX_FMT_NONE);
 }();
 const Refusal REFUSALS[] = {
-    {"wider_than_8192", "nut", "rawvideo", 8193, 8192, -1, nullptr, 25, DIMENSIONS, false},
-    {"no_width", "nut", "rawvideo", 0, 48, -1, nullptr, 25, DIMENSIONS, false},
-    {"negative_width", "nut", "rawvideo", -2, 48, -1, nullptr, 25, DIMENSIONS, false},
-    {"odd_width", "nut", "rawvideo", 1921, 1080, -1, nullptr, 25, EVEN, false},
-    {"odd_height", "nut", "rawvideo", 1920, 1081, -1, nullptr, 25, EVEN, false},
+    {"wider_than_8192", "nut", "rawvideo", 8193, 8192, -1, nullptr, 25, DIMENSIONS},
+    {"no_width", "nut", "rawvideo", 0, 48, -1, nullptr, 25, DIMENSIONS},
+    {"negative_width", "nut", "rawvideo", -2, 48, -1, nullptr, 25, DIMENSIONS},
+    {"odd_width", "nut", "rawvideo", 1921, 1080, -1, nullptr, 25, EVEN},
+    {"odd_height", "nut", "rawvideo", 1920, 1081, -1, nullptr, 25, EVEN},
     // No encoder named: no picture checks and no stream for the muxer. One
-    // this FFmpeg lacks drops the video without a word of its own.
-    {"no_encoder", "mov", nullptr, 0, 0, -1, nullptr, 25, NOT_OPENED, true},
-    {"unknown_encoder", "mov", "no-such-encoder", 64, 48, -1, nullptr, 25, NOT_OPENED, true},
+    // this FFmpeg lacks drops the video without a word of its own. The
+    // muxer's own refusals come after the file was made: it goes again.
+    {"no_encoder", "mov", nullptr, 0, 0, -1, nullptr, 25, NOT_OPENED},
+    {"unknown_encoder", "mov", "no-such-encoder", 64, 48, -1, nullptr, 25, NOT_OPENED},
     {"pixels_the_encoder_refuses", "mov", "libx264", 64, 48, AV_PIX_FMT_RGBA64LE, nullptr, 25,
-     "QelFFmpegWriter: failed to open encoder: ", false},
+     "QelFFmpegWriter: failed to open encoder: "},
     {"pixels_swscale_cannot_make", "nut", "rawvideo", 64, 48, UNCONVERTIBLE, nullptr, 25,
-     "QelFFmpegWriter: Failed to initialize conversion context", true},
+     "QelFFmpegWriter: Failed to initialize conversion context"},
     // A stored project may pair a profile with pixels it does not describe.
-    {"prores_4444_on_422", "mov", "prores_ks", 64, 48, Y422, "4444", 25, P4444, false},
-    {"prores_hq_on_444", "mov", "prores_aw", 64, 48, Y444, "HQ", 25, PHQ, false},
-    {"dnxhr_444_on_422", "mov", "dnxhd", 64, 48, Y422, "DNXHR 444", 25, DNX444, false},
-    {"mxf_rate", "mxf", "mpeg2video", 64, 48, -1, nullptr, 12.5, "QelFFmpegWriter: MXF takes MPEG-2, DNxHD/DNxHR", true, 2},
+    {"prores_4444_on_422", "mov", "prores_ks", 64, 48, Y422, "4444", 25, P4444},
+    {"prores_hq_on_444", "mov", "prores_aw", 64, 48, Y444, "HQ", 25, PHQ},
+    {"dnxhr_444_on_422", "mov", "dnxhd", 64, 48, Y422, "DNXHR 444", 25, DNX444},
+    {"mxf_rate", "mxf", "mpeg2video", 64, 48, -1, nullptr, 12.5, "QelFFmpegWriter: MXF takes MPEG-2, DNxHD/DNxHR", 2},
     // aac takes no packed 16-bit samples; nine host channels have no named
     // layout (ten became 5.1.4 in 7.1) and alac takes at most eight.
     {"aac_packed_samples", "mp4", "mpeg4", 64, 48, -1, nullptr, 25,
-     "QelFFmpegWriter: audio encoder does not support sample format: s16", false, 1, "aac", 2, AV_SAMPLE_FMT_S16},
+     "QelFFmpegWriter: audio encoder does not support sample format: s16", 1, "aac", 2, AV_SAMPLE_FMT_S16},
     {"alac_nine_channels", "mov", "mpeg4", 64, 48, -1, nullptr, 25,
-     "QelFFmpegWriter: Failed to initialize audio conversion context. ", false, 2, "alac", 9, AV_SAMPLE_FMT_S16P},
+     "QelFFmpegWriter: Failed to initialize audio conversion context. ", 2, "alac", 9, AV_SAMPLE_FMT_S16P},
 };
 
 class OpenRefused : public ::testing::TestWithParam<Refusal> {};
@@ -101,7 +104,9 @@ TEST_P(OpenRefused, ReportsWhyAndLeavesNothingOpen) {
     settings.inSampleRate = 48000;
     settings.inSampleFormat = AV_SAMPLE_FMT_S16;
     settings.outSampleFormat = c.sampleFormat;
-    EXPECT_FALSE(writer.open((dir + "/out." + c.container).c_str(), &settings));
+    const std::string earlier = dir + "/out." + c.container;
+    { std::ofstream(earlier) << "an earlier take"; }
+    EXPECT_FALSE(writer.open(earlier.c_str(), &settings));
     ASSERT_EQ(kept_messages().size(), c.messages) << last_message();
     const std::vector<std::string> errors = messages_at_least(LOG_ERROR);
     ASSERT_FALSE(errors.empty());
@@ -111,7 +116,11 @@ TEST_P(OpenRefused, ReportsWhyAndLeavesNothingOpen) {
     EXPECT_EQ(writer.hasVideo(), c.codec && avcodec_find_encoder_by_name(c.codec));
     EXPECT_EQ(writer.videoCodecContext(), nullptr);
     EXPECT_EQ(writer.formatContext(), nullptr);
-    EXPECT_EQ(std::filesystem::is_empty(dir), !c.fileMade);
+    // Nothing is left, and the earlier take is as it was.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
+    std::ostringstream kept;
+    kept << std::ifstream(earlier).rdbuf();
+    EXPECT_EQ(kept.str(), "an earlier take");
     EXPECT_EQ(open_descriptors(), before);
     // The writer is as good as new afterwards.
     EXPECT_EQ(write_clip(writer, dir + "/after.mov", video_settings("mov", "libx264", 64, 48, 4), 2).frames.size(), 2u);
@@ -183,61 +192,44 @@ TEST_F(Open, MetadataFollowsTheHostSwitch) {
     EXPECT_EQ(file.streams.size(), 1u);
 }
 
-TEST(TempFileName, ExtensionOfTheFileNameOnlyAndRefusedWhenItWouldNotFit) {
-    char temp[PATH_SIZE];
-    const std::pair<std::string, std::string> cases[] = {
-        {"C:\\a.b\\clip.mov", "C:\\a.b\\clip_SlowStart.mov"},
-        {"C:\\a.b\\clip", "C:\\a.b\\clip_SlowStart.mov"},
-        {"/renders/v1.2/clip", "/renders/v1.2/clip_SlowStart.mov"},
-        {"/renders/clip.final.mp4", "/renders/clip.final_SlowStart.mov"},
-        {"clip", "clip_SlowStart.mov"},
-        {"/renders/v1.2\\clip", "/renders/v1.2\\clip_SlowStart.mov"},
-        // 244 characters before the dot: the temporary name takes all 259.
-        {"/" + std::string(244, 'a') + ".mov", "/" + std::string(244, 'a') + "_SlowStart.mov"},
-        {"/" + std::string(245, 'a') + ".mov", ""},  // refused
-        {"/" + std::string(250, 'a'), ""},
+TEST(UnfinishedName, TheFileNamesOwnExtensionStaysAndLaterAttemptsAreNumbered) {
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {"C:\\a.b\\clip.mov", 1, "C:\\a.b\\clip_Unfinished.mov"},
+        {"C:\\a.b\\clip", 1, "C:\\a.b\\clip_Unfinished"},
+        {"/renders/v1.2/clip", 1, "/renders/v1.2/clip_Unfinished"},
+        {"/renders/clip.final.mp4", 1, "/renders/clip.final_Unfinished.mp4"},
+        {"/renders/v1.2\\clip", 1, "/renders/v1.2\\clip_Unfinished"},
+        {"clip.mov", 2, "clip_Unfinished-2.mov"},
+        {"clip", 12, "clip_Unfinished-12"},
     };
-    for (const auto& [path, expected] : cases) {
-        EXPECT_EQ(FFWriter::makeTempFileName(path.c_str(), temp), !expected.empty()) << path;
-        EXPECT_EQ(temp, expected);
-    }
+    for (const auto& [path, attempt, expected] : cases) EXPECT_EQ(unfinished_name(path, attempt), expected) << path;
 }
 
-TEST_F(Open, FaststartWritesBesideTheOutputThenTakesItsName) {
+TEST_F(Open, EveryOutputIsWrittenBesideItsNameAndTakesItWhenFinished) {
     const std::string dir = scratch_dir("faststart");
     WriterSettings settings = video_settings("mp4", "libx264", 64, 48, 4);
     settings.fastStart = true;
-    // The folder chain is made; dots in it are no extension, and none still gets the temporary file.
-    const std::string folder = dir + "/one/two/v1.0/", temp = folder + "clip_SlowStart.mov";
-    for (const auto& [container, name] : {std::pair{"mp4", "clip.mp4"}, std::pair{"mov", "clip"}}) {
+    // The folder chain is made; dots in it are no extension. Only mov and mp4
+    // by their exact names get faststart.
+    const std::string folder = dir + "/one/two/v1.0/";
+    const std::tuple<const char*, const char*, const char*, bool> cases[] = {
+        {"mp4", "clip.mp4", "clip_Unfinished.mp4", true},
+        {"mov", "clip", "clip_Unfinished", true},
+        {"matroska", "clip.mkv", "clip_Unfinished.mkv", false},
+    };
+    for (const auto& [container, name, unfinished, fastStart] : cases) {
         settings.containerName = container;
         ASSERT_TRUE(writer.open((folder + name).c_str(), &settings));
-        EXPECT_EQ(std::string(writer.tempFileName()), temp);
-        EXPECT_TRUE(file_exists(temp) && !file_exists(folder + name));
+        EXPECT_EQ(std::string(writer.tempFileName()), folder + unfinished);
+        EXPECT_EQ(writer.fastStart(), fastStart);
+        EXPECT_TRUE(file_exists(folder + unfinished) && !file_exists(folder + name));
         ASSERT_TRUE(write_frames(writer, 3));
         writer.close();
         EXPECT_STREQ(writer.fileName(), "");
         EXPECT_STREQ(writer.tempFileName(), "");
-        EXPECT_FALSE(file_exists(temp));
+        EXPECT_FALSE(file_exists(folder + unfinished));
         EXPECT_EQ(decode_file(folder + name).frames.size(), 3u);
     }
-    // Only mov and mp4 by their exact names get faststart.
-    settings.containerName = "matroska";
-    ASSERT_TRUE(writer.open((dir + "/clip.mkv").c_str(), &settings));
-    EXPECT_FALSE(writer.usesTempFile());
-    writer.close();
-    // A path whose temporary name would not fit is refused before anything is made; without faststart it is fine.
-    const std::string longDir = scratch_dir("longpath");
-    const std::string path = longDir + "/" + std::string(258 - longDir.size() - 5, 'c') + ".mov";
-    settings.containerName = "mov";
-    clear_messages();
-    EXPECT_FALSE(writer.open(path.c_str(), &settings));
-    EXPECT_EQ(messages_at_least(LOG_ERROR).size(), 1u);
-    EXPECT_TRUE(std::filesystem::is_empty(longDir));
-    settings.fastStart = false;
-    ASSERT_TRUE(writer.open(path.c_str(), &settings));
-    writer.close();
-    EXPECT_TRUE(file_exists(path));
 }
 
 TEST(RateControl, SaturatesInsteadOfOverflowing) {
