@@ -4,6 +4,7 @@
 #include "faststart.h"
 
 #include "atoms.h"
+#include "pending_output.h"
 
 #include "VelmoraCore.h"
 #include "base/log.h"
@@ -29,40 +30,6 @@ bool same_file(FILE* in, const char* outFileName) {
     return fstat(fileno(in), &a) == 0 && fstat(fileno(out.get()), &b) == 0 && a.st_dev == b.st_dev &&
            a.st_ino == b.st_ino;
 }
-
-// The output file from its creation on: removed unless the conversion
-// finishes, so that no half-written movie is left beside the input. Only a
-// regular file is removed; a device named as output (/dev/null) stays.
-class PendingOutput {
-public:
-    PendingOutput(const char* name) : m_name(name), m_file(vl_utf8_fopen(name, "wb")) {
-        struct stat st;
-        m_regular = m_file && fstat(fileno(m_file.get()), &st) == 0 && S_ISREG(st.st_mode);
-        if (m_file) unbuffered(m_file.get());
-    }
-    ~PendingOutput() {
-        if (!m_file) return;
-        m_file.reset();
-        remove();
-    }
-    FILE* get() const { return m_file.get(); }
-    // Everything written reaches the file; a failing flush on close is a
-    // failed write too.
-    bool commit() {
-        if (std::fclose(m_file.release()) == 0) return true;
-        remove();
-        return false;
-    }
-
-private:
-    void remove() const {
-        if (m_regular) file_delete(m_name);
-    }
-
-    const char* m_name;
-    File m_file;
-    bool m_regular = false;
-};
 
 }  // namespace
 

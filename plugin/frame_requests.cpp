@@ -2,6 +2,7 @@
 // audio slice and pixels from the host and hand them to the writer.
 #include "frame_requests.h"
 
+#include "host_picture.h"
 #include "output_plan.h"
 #include "state.h"
 
@@ -12,15 +13,20 @@
 #include "panel/Controls.h"
 #include "writer/FFWriter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace {
+
+// A gap longer than this after a failed request is not filled.
+constexpr double MAX_GAP_SECONDS = 600;
 
 // The host's metadata of one frame, released exactly once.
 class FrameMetadata {
@@ -67,9 +73,12 @@ void echo(const std::vector<MetadataPair>& pairs) {
     for (const MetadataPair& pair : pairs) info("%s = %s", pair.key, pair.value);
 }
 
-void fail_request(PluginState& state, const char* message) {
+// The writer failed: its movie is finished with what it has, and the path
+// stays, so that later frames to it cannot make it anew and lose it.
+void fail_output(PluginState& state, const char* message) {
     host_log(LOG_ERROR, message);
-    state.path[0] = '\0';
+    state.writer->close();
+    state.writer_failed = true;
 }
 
 bool detect_cut(QEL_Host* host, PluginState& state, double frame) {
@@ -113,9 +122,12 @@ bool open_output(PluginState& state, const QEL_FrameParams& params, FrameMetadat
 
     WriterSettings settings = plan.settings;
     if (!state.writer->open(state.path, &settings)) {
-        fail_request(state, "QelFFmpegWriter: Failed to create file.");
+        host_log(LOG_ERROR, "QelFFmpegWriter: Failed to create file.");
+        state.path[0] = '\0';
         return false;
     }
+    state.first_frame = params.frame;
+    state.wrote_frame = state.frame_failed = state.writer_failed = false;
     state.open_width = params.width;
     state.open_height = params.height;
     state.open_channels = params.channels;
@@ -139,7 +151,8 @@ bool write_audio(PluginState& state, const QEL_FrameParams& params) {
     // Skipping the slice would shift all later sound against the pictures.
     std::unique_ptr<uint8_t, decltype(&std::free)> buffer(static_cast<uint8_t*>(std::calloc(1, bufferSize)), std::free);
     if (!buffer) {
-        fail_request(state, "QelFFmpegWriter: memory allocation error (audio samples)");
+        host_log(LOG_ERROR, "QelFFmpegWriter: memory allocation error (audio samples)");
+        state.frame_failed = true;
         return false;
     }
 
@@ -154,34 +167,14 @@ bool write_audio(PluginState& state, const QEL_FrameParams& params) {
                  audio.bits_per_sample);
 
     const bool ok = state.writer->writeAudio(buffer.get(), int64_t(bufferSize));
-    if (!ok) fail_request(state, "QelFFmpegWriter: Failed to encode/write audio samples");
+    if (!ok) fail_output(state, "QelFFmpegWriter: Failed to encode/write audio samples");
     return ok;
 }
 
-// A host copy of the request's image, for images that cannot be read as they are.
-class ImageCopy {
-public:
-    ImageCopy(const QEL_FrameParams& params) {
-        VlIContext* context = srv_get_default_icontext();
-        m_image = mem_alloc_image(params.width, params.height, params.channels,
-                                  Remap_QelImageFormat2KORVEX(params.image_format), -1);
-        if (!context || !m_image) return;
-        virtual_operation<QelICopy>(context, ICONTEXT_COPY)(context, m_image, params.image);
-        virtual_operation<QelIComplete>(context, ICONTEXT_COMPLETE)(context, m_image);
-    }
-    ~ImageCopy() {
-        if (m_image) img_delete(m_image);
-    }
-    ImageCopy(const ImageCopy&) = delete;
-    ImageCopy& operator=(const ImageCopy&) = delete;
-    _image_str* image() const { return m_image; }
-
-private:
-    _image_str* m_image = nullptr;
-};
-
-bool write_video(PluginState& state, const QEL_FrameParams& params, FrameMetadataSlot& frameMetadata,
-                 bool forceKeyFrame) {
+// A frame whose picture cannot be taken fails alone: nothing of it is
+// written, and the output goes on.
+bool take_picture(PluginState& state, const QEL_FrameParams& params, HostPicture& picture) {
+    std::string why;
     if (params.width != state.open_width || params.height != state.open_height ||
         params.channels != state.open_channels) {
         char message[200];
@@ -189,32 +182,54 @@ bool write_video(PluginState& state, const QEL_FrameParams& params, FrameMetadat
                       "QelFFmpegWriter: frame is %dx%d with %d channels, the output was opened at %dx%d with %d",
                       params.width, params.height, params.channels, state.open_width, state.open_height,
                       state.open_channels);
-        host_log(LOG_ERROR, message);
-        fail_request(state, "QelFFmpegWriter: Failed to encode/write video frame");
-        return false;
+        why = message;
+    } else if (picture.take(params, why)) {
+        return true;
     }
+    host_log(LOG_ERROR, why.c_str());
+    host_log(LOG_ERROR, "QelFFmpegWriter: Failed to encode/write video frame");
+    state.frame_failed = true;
+    return false;
+}
 
+bool write_video(PluginState& state, const QEL_FrameParams& params, FrameMetadataSlot& frameMetadata,
+                 bool forceKeyFrame, const HostPicture& picture) {
     const std::vector<MetadataPair> pairs = metadata_of(frameMetadata, params.frame).pairs();
-
-    _image_str* image = params.image;
-    std::unique_ptr<ImageCopy> copy;
-    auto isDirect = suite_entry<QelImageIsDirect>(g_suites.image, IMAGE_IS_DIRECT);
-    if (image && isDirect && !isDirect(image)) {
-        copy.reset(new ImageCopy(params));
-        image = copy->image();
-    }
-    auto data = suite_entry<QelImageData>(g_suites.image, IMAGE_DATA);
-    const void* pixels = (image && data) ? data(image) : nullptr;
-    if (!pixels) {
-        host_log(LOG_ERROR, "QelFFmpegWriter: the host gave no pixels for the frame");
-        fail_request(state, "QelFFmpegWriter: Failed to encode/write video frame");
-        return false;
-    }
-
-    const bool ok = state.writer->writeVideoFrame(pixels, pairs.empty() ? nullptr : pairs.data(),
+    const bool ok = state.writer->writeVideoFrame(picture.pixels(), pairs.empty() ? nullptr : pairs.data(),
                                                   int32_t(pairs.size()), forceKeyFrame, params.timecode);
-    if (!ok) fail_request(state, "QelFFmpegWriter: Failed to encode/write video frame");
+    if (!ok) fail_output(state, "QelFFmpegWriter: Failed to encode/write video frame");
     return ok;
+}
+
+// After a failed request the host goes on with a later frame: the frames it
+// did not get take their place in time, with the host's sound and the last
+// picture again.
+bool fill_gap(PluginState& state, const QEL_FrameParams& params) {
+    const double next = state.wrote_frame ? state.last_frame + 1 : state.first_frame;
+    const double missing = std::floor(params.frame - next + 0.5);
+    if (missing < 1) return true;
+    if (missing > MAX_GAP_SECONDS * std::max(params.fps, 1.0)) {
+        host_log(LOG_WARNING, "QelFFmpegWriter: the host skipped too many frames to fill; the movie goes on from here");
+        return true;
+    }
+    QEL_FrameParams filler = params;
+    for (double n = 0; n < missing; ++n) {
+        filler.frame = next + n;
+        if (state.audio_on && !write_audio(state, filler)) return false;
+        if (state.video_on && !state.writer->repeatLastFrame()) {
+            fail_output(state, "QelFFmpegWriter: Failed to encode/write video frame");
+            return false;
+        }
+    }
+    return true;
+}
+
+// After a failure, a frame that does not follow the last one written starts
+// the render over: the output is made anew, as for any first request.
+bool starts_over(const PluginState& state, const QEL_FrameParams& params) {
+    if (!state.path[0] || !(state.frame_failed || state.writer_failed)) return false;
+    const double next = state.wrote_frame ? state.last_frame + 1 : state.first_frame;
+    return params.frame < next - 0.5;
 }
 
 bool process(QEL_Host* host, PluginState& state, const QEL_FrameParams* params) {
@@ -223,9 +238,10 @@ bool process(QEL_Host* host, PluginState& state, const QEL_FrameParams* params) 
     const bool forceKeyFrame = detect_cut(host, state, params->frame);
     bool opening = false;
 
-    if (std::strcmp(path, state.path) != 0) {
+    if (std::strcmp(path, state.path) != 0 || starts_over(state, *params)) {
         if (state.path[0] && !state.writer->close()) {
-            fail_request(state, "QelFFmpegWriter: Failed to close file");
+            state.path[0] = '\0';
+            host_log(LOG_ERROR, "QelFFmpegWriter: Failed to close file");
             return false;
         }
         if (std::strlen(path) >= sizeof state.path) {
@@ -239,12 +255,23 @@ bool process(QEL_Host* host, PluginState& state, const QEL_FrameParams* params) 
         opening = true;
     }
     if (!state.path[0]) return true;
+    if (!opening && state.writer_failed) {
+        host_log(LOG_ERROR, "QelFFmpegWriter: the output was finished after the error above; later frames are not "
+                            "written to it");
+        return false;
+    }
 
     // The opening frame's metadata tags the file and the frame itself.
     FrameMetadataSlot metadata;
     if (opening && !open_output(state, *params, metadata)) return false;
+    HostPicture picture;
+    if (state.video_on && !take_picture(state, *params, picture)) return false;
+    if (state.frame_failed && !fill_gap(state, *params)) return false;
     if (state.audio_on && !write_audio(state, *params)) return false;
-    if (state.video_on && !write_video(state, *params, metadata, forceKeyFrame)) return false;
+    if (state.video_on && !write_video(state, *params, metadata, forceKeyFrame, picture)) return false;
+    state.last_frame = params->frame;
+    state.wrote_frame = true;
+    state.frame_failed = false;
     return true;
 }
 
@@ -256,7 +283,8 @@ bool process_frame(QEL_Host* host, PluginState& state, const QEL_FrameParams* pa
         return process(host, state, params);
     } catch (...) {
         // Nothing may cross into the host; out of memory is the only cause.
-        fail_request(state, "QelFFmpegWriter: memory allocation error");
+        host_log(LOG_ERROR, "QelFFmpegWriter: memory allocation error");
+        state.frame_failed = true;
         return false;
     }
 }

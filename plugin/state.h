@@ -29,6 +29,14 @@ struct PluginState {
     int32_t last_segment = -1;
     // How the open output's sound is read, frame by frame.
     AudioSlicing audio;
+    // How the open output has gone: the frame it opened with, the last frame
+    // written, a request that failed since (the output goes on), a writer
+    // that failed (the output is finished).
+    double first_frame = 0;
+    double last_frame = 0;
+    bool wrote_frame = false;
+    bool frame_failed = false;
+    bool writer_failed = false;
     // Picture layout of the open output: the host must not change it mid-output.
     int32_t open_width = 0;
     int32_t open_height = 0;

@@ -34,6 +34,9 @@ public:
     bool open(const char* fileName, WriterSettings* settings);
     bool writeVideoFrame(const void* pixels, const MetadataPair* metadataPairs, int32_t metadataCount,
                          bool forceKeyFrame, const char* timecode);
+    // The last picture once more (black before the first): a frame the host
+    // could not give keeps its place in time.
+    bool repeatLastFrame();
     // `size` in bytes of interleaved host samples; null data drains the encoder.
     bool writeAudio(const void* data, int64_t size);
     bool close();
@@ -127,6 +130,8 @@ private:
     Dictionary m_audioOptions;
     FramePtr m_inFrame;
     FramePtr m_outFrame;
+    // The last picture sent, for repeatLastFrame.
+    FramePtr m_lastPicture;
     int32_t m_inPixelFormat = -1;
     int32_t m_outPixelFormat = -1;
     int32_t m_inSampleFormat = -1;

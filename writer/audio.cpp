@@ -50,6 +50,9 @@ bool FFWriter::drainAudio() {
     // Whatever the resampler still holds and the FIFO's last partial frame
     // belong to the file too.
     if (!resampleIntoFifo(nullptr, 0) || !padAudioTail() || !encodeAudioFifo(true)) return false;
+    // An encoder that never had a sample has nothing to finish (FFmpeg's
+    // vorbis would hand out empty packets for ever).
+    if (m_audioSampleCount == 0) return true;
     if (!encodeAndWrite(m_audioCodecContext.get(), m_audioStream, nullptr, m_audioLastDts, false)) {
         resetAudio();
         return false;

@@ -1,6 +1,7 @@
 // Finishing an output: drain the encoders, write the trailer, release every
 // object, then give the file its final name.
 #include "FFWriter.h"
+#include "blank_picture.h"
 
 #include "VelmoraCore.h"
 #include "faststart/faststart.h"
@@ -10,28 +11,7 @@
 #include <cstring>
 #include <string>
 
-extern "C" {
-#include <libavutil/imgutils.h>
-}
-
 namespace {
-
-// A picture of the encoder's own layout and size, black.
-FramePtr blank_picture(const AVCodecContext* context) {
-    FramePtr frame(av_frame_alloc());
-    if (!frame) return frame;
-    frame->format = context->pix_fmt;
-    frame->width = context->width;
-    frame->height = context->height;
-    frame->pts = 0;
-    if (av_frame_get_buffer(frame.get(), 0) < 0) return FramePtr();
-    for (AVBufferRef* buffer : frame->buf)
-        if (buffer) std::memset(buffer->data, 0, buffer->size);
-    const ptrdiff_t linesizes[4] = {frame->linesize[0], frame->linesize[1], frame->linesize[2], frame->linesize[3]};
-    av_image_fill_black(frame->data, linesizes, context->pix_fmt, context->color_range, context->width,
-                        context->height);
-    return frame;
-}
 
 // An encoder freed before it saw the end of its input may wait for that end
 // for ever, and libsvtav1 also waits for ever on an end that follows no
@@ -43,7 +23,7 @@ void end_encoder_input(AVCodecContext* context, bool hadInput) {
     if (!context || !avcodec_is_open(context) || !av_codec_is_encoder(context->codec)) return;
     if (!hadInput) {
         if (context->codec_type != AVMEDIA_TYPE_VIDEO) return;
-        if (FramePtr blank = blank_picture(context)) avcodec_send_frame(context, blank.get());
+        if (FramePtr blank = blank_picture(*context)) avcodec_send_frame(context, blank.get());
     }
     if (avcodec_send_frame(context, nullptr) < 0) return;
     PacketPtr packet(av_packet_alloc());
@@ -125,6 +105,7 @@ void FFWriter::release() {
     m_audioCodecContext.reset();
     m_outFrame.reset();
     m_inFrame.reset();
+    m_lastPicture.reset();
     m_videoStream = nullptr;
     m_audioStream = nullptr;
     m_formatContext.reset();

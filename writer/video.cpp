@@ -1,5 +1,6 @@
 // The video frame path: convert, stamp, encode, write.
 #include "FFWriter.h"
+#include "blank_picture.h"
 
 #include "base/compat.h"
 #include "base/error_text.h"
@@ -55,8 +56,22 @@ bool FFWriter::writeVideoFrame(const void* pixels, const MetadataPair* metadataP
     frame->pts = m_videoFrameCount++;
     const bool written = encodeAndWrite(m_videoCodecContext.get(), m_videoStream, frame, m_videoLastDts, true);
     // The encoder holds its own reference to the picture as long as it needs it.
+    m_lastPicture.reset(av_frame_clone(frame));
     av_buffer_unref(&frame->buf[0]);
     return written;
+}
+
+bool FFWriter::repeatLastFrame() {
+    if (!m_isOpen || !m_hasVideo) return false;
+    FramePtr picture(m_lastPicture ? av_frame_clone(m_lastPicture.get()) : nullptr);
+    if (!picture) picture = blank_picture(*m_videoCodecContext);
+    if (!picture) {
+        log(LOG_ERROR, "QelFFmpegWriter: memory allocation error");
+        return false;
+    }
+    picture->pict_type = AV_PICTURE_TYPE_NONE;
+    picture->pts = m_videoFrameCount++;
+    return encodeAndWrite(m_videoCodecContext.get(), m_videoStream, picture.get(), m_videoLastDts, true);
 }
 
 bool FFWriter::convertPicture(const void* pixels) {

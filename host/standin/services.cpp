@@ -10,6 +10,7 @@ int g_maxAudioChannels = 16;
 std::map<int32_t, bool> g_config;
 int g_copies = 0;
 int g_liveImages = 0;
+bool g_noIContext = false;
 
 void icontext_copy(void*, _image_str* destination, _image_str* source) {
     if (!destination || !source || !destination->pixels || !source->pixels) return;
@@ -62,7 +63,11 @@ void img_delete(_image_str* image) {
     --g_liveImages;
 }
 
-VlIContext* srv_get_default_icontext(void) { return reinterpret_cast<VlIContext*>(&g_defaultIContext); }
+VlIContext* srv_get_default_icontext(void) {
+    return g_noIContext ? nullptr : reinterpret_cast<VlIContext*>(&g_defaultIContext);
+}
+
+void standin_set_no_icontext(bool none) { g_noIContext = none; }
 
 void standin_set_max_audio_channels(int channels) { g_maxAudioChannels = channels; }
 void standin_set_config_bool(int32_t key, bool value) { g_config[key] = value; }
