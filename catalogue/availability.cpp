@@ -4,16 +4,20 @@
 #include "availability.h"
 
 #include "base/compat.h"
+#include "base/quiet_log.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/hwcontext.h>
-#include <libavutil/log.h>
 #include <libavutil/mem.h>
 }
 
+#include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
+#include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <utility>
@@ -23,22 +27,39 @@ namespace {
 constexpr const char* MARK_UNAVAILABLE = " (not available here)";
 constexpr const char* MARK_REFUSED = " (not in this container)";
 
-// Trials fail by design; their errors are no news to the user. Hosts whose
-// log callback honours FFmpeg's level see none of them.
-class QuietLog {
-public:
-    QuietLog() : m_level(av_log_get_level()) { av_log_set_level(AV_LOG_QUIET); }
-    ~QuietLog() { av_log_set_level(m_level); }
-    QuietLog(const QuietLog&) = delete;
-    QuietLog& operator=(const QuietLog&) = delete;
-
-private:
-    int m_level;
-};
-
 bool ends_with(const char* text, const char* tail) {
     const size_t length = std::strlen(text), tailLength = std::strlen(tail);
     return length >= tailLength && std::strcmp(text + length - tailLength, tail) == 0;
+}
+
+bool any_file_in(std::initializer_list<const char*> folders) {
+    for (const char* folder : folders) {
+        std::error_code error;
+        if (std::filesystem::directory_iterator(folder, error) != std::filesystem::directory_iterator()) return true;
+    }
+    return false;
+}
+
+// FFmpeg reports a missing device of these kinds as an error, through an
+// object the module cannot quiet: they are asked for only when the machine
+// shows a sign of one. The others say nothing when absent.
+bool could_have_device(AVHWDeviceType type) {
+    switch (type) {
+    case AV_HWDEVICE_TYPE_CUDA: {
+        void* driver = dlopen("libcuda.so.1", RTLD_LAZY | RTLD_LOCAL);
+        if (driver) dlclose(driver);
+        return driver != nullptr;
+    }
+    case AV_HWDEVICE_TYPE_VULKAN:
+        return std::getenv("VK_ICD_FILENAMES") || std::getenv("VK_DRIVER_FILES") ||
+               any_file_in({"/usr/share/vulkan/icd.d", "/etc/vulkan/icd.d", "/usr/local/share/vulkan/icd.d"});
+    case AV_HWDEVICE_TYPE_VDPAU:
+        return std::getenv("DISPLAY") != nullptr;
+    case AV_HWDEVICE_TYPE_OPENCL:
+        return any_file_in({"/etc/OpenCL/vendors"});
+    default:
+        return true;
+    }
 }
 
 bool device_opens(AVHWDeviceType type) {
@@ -46,7 +67,7 @@ bool device_opens(AVHWDeviceType type) {
     const auto found = known.find(type);
     if (found != known.end()) return found->second;
     AVBufferRef* device = nullptr;
-    const bool opens = av_hwdevice_ctx_create(&device, type, nullptr, nullptr, 0) >= 0;
+    const bool opens = could_have_device(type) && av_hwdevice_ctx_create(&device, type, nullptr, nullptr, 0) >= 0;
     av_buffer_unref(&device);
     known.emplace(type, opens);
     return opens;
@@ -58,6 +79,7 @@ bool device_opens(AVHWDeviceType type) {
 bool opens_without_device(const AVCodec& codec) {
     AVCodecContext* context = avcodec_alloc_context3(&codec);
     if (!context) return false;
+    quiet_log(*context);
     const ffcompat::Supported<AVPixelFormat> formats = ffcompat::pixel_formats(&codec);
     context->pix_fmt = formats.count > 0 ? formats.items[0] : AV_PIX_FMT_YUV420P;
     context->width = 1280;
@@ -130,6 +152,7 @@ bool trial_mux(const AVOutputFormat& muxer, const AVCodec& codec, const Trial& t
     if (partner && !other) return false;
     AVFormatContext* context = nullptr;
     if (avformat_alloc_output_context2(&context, &muxer, nullptr, nullptr) < 0 || !context) return false;
+    quiet_log(*context);
     const AVCodec* first = (other && !video) ? other : &codec;
     const AVCodec* second = other ? (video ? other : &codec) : nullptr;
     bool taken = false;
@@ -155,7 +178,6 @@ const char* encoder_unavailable(const AVCodec& codec) {
     static std::map<std::string, const char*> known;
     const auto found = known.find(codec.name);
     if (found != known.end()) return found->second;
-    QuietLog quiet;
     const char* reason = probe_encoder(codec);
     known.emplace(codec.name, reason);
     return reason;
@@ -166,7 +188,6 @@ const char* muxer_refuses(const AVOutputFormat& muxer, const AVCodec& codec) {
     const std::pair<std::string, int> key{muxer.name, codec.id};
     const auto found = known.find(key);
     if (found != known.end()) return found->second;
-    QuietLog quiet;
     bool taken = false;
     for (const Trial& trial : TRIALS) taken = taken || trial_takes(muxer, codec, trial, false);
     const char* reason = taken ? nullptr : "the container does not take this codec";
@@ -179,7 +200,6 @@ bool muxer_writes_header(const AVOutputFormat& muxer, const AVCodec& codec) {
     const std::pair<std::string, int> key{muxer.name, codec.id};
     const auto found = known.find(key);
     if (found != known.end()) return found->second;
-    QuietLog quiet;
     const bool taken = trial_takes(muxer, codec, TRIALS[0], true);
     known.emplace(key, taken);
     return taken;

@@ -2,10 +2,15 @@
 #include "commands.h"
 #include "control_settings.h"
 
+#include "host/harness/ffmpeg_log.h"
 #include "host/harness/panel_view.h"
 #include "host/harness/standin_host.h"
 
 #include "standin.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -24,6 +29,10 @@ struct PanelOptions {
 
 void run_panel(const PanelOptions& options) {
     standin_set_max_audio_channels(options.channels);
+    // A host that uses FFmpeg itself: its warnings and errors go to stderr.
+    qelhost::FfmpegLog ffmpegLog(AV_LOG_WARNING, [](const std::string& line) {
+        std::fprintf(stderr, "[ffmpeg] %s\n", line.c_str());
+    });
     std::unique_ptr<qelhost::StandinHost> host;
     try {
         qelhost::HostOptions hostOptions;
@@ -68,7 +77,7 @@ void run_panel(const PanelOptions& options) {
                            .c_str(),
                     qelhost::panel_table(host->controls()).c_str());
     }
-    const bool clean = host->faults().empty();
+    const bool clean = host->faults().empty() && !ffmpegLog.report_changed_level();
     host.reset();
     if (!clean) throw CLI::RuntimeError(1);
 }

@@ -6,6 +6,7 @@
 #include "progress.h"
 
 #include "host/harness/demo_clip.h"
+#include "host/harness/ffmpeg_log.h"
 #include "host/harness/media_clip.h"
 #include "host/harness/raw_clip.h"
 #include "host/harness/render.h"
@@ -25,6 +26,7 @@ extern "C" {
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <utility>
@@ -62,7 +64,6 @@ struct RenderCommandOptions {
 // log from their own threads, so the terminal is taken in turn.
 ProgressDisplay* g_display = nullptr;
 std::mutex g_terminal;
-int g_ffmpegLevel = AV_LOG_WARNING;
 
 void print_message(const std::string& line) {
     std::lock_guard<std::mutex> lock(g_terminal);
@@ -70,28 +71,6 @@ void print_message(const std::string& line) {
         g_display->message(line);
     else
         std::fprintf(stderr, "%s\n", line.c_str());
-}
-
-// The module and qelhost share one libavutil: FFmpeg's own lines (the
-// muxer's summary, the encoders' notes) come here.
-// FFmpeg's own level is honoured as its default callback does: the module
-// lowers it while it tries what a container takes.
-void ffmpeg_log(void* object, int level, const char* format, va_list args) {
-    if (level > g_ffmpegLevel || level > av_log_get_level()) return;
-    static std::mutex lock;
-    static int printPrefix = 1;
-    static std::string pending;
-    std::string finished;
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        char line[1024];
-        av_log_format_line2(object, level, format, args, line, sizeof line, &printPrefix);
-        pending += line;
-        if (pending.empty() || pending.back() != '\n') return;
-        pending.pop_back();
-        finished.swap(pending);
-    }
-    print_message(finished);
 }
 
 void parse_size(const std::string& text, int32_t& width, int32_t& height) {
@@ -301,8 +280,10 @@ void run_render(const RenderCommandOptions& options) {
     // The host offers as many channels as the clip has; the panel makes a toggle for each.
     standin_set_max_audio_channels(hostChannels);
 
-    g_ffmpegLevel = options.verbose ? AV_LOG_INFO : AV_LOG_WARNING;
-    av_log_set_callback(&ffmpeg_log);
+    // The module and qelhost share one libavutil: FFmpeg's own lines (the
+    // muxer's summary, the encoders' notes) come here.
+    std::optional<qelhost::FfmpegLog> ffmpegLog(std::in_place, options.verbose ? AV_LOG_INFO : AV_LOG_WARNING,
+                                                print_message);
 
     std::unique_ptr<qelhost::StandinHost> host;
     try {
@@ -367,9 +348,9 @@ void run_render(const RenderCommandOptions& options) {
         std::lock_guard<std::mutex> lock(g_terminal);
         g_display = nullptr;
     }
-    const bool faults = !host->faults().empty();
+    const bool faults = !host->faults().empty() || ffmpegLog->report_changed_level();
     host.reset();
-    av_log_set_callback(&av_log_default_callback);
+    ffmpegLog.reset();
 
     const int status = summarise(result, *clip, seconds, faults, result.stopped ? StopSignals::caught() : 0);
     if (status != 0) throw CLI::RuntimeError(status);

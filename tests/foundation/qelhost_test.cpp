@@ -32,3 +32,12 @@ TEST(Qelhost, PanelAsJsonListsTheControls) {
     EXPECT_NE(identifiers.find("klavaudprofile ffaudioChan1 ffaudioChan2 ffaudioChan3 ffaudioChan4 klavstereo"),
               std::string::npos) << identifiers;
 }
+
+// Finding what works here (devices, what mp4 takes) tells the user nothing and
+// leaves FFmpeg's log level to the host that set it.
+TEST(Qelhost, ThePanelsTrialsLeaveFFmpegsLogToTheHost) {
+    const CommandResult run =
+        run_command(std::string(QEL_BUILD_DIR) + "/qelhost panel --set klavformat=mp4 2>&1 >/dev/null");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out, "");
+}
