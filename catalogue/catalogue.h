@@ -28,5 +28,8 @@ void list_container_encoders(const AVOutputFormat& muxer, EncoderList& list, boo
 void extension_for_container(const char* name, char (&extension)[PATH_SIZE]);
 // mov and mp4: the containers the faststart rewrite serves.
 bool is_quicktime_container(const char* name);
+// MXF and GXF: muxers that interleave whole edit units of their own, pictures
+// first, and drop an unfinished one when their queue is emptied.
+bool is_edit_unit_muxer(const char* name);
 // libx264 and libx264rgb: the encoders the quality presets and x264 options serve.
 bool is_x264_encoder(const char* name);

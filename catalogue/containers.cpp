@@ -82,3 +82,9 @@ void extension_for_container(const char* name, char (&extension)[PATH_SIZE]) {
 bool is_quicktime_container(const char* name) {
     return name && (std::strcmp(name, "mov") == 0 || std::strcmp(name, "mp4") == 0);
 }
+
+bool is_edit_unit_muxer(const char* name) {
+    for (const char* muxer : {"gxf", "mxf", "mxf_d10", "mxf_opatom"})
+        if (name && std::strcmp(name, muxer) == 0) return true;
+    return false;
+}

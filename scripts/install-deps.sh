@@ -9,6 +9,8 @@ packages=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libgtest-dev nlohmann-json3-dev libcli11-dev
   clang valgrind
+  # Readers besides FFmpeg that a movie left by a crash must satisfy.
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav mediainfo
 )
 # Arguments name more packages, or a group of optional tools: "bench" is
 # what the benchmarks measure with (time) and profile with (perf).

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "crash_safe_movie.h"
+#include "media_batches.h"
 #include "output_file.h"
 #include "split_converter.h"
 #include "writer_settings.h"
@@ -87,8 +88,7 @@ private:
     // clock (m_audioSampleCount) is the audio path's: it counts samples sent.
     bool encodeAndWrite(AVCodecContext* context, AVStream* stream, const AVFrame* frame, int64_t& lastDts,
                         bool isVideo);
-    // What the muxer wrote so far goes to the kernel every half second of media.
-    void handToDisk(double seconds);
+    bool writeBatch(MediaBatch& batch);
     bool drainAudio();
     // Steps of close.
     int finishFile();
@@ -111,9 +111,10 @@ private:
     std::string m_tempFileName;
     OutputFile m_outputFile;
     FormatContextPtr m_formatContext;
-    // For mov and mp4 on disk: the index fragments that keep the file readable.
+    // The packets on their way to the muxer, half a second at a time, and for
+    // mov and mp4 on disk the index fragments that keep the file readable.
+    std::unique_ptr<MediaBatches> m_batches;
     std::unique_ptr<CrashSafeMovie> m_crashSafe;
-    double m_nextFlush = 0;
     const AVCodec* m_videoCodec = nullptr;
     const AVCodec* m_audioCodec = nullptr;
     const AVOutputFormat* m_outputFormat = nullptr;

@@ -65,7 +65,10 @@ int FFWriter::finishFile() {
     AVFormatContext* context = m_formatContext.get();
     AVIOContext* io = context->pb;
     int failure = 0;
-    if (m_crashSafe && !m_crashSafe->finish()) failure = io->error < 0 ? io->error : AVERROR(EIO);
+    if (m_batches) {
+        MediaBatch rest = m_batches->take(true);
+        if (!writeBatch(rest)) failure = io->error < 0 ? io->error : AVERROR(EIO);
+    }
     avio_flush(io);
     const int64_t indexAt = avio_tell(io);
     if (m_useTempFile) m_outputFile.holdWritesBefore(indexAt);
@@ -97,6 +100,7 @@ bool FFWriter::nameFinishedFile(bool finished) {
 
 void FFWriter::release() {
     m_crashSafe.reset();
+    m_batches.reset();
     m_swsContext.reset();
     m_splitConverter.reset();
     end_encoder_input(m_videoCodecContext.get(), m_videoFrameCount > 0);

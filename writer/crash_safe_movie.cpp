@@ -16,11 +16,6 @@ using faststart::write_be32;
 
 namespace {
 
-// A crash loses at most this much beyond what the encoders hold.
-constexpr double FRAGMENT_SECONDS = 0.5;
-// A stream this far behind the others is taken to have stopped (an audio
-// encoder that failed): the others do not wait for it.
-constexpr double STALLED_SECONDS = 10;
 // What a muxer's header may write before its media; more is not a movie
 // header this writer knows.
 constexpr int64_t MAX_HEADER = 1 << 16;
@@ -78,7 +73,7 @@ private:
 
 // The fragmented index a muxer of these streams writes once it has seen
 // `packets` (none: an index without edit lists, for a file with no media yet).
-std::vector<uint8_t> fragmented_index(const AVFormatContext& muxer, const std::vector<std::vector<PacketPtr>>& packets) {
+std::vector<uint8_t> fragmented_index(const AVFormatContext& muxer, const std::vector<std::vector<PacketPtr>>& packets = {}) {
     MemoryMuxer shadow;
     if (!shadow.open(muxer, "frag_custom+delay_moov")) return {};
     for (size_t stream = 0; stream < packets.size(); ++stream)
@@ -126,79 +121,17 @@ bool CrashSafeMovie::start(AVFormatContext* muxer, OutputFile& file, LogSink log
     m_headerSamplesAt = mediaAt + 8;
     m_headerSamplesSize = uint32_t(headerEnd - m_headerSamplesAt);
 
-    m_tracks = std::vector<Track>(muxer->nb_streams);
-    for (unsigned i = 0; i < muxer->nb_streams; ++i) {
-        const AVStream* stream = muxer->streams[i];
-        const AVCodecParameters* parameters = stream->codecpar;
-        int64_t duration = 0;
-        if (parameters->codec_type == AVMEDIA_TYPE_VIDEO && stream->avg_frame_rate.num > 0)
-            duration = av_rescale_q(1, av_inv_q(stream->avg_frame_rate), stream->time_base);
-        else if (parameters->codec_type == AVMEDIA_TYPE_AUDIO && parameters->frame_size > 0 && parameters->sample_rate > 0)
-            duration = av_rescale_q(parameters->frame_size, AVRational{1, parameters->sample_rate}, stream->time_base);
-        m_tracks[i].frameDuration = duration > 0 ? duration : 1;
-    }
-
     const std::vector<uint8_t> hide = box_header(uint32_t(headerEnd - mediaAt), fourcc("free"));
     if (!file.patch(mediaAt, hide.data(), hide.size())) return false;
     // An empty movie until the first fragment; some codecs (AC-3) cannot be
     // described before their first packet, and then the file waits for it.
-    const std::vector<uint8_t> interim = fragmented_index(*muxer, {});
+    const std::vector<uint8_t> interim = fragmented_index(*muxer);
     if (!interim.empty()) {
         m_interimIndexAt = avio_tell(io);
         avio_write(io, interim.data(), int(interim.size()));
         avio_flush(io);
     }
-    m_lastCut = -std::numeric_limits<double>::infinity();
     return io->error >= 0;
-}
-
-double CrashSafeMovie::seconds(int stream, int64_t ts) const {
-    return double(ts) * av_q2d(m_muxer->streams[stream]->time_base);
-}
-
-bool CrashSafeMovie::add(AVPacket* packet) {
-    Track& track = m_tracks[size_t(packet->stream_index)];
-    PacketPtr queued(av_packet_alloc());
-    if (!queued) return false;
-    av_packet_move_ref(queued.get(), packet);
-    if (track.firstDts == AV_NOPTS_VALUE) track.firstDts = queued->dts;
-    track.lastSeconds = seconds(queued->stream_index, queued->dts);
-    track.queue.push_back(std::move(queued));
-    double until = 0;
-    return !due(until) || writeFragment(until);
-}
-
-// Everything before `until` is known for every stream that goes on: the
-// earliest of the streams' latest packets.
-bool CrashSafeMovie::due(double& until) const {
-    double latest = -std::numeric_limits<double>::infinity(), earliest = -latest;
-    for (const Track& track : m_tracks)
-        if (track.firstDts != AV_NOPTS_VALUE) {
-            latest = std::max(latest, track.lastSeconds);
-            earliest = std::min(earliest, track.lastSeconds);
-        }
-    if (std::isinf(latest)) return false;
-    const auto going_on = [&](const Track& track) {
-        return latest - (track.firstDts != AV_NOPTS_VALUE ? track.lastSeconds : earliest) <= STALLED_SECONDS;
-    };
-    until = latest;
-    for (const Track& track : m_tracks) {
-        if (!going_on(track)) continue;
-        if (track.firstDts == AV_NOPTS_VALUE) return false;
-        until = std::min(until, track.lastSeconds);
-    }
-    if (m_indexWritten) return until - m_lastCut >= FRAGMENT_SECONDS;
-    // The first fragment as soon as every stream has something to give, so
-    // that the movie shows pictures early.
-    for (size_t i = 0; i < m_tracks.size(); ++i)
-        if (going_on(m_tracks[i]) &&
-            (m_tracks[i].queue.empty() || seconds(int(i), m_tracks[i].queue.front()->dts) >= until))
-            return false;
-    return true;
-}
-
-bool CrashSafeMovie::finish() {
-    return writeFragment(std::numeric_limits<double>::infinity());
 }
 
 std::vector<uint8_t> CrashSafeMovie::mediaBox(int64_t indexAt) const {
@@ -216,68 +149,17 @@ std::vector<uint8_t> CrashSafeMovie::mediaBox(int64_t indexAt) const {
     return box;
 }
 
-bool CrashSafeMovie::writeFragment(double until) {
-    // Pictures up to `until`, and sound as far as those pictures are shown,
-    // so that what a crash leaves of both ends together.
-    std::vector<std::vector<PacketPtr>> taken(m_tracks.size());
-    const bool everything = std::isinf(until);
-    double shownUntil = std::numeric_limits<double>::infinity();
-    bool pictures = false;
-    for (size_t i = 0; i < m_tracks.size(); ++i) {
-        if (m_muxer->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
-        Track& track = m_tracks[i];
-        while (!track.queue.empty() && (everything || seconds(int(i), track.queue.front()->dts) < until)) {
-            const AVPacket* packet = track.queue.front().get();
-            const int64_t pts = packet->pts == AV_NOPTS_VALUE ? packet->dts : packet->pts;
-            track.shownUntil = std::max(track.shownUntil, seconds(int(i), pts + std::max<int64_t>(packet->duration, 0)));
-            taken[i].push_back(std::move(track.queue.front()));
-            track.queue.pop_front();
-        }
-        pictures = true;
-        shownUntil = std::min(shownUntil, track.shownUntil);
-    }
-    bool any = false;
-    for (size_t i = 0; i < m_tracks.size(); ++i) {
-        std::deque<PacketPtr>& queue = m_tracks[i].queue;
-        const double limit = pictures ? shownUntil : until;
-        while (!queue.empty() && (everything || seconds(int(i), queue.front()->pts == AV_NOPTS_VALUE
-                                                                    ? queue.front()->dts
-                                                                    : queue.front()->pts) < limit)) {
-            taken[i].push_back(std::move(queue.front()));
-            queue.pop_front();
-        }
-        any = any || !taken[i].empty();
-    }
-    if (!any) return true;
-    m_lastCut = until;
-
-    // Each sample lasts until the next packet's dts; the last one as its
-    // packet says.
-    std::vector<std::vector<uint32_t>> durations(m_tracks.size());
-    for (size_t i = 0; i < m_tracks.size(); ++i)
-        for (size_t k = 0; k < taken[i].size(); ++k) {
-            const AVPacket* packet = taken[i][k].get();
-            const AVPacket* next = k + 1 < taken[i].size() ? taken[i][k + 1].get()
-                                   : m_tracks[i].queue.empty() ? nullptr
-                                                               : m_tracks[i].queue.front().get();
-            const int64_t span = next ? next->dts - packet->dts
-                                 : packet->duration > 0 ? packet->duration
-                                                        : m_tracks[i].frameDuration;
-            durations[i].push_back(uint32_t(std::clamp<int64_t>(span, 1, UINT32_MAX)));
-        }
-
-    AVIOContext* io = m_muxer->pb;
-    const bool firstFragment = !m_indexWritten;
-    if (firstFragment) {
-        m_indexWritten = true;
-        if (m_describing && !writeIndex(taken)) stopDescribing(until);
-    }
+bool CrashSafeMovie::write(MediaBatch& batch) {
+    const size_t streams = batch.packets.size();
+    if (batch.first && m_describing && !writeIndex(batch)) stopDescribing();
     // Room for the fragment's moof, filled in once its media is on disk;
     // until then a free box, and a media box open to the end of the file.
     std::vector<size_t> counts;
-    for (const auto& packets : taken)
+    for (const auto& packets : batch.packets)
         if (!packets.empty()) counts.push_back(packets.size());
-    if (firstFragment && m_timecodeTrack && m_headerSamplesSize > 0) counts.push_back(1);
+    const bool timecode = batch.first && m_timecodeTrack && m_headerSamplesSize > 0;
+    if (timecode) counts.push_back(1);
+    AVIOContext* io = m_muxer->pb;
     const uint32_t boxSize = moof_size(counts);
     const int64_t boxAt = avio_tell(io);
     if (m_describing) {
@@ -285,25 +167,25 @@ bool CrashSafeMovie::writeFragment(double until) {
         avio_write(io, room.data(), int(room.size()));
         for (uint32_t i = 8; i < boxSize; ++i) avio_w8(io, 0);
     }
-    if (m_describing || firstFragment) {
+    if (m_describing || batch.first) {
         const std::vector<uint8_t> media = box_header(0, fourcc("mdat"));
         avio_write(io, media.data(), int(media.size()));
     }
     const int64_t dataAt = avio_tell(io);
 
     std::vector<TrackRun> runs;
+    if (timecode) runs.push_back({m_timecodeTrack, 0, {{m_headerSamplesAt, m_headerSamplesSize, 1, 0, true}}});
     int lastStream = 0;
-    if (firstFragment && m_timecodeTrack && m_headerSamplesSize > 0)
-        runs.push_back({m_timecodeTrack, 0, {{m_headerSamplesAt, m_headerSamplesSize, 1, 0, true}}});
-    for (size_t i = 0; i < m_tracks.size(); ++i) {
-        if (taken[i].empty()) continue;
-        TrackRun run{m_tracks[i].id, uint64_t(taken[i].front()->dts - m_tracks[i].firstDts), {}};
+    for (size_t i = 0; i < streams; ++i) {
+        std::vector<PacketPtr>& packets = batch.packets[i];
+        if (packets.empty()) continue;
         lastStream = int(i);
-        for (size_t k = 0; k < taken[i].size(); ++k) {
-            AVPacket* packet = taken[i][k].get();
+        TrackRun run{i < m_trackIds.size() ? m_trackIds[i] : 0, uint64_t(packets.front()->dts - batch.firstDts[i]), {}};
+        for (size_t k = 0; k < packets.size(); ++k) {
+            AVPacket* packet = packets[k].get();
             const int64_t pts = packet->pts == AV_NOPTS_VALUE ? packet->dts : packet->pts;
-            const FragmentSample sample{avio_tell(io), 0, durations[i][k], int32_t(pts - packet->dts),
-                                        (packet->flags & AV_PKT_FLAG_KEY) != 0};
+            const FragmentSample sample{avio_tell(io), 0, uint32_t(std::min<int64_t>(batch.durations[i][k], UINT32_MAX)),
+                                        int32_t(pts - packet->dts), (packet->flags & AV_PKT_FLAG_KEY) != 0};
             const int result = av_write_frame(m_muxer, packet);
             if (result < 0) return failed(int(i), result);
             // Nothing written: a bitstream filter holds the packet and hands
@@ -318,7 +200,7 @@ bool CrashSafeMovie::writeFragment(double until) {
     // Handed to the kernel: a crash of the process loses none of it.
     avio_flush(io);
     if (io->error < 0) return failed(lastStream, io->error);
-    if (m_describing && !describe(boxAt, boxSize, dataAt, runs)) stopDescribing(until);
+    if (m_describing && !describe(boxAt, boxSize, dataAt, runs)) stopDescribing();
     return true;
 }
 
@@ -332,12 +214,12 @@ bool CrashSafeMovie::failed(int stream, int error) const {
 
 // The open media box then hides everything after it: the file stays the
 // movie it was up to here, and the trailer still finishes it.
-void CrashSafeMovie::stopDescribing(double from) {
+void CrashSafeMovie::stopDescribing() {
     m_describing = false;
     log_to(m_log, LOG_WARNING,
-           "QelFFmpegWriter: <%s> cannot be kept readable while it is written: a crash would lose its media from "
-           "%.1f s on",
-           m_file->path().c_str(), std::isinf(from) ? 0.0 : from);
+           "QelFFmpegWriter: <%s> cannot be kept readable while it is written any more: a crash would lose what "
+           "comes next",
+           m_file->path().c_str());
 }
 
 // Fills in the room left in front of the media with the moof that describes
@@ -370,16 +252,18 @@ bool CrashSafeMovie::describe(int64_t boxAt, uint32_t boxSize, int64_t dataAt, c
 
 // The fragmented index the first packets decide, written in front of the
 // first fragment. It names the tracks the fragments refer to.
-bool CrashSafeMovie::writeIndex(const std::vector<std::vector<PacketPtr>>& taken) {
-    const std::vector<uint8_t> index = fragmented_index(*m_muxer, taken);
+bool CrashSafeMovie::writeIndex(const MediaBatch& batch) {
+    const std::vector<uint8_t> index = fragmented_index(*m_muxer, batch.packets);
     const std::vector<TrackBox> tracks = tracks_of(index.data(), index.size());
-    if (tracks.size() < m_tracks.size()) return false;
-    for (size_t i = 0; i < m_tracks.size(); ++i) {
+    const size_t streams = m_muxer->nb_streams;
+    if (tracks.size() < streams) return false;
+    m_trackIds.clear();
+    for (size_t i = 0; i < streams; ++i) {
         const AVRational timeBase = m_muxer->streams[i]->time_base;
         if (timeBase.num != 1 || uint32_t(timeBase.den) != tracks[i].timescale) return false;
-        m_tracks[i].id = tracks[i].id;
+        m_trackIds.push_back(tracks[i].id);
     }
-    for (size_t i = m_tracks.size(); i < tracks.size(); ++i)
+    for (size_t i = streams; i < tracks.size(); ++i)
         if (tracks[i].handler == fourcc("tmcd")) m_timecodeTrack = tracks[i].id;
     avio_write(m_muxer->pb, index.data(), int(index.size()));
     return true;

@@ -51,12 +51,6 @@ bool carries_full_range(AVPixelFormat format) {
     return descriptor && (descriptor->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
 }
 
-// Muxers that take the picture stream only as the first one.
-bool takes_video_first(const char* muxer) {
-    for (const char* name : {"gxf", "mxf", "mxf_d10", "mxf_opatom"})
-        if (std::strcmp(muxer, name) == 0) return true;
-    return false;
-}
 
 // What MXF takes, said when its muxer refuses a header: its own words name
 // one fault at a time.
@@ -226,7 +220,8 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
 
     if (!openContainer(settings)) return false;
     // Audio is the first stream, except for a muxer that takes video first only.
-    const bool videoFirst = takes_video_first(m_outputFormat->name);
+    // Muxers of edit units take the picture stream only as the first one.
+    const bool videoFirst = is_edit_unit_muxer(m_outputFormat->name);
     if (videoFirst && m_hasVideo && !openVideo(settings)) return false;
     if (m_hasAudio && !openAudio(settings)) return false;
     if (!videoFirst && m_hasVideo && !openVideo(settings)) return false;
@@ -431,13 +426,16 @@ bool FFWriter::openConverter(const char* timecode) {
 bool FFWriter::writeHeader(const char* timecode) {
     Dictionary options;
     av_dict_set(options.address(), "timecode", timecode, AV_DICT_APPEND);
+
     const int result = avformat_write_header(m_formatContext.get(), options.address());
     if (result < 0) {
         log(LOG_ERROR, "QelFFmpegWriter: Error occurred when opening output file: %s", ffmpeg_error_text(result));
         if (const char* needs = mxf_needs(m_outputFormat->name)) log(LOG_ERROR, "QelFFmpegWriter: %s", needs);
         return false;
     }
-    m_nextFlush = 0;
+    // A movie with no media yet is a movie all the same, from the start.
+    avio_flush(m_formatContext->pb);
+    m_batches = std::make_unique<MediaBatches>(*m_formatContext);
     if (m_useTempFile && is_quicktime_container(m_outputFormat->name)) {
         m_crashSafe = std::make_unique<CrashSafeMovie>();
         if (!m_crashSafe->start(m_formatContext.get(), m_outputFile, m_logCallback)) {

@@ -4,21 +4,21 @@
 
 #include "base/error_text.h"
 #include "base/log.h"
+#include "catalogue/catalogue.h"
 
-namespace {
+extern "C" {
+#include <libavutil/opt.h>
+}
 
-// A crash loses at most this much of the muxer's output, besides what the
-// muxer itself holds back.
-constexpr double FLUSH_SECONDS = 0.5;
-
-}  // namespace
+#include <algorithm>
+#include <vector>
 
 bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const AVFrame* frame, int64_t& lastDts,
                               bool isVideo) {
     int result = avcodec_send_frame(context, frame);
-    // A second drain finds the encoder already at its end: nothing is lost.
-    if (result == AVERROR_EOF && !frame) return true;
-    if (result < 0) {
+    // An encoder already told the end may still hold packets; one already
+    // drained answers the end at once below.
+    if (result < 0 && !(result == AVERROR_EOF && !frame)) {
         log(LOG_ERROR,
             isVideo ? "QelFFmpegWriter: Error encoding video frame: %s" : "QelFFmpegWriter: Error encoding audio: %s",
             ffmpeg_error_text(result));
@@ -68,30 +68,56 @@ bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const A
         packet->stream_index = stream->index;
         if (isVideo) log(LOG_VERBOSE, "QelFFmpegWriter: Write frame (size=%5d)\n", packet->size);
 
-        // The crash-safe movie writes in fragments; every other muxer
-        // interleaves as it likes and hands its bytes on every half second.
-        if (m_crashSafe) {
-            if (!m_crashSafe->add(packet.get())) return false;
-            continue;
-        }
-        const double seconds = double(packet->dts) * av_q2d(streamTimeBase);
-        result = av_interleaved_write_frame(m_formatContext.get(), packet.get());
-        if (result != 0) {
-            log(LOG_ERROR,
-                isVideo ? "QelFFmpegWriter: Error writing video frame: %s"
-                        : "QelFFmpegWriter: Error while writing audio frame: %s",
-                ffmpeg_error_text(result));
+        if (!m_batches->add(packet.get())) {
+            log(LOG_ERROR, "QelFFmpegWriter: memory allocation error");
             return false;
         }
-        handToDisk(seconds);
+        if (m_batches->due()) {
+            MediaBatch batch = m_batches->take();
+            if (!writeBatch(batch)) return false;
+        }
     }
 }
 
-void FFWriter::handToDisk(double seconds) {
-    if (seconds < m_nextFlush) return;
-    m_nextFlush = seconds + FLUSH_SECONDS;
-    // A null packet makes a muxer that can (Matroska's clusters) write out
-    // what it holds.
-    if (m_outputFormat->flags & AVFMT_ALLOW_FLUSH) av_write_frame(m_formatContext.get(), nullptr);
-    avio_flush(m_formatContext->pb);
+// A batch goes to the muxer whole and then to the kernel: through the
+// crash-safe movie's fragments, or interleaved by the muxer, whose queue is
+// emptied after it: the sound that goes with the last pictures lies beyond
+// them in decode order and would wait there. A muxer of edit units keeps its
+// queue: it would drop the unfinished edit unit. Of the muxers' own flushes
+// only Matroska's is asked for: Ogg's changes what its sound decodes to,
+// ISMV's cuts fragments away from key frames.
+bool FFWriter::writeBatch(MediaBatch& batch) {
+    std::vector<AVPacket*> order;
+    for (auto& packets : batch.packets)
+        for (PacketPtr& packet : packets) order.push_back(packet.get());
+    if (order.empty()) return true;
+    if (m_crashSafe) return m_crashSafe->write(batch);
+    AVFormatContext* context = m_formatContext.get();
+    std::stable_sort(order.begin(), order.end(), [context](const AVPacket* a, const AVPacket* b) {
+        return av_compare_ts(a->dts, context->streams[a->stream_index]->time_base, b->dts,
+                             context->streams[b->stream_index]->time_base) < 0;
+    });
+    for (AVPacket* packet : order) {
+        const bool video = context->streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+        const int result = av_interleaved_write_frame(context, packet);
+        if (result != 0) {
+            log(LOG_ERROR,
+                video ? "QelFFmpegWriter: Error writing video frame: %s"
+                      : "QelFFmpegWriter: Error while writing audio frame: %s",
+                ffmpeg_error_text(result));
+            return false;
+        }
+    }
+    int result = is_edit_unit_muxer(m_outputFormat->name) ? 0 : av_interleaved_write_frame(context, nullptr);
+    // Matroska keeps its cluster in memory until the cluster ends: it ends here.
+    const AVClass* const* options = &m_outputFormat->priv_class;
+    if (result >= 0 && *options && av_opt_find(const_cast<AVClass**>(options), "cluster_time_limit", nullptr, 0, 0))
+        result = av_write_frame(context, nullptr);
+    avio_flush(context->pb);
+    if (result >= 0 && context->pb->error < 0) result = context->pb->error;
+    if (result < 0) {
+        log(LOG_ERROR, "QelFFmpegWriter: Error writing video frame: %s", ffmpeg_error_text(result));
+        return false;
+    }
+    return true;
 }

@@ -53,6 +53,7 @@ struct RenderCommandOptions {
     bool verbose = false;
     bool indirect = false;
     int64_t crash_after = 0;
+    bool crash_in_finish = false;
 };
 
 [[noreturn]] void fail(const std::string& message, int status = 2) {
@@ -331,6 +332,7 @@ void run_render(const RenderCommandOptions& options) {
         std::lock_guard<std::mutex> lock(g_terminal);
         display.frame_done(done);
     };
+    if (options.crash_in_finish) renderOptions.before_finish = [] { standin_crash_in_copy(true); };
     StopSignals signals;
     renderOptions.stop = [] { return StopSignals::caught() != 0; };
     const qelhost::RenderResult result = qelhost::render(*host, *clip, renderOptions);
@@ -410,6 +412,9 @@ void add_render_command(CLI::App& app) {
         ->add_option("--crash-after", options->crash_after,
                      "End the process with SIGKILL right after frame request N, as a host crash would")
         ->check(CLI::Range(int64_t(1), INT64_MAX));
+    render->add_flag("--crash-in-finish", options->crash_in_finish,
+                     "End the process with SIGKILL halfway through the module's copy of the movie at the end "
+                     "(the faststart rewrite)");
     render->add_option("--module", options->module, "Module to load")->capture_default_str();
     render->callback([options] { run_render(*options); });
 }

@@ -117,6 +117,7 @@ RenderResult render(StandinHost& host, ClipSource& clip, const RenderOptions& op
         if (options.progress) options.progress(frame, ok);
     }
     request.path.clear();
+    if (options.before_finish) options.before_finish();
     result.finished = host.process(request);
     return result;
 }

@@ -103,6 +103,8 @@ struct RenderOptions {
     // Asked before each frame: true stops the render there, and the output
     // is finalised with what it has.
     std::function<bool()> stop;
+    // Called before the final request that finalises the output.
+    std::function<void()> before_finish;
 };
 
 struct RenderResult {

@@ -24,6 +24,10 @@ void standin_set_config_bool(int32_t key, bool value);
 void standin_set_fflink_fail(bool fail);
 int standin_fflink_loaded(void);  // binds minus unbinds so far
 int standin_icontext_copies(void);
+// From now on the process ends with SIGKILL once the module has read half of
+// a file it opened through vl_utf8_fopen: a host that dies while the module
+// copies a movie (the faststart rewrite).
+void standin_crash_in_copy(bool on);
 // srv_get_default_icontext answers null: the host cannot copy images.
 void standin_set_no_icontext(bool none);
 int standin_live_images(void);    // images from mem_alloc_image not yet deleted

@@ -4,6 +4,8 @@
 
 #include <cctype>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <set>
@@ -21,6 +23,35 @@ struct Translations {
 Translations& translations() {
     static Translations all;
     return all;
+}
+// A file read by a host that dies halfway through it.
+bool g_crashInCopy = false;
+struct DyingReader {
+    FILE* file;
+    int64_t size;
+    int64_t read = 0;
+};
+
+ssize_t dying_read(void* cookie, char* buffer, size_t size) {
+    auto* reading = static_cast<DyingReader*>(cookie);
+    const size_t got = std::fread(buffer, 1, size, reading->file);
+    reading->read += int64_t(got);
+    if (reading->size > 0 && reading->read * 2 >= reading->size) raise(SIGKILL);
+    return ssize_t(got);
+}
+
+int dying_seek(void* cookie, off64_t* offset, int whence) {
+    auto* reading = static_cast<DyingReader*>(cookie);
+    if (fseeko(reading->file, *offset, whence) != 0) return -1;
+    *offset = ftello(reading->file);
+    return 0;
+}
+
+int dying_close(void* cookie) {
+    auto* reading = static_cast<DyingReader*>(cookie);
+    const int result = std::fclose(reading->file);
+    delete reading;
+    return result;
 }
 }  // namespace
 
@@ -48,8 +79,17 @@ void standin_clear_translations(void) { translations().table.clear(); }
 
 FILE* vl_utf8_fopen(const char* path, const char* mode) {
     if (!path || !mode) return nullptr;
-    return std::fopen(path, mode);
+    FILE* file = std::fopen(path, mode);
+    if (!file || !g_crashInCopy || std::strcmp(mode, "rb") != 0) return file;
+    struct stat st;
+    auto* reading = new DyingReader{file, fstat(fileno(file), &st) == 0 ? int64_t(st.st_size) : 0};
+    static const cookie_io_functions_t functions{dying_read, nullptr, dying_seek, dying_close};
+    FILE* watched = fopencookie(reading, "rb", functions);
+    if (!watched) dying_close(reading);
+    return watched;
 }
+
+void standin_crash_in_copy(bool on) { g_crashInCopy = on; }
 
 int file_create_directory(const char* path, bool recursive) {
     if (!path || !*path) return -1;

@@ -1,6 +1,7 @@
 // `qelhost render` where an output is not a plain file, and where a render is
 // interrupted: nothing but a regular file is ever replaced, a failure is a
 // failure, and what was rendered before a signal is a finished movie.
+#include "common/other_readers.h"
 #include "requests/request_fixture.h"
 
 #include <chrono>
@@ -94,6 +95,27 @@ TEST_F(RenderOutputs, AFailedFaststartKeepsTheMovieAtTheLinksTarget) {
     umount2(small.c_str(), MNT_DETACH);
 }
 
+// Two outputs that differ only in their extension, beside files of the user's
+// named as unfinished movies were named before and are named now: each movie
+// is written under a name of its own, and no file of the user's is touched.
+TEST_F(RenderOutputs, AnUnfinishedMovieNeverTakesAnotherFilesName) {
+    const std::vector<std::string> own = {"take_SlowStart.mov", "take_Unfinished.mp4"};
+    for (const std::string& name : own) std::ofstream(folder / name) << "the user's own";
+    for (const char* container : {"mp4", "mov"}) {
+        const fs::path movie = folder / (std::string("take.") + container);
+        const CommandResult run =
+            run_command(render(movie, std::string(" --set klavformat=") + container + " --set klavfaststart=on"));
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_EQ(probe::read(movie.string()).video_frames, 30);
+        EXPECT_TRUE(index_in_front(movie.string()));
+    }
+    for (const std::string& name : own) {
+        std::ostringstream kept;
+        kept << std::ifstream(folder / name).rdbuf();
+        EXPECT_EQ(kept.str(), "the user's own") << name;
+    }
+}
+
 TEST_F(RenderOutputs, ADirectoryIsRefusedAndLeftEmpty) {
     fs::create_directories(folder / "out.mp4");
     const CommandResult run = run_command(render(folder / "out.mp4"));
@@ -148,5 +170,95 @@ TEST_P(RenderSignals, TheOutputIsFinishedWithEveryFrameSoFar) {
 INSTANTIATE_TEST_SUITE_P(, RenderSignals,
                          testing::Values(SignalCase{SIGINT, 130}, SignalCase{SIGTERM, 143}, SignalCase{SIGHUP, 129}),
                          [](const auto& info) { return std::string(sigabbrev_np(info.param.first)); });
+
+struct CrashCase {
+    const char* name;
+    const char* container;
+    const char* encoders;  // --set of the video and audio encoders
+    bool fastStart;
+    int crashAfter;  // frame requests; 0: halfway through the copy at the finish
+};
+void PrintTo(const CrashCase& c, std::ostream* out) { *out << c.name; }
+
+class RenderCrashes : public testing::TestWithParam<CrashCase> {};
+
+std::string text_of(const fs::path& path) {
+    const Bytes bytes = read_file(path.string());
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A host that dies leaves a movie FFmpeg, GStreamer and MediaInfo play: every
+// frame sent but what the encoders held and half a second more, with its sound
+// and its timecode. It is found by its name, an earlier take keeps its own, and
+// the next render of that name keeps it too.
+TEST_P(RenderCrashes, WhatIsLeftPlaysAndIsKept) {
+    const CrashCase& c = GetParam();
+    const fs::path folder = fresh_folder(std::string("crash_") + c.name);
+    const std::string extension = std::string(c.container) == "matroska" ? "mkv" : c.container;
+    const bool quickTime = extension == "mov" || extension == "mp4";
+    const fs::path movie = folder / ("take." + extension), left = folder / ("take_Unfinished." + extension);
+    { std::ofstream(movie) << "an earlier take"; }
+    const std::string job = QELHOST + " render --size 320x240 --timecode 01:00:00:00 --set klavformat=" + c.container +
+                            c.encoders + (quickTime ? std::string(" --set klavfaststart=") + (c.fastStart ? "on" : "off") : "") +
+                            " -o '" + movie.string() + "'";
+    const CommandResult crashed =
+        run_command(job + " --frames 150 -v " +
+                    (c.crashAfter ? "--crash-after " + std::to_string(c.crashAfter) : std::string("--crash-in-finish")));
+    ASSERT_EQ(crashed.status, 128 + SIGKILL) << crashed.out;
+    EXPECT_EQ(text_of(movie), "an earlier take");
+
+    // Video packets the encoder had handed over when the host died.
+    int handed = 0;
+    for (size_t at = 0; (at = crashed.out.find("Write frame (size=", at)) != std::string::npos; ++at) ++handed;
+    const int expected = c.crashAfter ? std::max(0, handed - 25) : 150;
+    const probe::File file = probe::read(left.string());
+    ASSERT_TRUE(file.opened) << file.error_text();
+    EXPECT_GE(file.video_frames, expected) << handed << " handed over";
+    if (file.video_frames > 0) {
+        EXPECT_LE(std::abs(file.audio_seconds() - file.video_frames / 25.0), 1.0 / 25 + 1e-9);
+        EXPECT_EQ(file.tag("timecode"), "01:00:00:00");
+    }
+    if (quickTime && expected > 0) {
+        EXPECT_GE(gstreamer_frames(left.string(), 320, 240), expected);
+        EXPECT_GE(mediainfo_frames(left.string()), expected);
+    }
+
+    const std::string kept = text_of(left);
+    const CommandResult next = run_command(job + " --frames 5");
+    EXPECT_EQ(next.status, 0) << next.out;
+    EXPECT_NE(next.out.find("[warning] QelFFmpegWriter: <" + left.string() + "> holds a render"), std::string::npos)
+        << next.out;
+    EXPECT_EQ(text_of(left), kept);
+    EXPECT_EQ(probe::read(movie.string()).video_frames, 5);
+}
+
+const char* const X264_AAC = " --set klavvideocodec=libx264 --set klavaudiocodec=aac";
+const char* const PRORES_PCM = " --set klavvideocodec=prores_ks --set klavaudiocodec=pcm_s16le";
+
+INSTANTIATE_TEST_SUITE_P(
+    , RenderCrashes,
+    testing::Values(CrashCase{"mov_x264_early", "mov", X264_AAC, false, 12},
+                    CrashCase{"mov_x264_middle", "mov", X264_AAC, false, 100},
+                    CrashCase{"mov_x264_faststart_early", "mov", X264_AAC, true, 12},
+                    CrashCase{"mov_x264_faststart_middle", "mov", X264_AAC, true, 100},
+                    CrashCase{"mov_x264_faststart_finish", "mov", X264_AAC, true, 0},
+                    CrashCase{"mov_prores_early", "mov", PRORES_PCM, false, 12},
+                    CrashCase{"mov_prores_middle", "mov", PRORES_PCM, false, 100},
+                    CrashCase{"mov_prores_faststart_early", "mov", PRORES_PCM, true, 12},
+                    CrashCase{"mov_prores_faststart_middle", "mov", PRORES_PCM, true, 100},
+                    CrashCase{"mov_prores_faststart_finish", "mov", PRORES_PCM, true, 0},
+                    // ProRes and PCM are not offered in mp4.
+                    CrashCase{"mp4_x264_early", "mp4", X264_AAC, false, 12},
+                    CrashCase{"mp4_x264_middle", "mp4", X264_AAC, false, 100},
+                    CrashCase{"mp4_x264_faststart_early", "mp4", X264_AAC, true, 12},
+                    CrashCase{"mp4_x264_faststart_middle", "mp4", X264_AAC, true, 100},
+                    CrashCase{"mp4_x264_faststart_finish", "mp4", X264_AAC, true, 0},
+                    // x264 gives nothing in the first second: a Matroska file without media does not open.
+                    CrashCase{"matroska_early", "matroska", " --set klavvideocodec=ffv1 --set klavaudiocodec=pcm_s16le",
+                              false, 12},
+                    CrashCase{"matroska_middle", "matroska", X264_AAC, false, 100},
+                    CrashCase{"mxf_early", "mxf", " --set klavvideocodec=mpeg2video --set klavaudiocodec=pcm_s16le", false, 12},
+                    CrashCase{"mxf_middle", "mxf", " --set klavvideocodec=mpeg2video --set klavaudiocodec=pcm_s16le", false, 100}),
+    row_name<CrashCase>);
 
 }  // namespace

@@ -34,6 +34,19 @@ TEST(Close, ClosingTwiceOrDestroyingTheWriterFinishesTheFile) {
     }
 }
 
+// An encoder already told the end still holds its delayed frames: the close
+// takes them all, or says it could not.
+TEST(Close, AnEncoderToldTheEndEarlyStillGivesItsHeldFrames) {
+    const std::string dir = scratch_dir("toldtheend");
+    FFWriter writer;
+    WriterSettings settings = video_settings("mov", "libx264", 64, 48, 4);
+    ASSERT_TRUE(writer.open((dir + "/clip.mov").c_str(), &settings));
+    ASSERT_TRUE(write_frames(writer, 12));
+    ASSERT_EQ(avcodec_send_frame(const_cast<AVCodecContext*>(writer.videoCodecContext()), nullptr), 0);
+    EXPECT_TRUE(writer.close());
+    EXPECT_EQ(decode_file(dir + "/clip.mov").frames.size(), 12u);
+}
+
 TEST(Close, NextOutputStartsCountingAgainWhetherClosedOrOpenedOver) {
     // Opening over an open output finishes it as close would, x264's delayed
     // frames included.

@@ -1,0 +1,30 @@
+// What readers besides FFmpeg find in a movie: GStreamer's decoders and MediaInfo.
+#pragma once
+
+#include "common/run.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+// The pictures GStreamer decodes, counted as raw 4:2:0 frames; -1 when it fails.
+inline int64_t gstreamer_frames(const std::string& path, int width, int height) {
+    const std::string raw = path + ".i420";
+    const CommandResult run =
+        run_command("gst-launch-1.0 -q filesrc location='" + path +
+                    "' ! decodebin ! videoconvert ! video/x-raw,format=I420 ! filesink location='" + raw + "'");
+    std::error_code error;
+    const auto bytes = std::filesystem::file_size(raw, error);
+    std::filesystem::remove(raw, error);
+    return run.status == 0 ? int64_t(bytes / (size_t(width) * size_t(height) * 3 / 2)) : -1;
+}
+
+// MediaInfo's count of the first video stream's frames; -1 when it has none.
+inline int64_t mediainfo_frames(const std::string& path) {
+    const CommandResult run = run_command("mediainfo --Inform='Video;%FrameCount%\\n' '" + path + "'", false);
+    try {
+        return run.status == 0 ? std::stoll(run.out) : -1;
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
