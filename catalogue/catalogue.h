@@ -28,6 +28,11 @@ void list_container_encoders(const AVOutputFormat& muxer, EncoderList& list, boo
 void extension_for_container(const char* name, char (&extension)[PATH_SIZE]);
 // mov and mp4: the containers the faststart rewrite serves.
 bool is_quicktime_container(const char* name);
+// The muxers of the QuickTime family that write an ordinary movie, its index
+// last (mov, mp4, ipod, psp, 3gp, 3g2; not ismv, which writes fragments).
+bool writes_index_last(const char* name);
+// The muxer has a private option of this name.
+bool muxer_has_option(const AVOutputFormat& muxer, const char* option);
 // MXF and GXF: muxers that interleave whole edit units of their own, pictures
 // first, and drop an unfinished one when their queue is emptied.
 bool is_edit_unit_muxer(const char* name);

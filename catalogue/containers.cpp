@@ -8,6 +8,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/opt.h>
 }
 
 #include <cstring>
@@ -81,6 +82,18 @@ void extension_for_container(const char* name, char (&extension)[PATH_SIZE]) {
 
 bool is_quicktime_container(const char* name) {
     return name && (std::strcmp(name, "mov") == 0 || std::strcmp(name, "mp4") == 0);
+}
+
+bool writes_index_last(const char* name) {
+    for (const char* muxer : {"mov", "mp4", "ipod", "psp", "3gp", "3g2"})
+        if (name && std::strcmp(name, muxer) == 0) return true;
+    return false;
+}
+
+bool muxer_has_option(const AVOutputFormat& muxer, const char* option) {
+    // A muxer's class stands for an object of it in the option lookup.
+    const AVClass* const* options = &muxer.priv_class;
+    return *options && av_opt_find(const_cast<AVClass**>(options), option, nullptr, 0, 0);
 }
 
 bool is_edit_unit_muxer(const char* name) {

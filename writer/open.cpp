@@ -426,6 +426,9 @@ bool FFWriter::openConverter(const char* timecode) {
 bool FFWriter::writeHeader(const char* timecode) {
     Dictionary options;
     av_dict_set(options.address(), "timecode", timecode, AV_DICT_APPEND);
+    // Ogg holds a page of each stream until it lasts a second: half a second
+    // keeps a crash's loss to what the other muxers lose.
+    if (muxer_has_option(*m_outputFormat, "page_duration")) av_dict_set(options.address(), "page_duration", "500000", 0);
 
     const int result = avformat_write_header(m_formatContext.get(), options.address());
     if (result < 0) {
@@ -436,7 +439,7 @@ bool FFWriter::writeHeader(const char* timecode) {
     // A movie with no media yet is a movie all the same, from the start.
     avio_flush(m_formatContext->pb);
     m_batches = std::make_unique<MediaBatches>(*m_formatContext);
-    if (m_useTempFile && is_quicktime_container(m_outputFormat->name)) {
+    if (m_useTempFile && writes_index_last(m_outputFormat->name)) {
         m_crashSafe = std::make_unique<CrashSafeMovie>();
         if (!m_crashSafe->start(m_formatContext.get(), m_outputFile, m_logCallback)) {
             m_crashSafe.reset();

@@ -6,10 +6,6 @@
 #include "base/log.h"
 #include "catalogue/catalogue.h"
 
-extern "C" {
-#include <libavutil/opt.h>
-}
-
 #include <algorithm>
 #include <vector>
 
@@ -110,9 +106,7 @@ bool FFWriter::writeBatch(MediaBatch& batch) {
     }
     int result = is_edit_unit_muxer(m_outputFormat->name) ? 0 : av_interleaved_write_frame(context, nullptr);
     // Matroska keeps its cluster in memory until the cluster ends: it ends here.
-    const AVClass* const* options = &m_outputFormat->priv_class;
-    if (result >= 0 && *options && av_opt_find(const_cast<AVClass**>(options), "cluster_time_limit", nullptr, 0, 0))
-        result = av_write_frame(context, nullptr);
+    if (result >= 0 && muxer_has_option(*m_outputFormat, "cluster_time_limit")) result = av_write_frame(context, nullptr);
     avio_flush(context->pb);
     if (result >= 0 && context->pb->error < 0) result = context->pb->error;
     if (result < 0) {
