@@ -123,9 +123,15 @@ bool CrashSafeMovie::start(AVFormatContext* muxer, OutputFile& file, LogSink log
 
     const std::vector<uint8_t> hide = box_header(uint32_t(headerEnd - mediaAt), fourcc("free"));
     if (!file.patch(mediaAt, hide.data(), hide.size())) return false;
-    // An empty movie until the first fragment; some codecs (AC-3) cannot be
-    // described before their first packet, and then the file waits for it.
-    const std::vector<uint8_t> interim = fragmented_index(*muxer);
+    // An empty movie until the first fragment. AC-3 cannot be described
+    // before its first packet (and the muxer, asked, loses memory): such a
+    // file waits for it.
+    bool describable = true;
+    for (unsigned i = 0; i < muxer->nb_streams; ++i) {
+        const AVCodecID codec = muxer->streams[i]->codecpar->codec_id;
+        describable = describable && codec != AV_CODEC_ID_AC3 && codec != AV_CODEC_ID_EAC3;
+    }
+    const std::vector<uint8_t> interim = describable ? fragmented_index(*muxer) : std::vector<uint8_t>{};
     if (!interim.empty()) {
         m_interimIndexAt = avio_tell(io);
         avio_write(io, interim.data(), int(interim.size()));

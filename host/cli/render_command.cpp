@@ -190,8 +190,8 @@ int summarise(const qelhost::RenderResult& result, const qelhost::ClipSource& cl
                 size_text(total).c_str());
     if (!result.first_timecode.empty())
         std::printf("timecode %s to %s\n", result.first_timecode.c_str(), result.last_timecode.c_str());
-    std::printf("rendered in %.2f s, %.1f frames per second on average\n", seconds,
-                seconds > 0 ? double(result.requests) / seconds : 0.0);
+    std::printf("rendered in %.2f s, %.1f frames per second on average; the last output finished in %.2f s\n",
+                seconds, seconds > 0 ? double(result.requests) / seconds : 0.0, result.finish_seconds);
 
     int status = 0;
     if (result.failed > 0) {

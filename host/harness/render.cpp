@@ -5,6 +5,7 @@
 #include "writer/frame_rate.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <regex>
@@ -118,7 +119,9 @@ RenderResult render(StandinHost& host, ClipSource& clip, const RenderOptions& op
     }
     request.path.clear();
     if (options.before_finish) options.before_finish();
+    const auto finishing = std::chrono::steady_clock::now();
     result.finished = host.process(request);
+    result.finish_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - finishing).count();
     return result;
 }
 

@@ -111,6 +111,7 @@ struct RenderResult {
     int64_t requests = 0;  // frame requests sent
     int64_t failed = 0;    // frame requests the module refused
     bool finished = false; // the final empty-path request succeeded
+    double finish_seconds = 0;  // how long that request took: the module's finish of the last output
     bool stopped = false;  // `stop` ended the render before the clip's end
     std::string first_timecode, last_timecode;  // of the frames sent; empty when none was
     std::vector<std::string> paths;
