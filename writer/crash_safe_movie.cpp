@@ -6,8 +6,6 @@
 #include "faststart/atoms.h"
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 #include <string>
 
 using faststart::fourcc;
@@ -71,18 +69,19 @@ private:
     FormatContextPtr m_context;
 };
 
-// The fragmented index a muxer of these streams writes once it has seen
-// `packets` (none: an index without edit lists, for a file with no media yet).
+// The fragmented index a muxer of these streams writes once it has seen the
+// first packet of each (its edit lists start there); with none, an index
+// without edit lists, for a file with no media yet.
 std::vector<uint8_t> fragmented_index(const AVFormatContext& muxer, const std::vector<std::vector<PacketPtr>>& packets = {}) {
     MemoryMuxer shadow;
     if (!shadow.open(muxer, "frag_custom+delay_moov")) return {};
-    for (size_t stream = 0; stream < packets.size(); ++stream)
-        for (const PacketPtr& packet : packets[stream]) {
-            PacketPtr copy(av_packet_clone(packet.get()));
-            if (!copy) return {};
-            copy->stream_index = int(stream);
-            if (av_write_frame(shadow.get(), copy.get()) < 0) return {};
-        }
+    for (size_t stream = 0; stream < packets.size(); ++stream) {
+        if (packets[stream].empty()) continue;
+        PacketPtr copy(av_packet_clone(packets[stream].front().get()));
+        if (!copy) return {};
+        copy->stream_index = int(stream);
+        if (av_write_frame(shadow.get(), copy.get()) < 0) return {};
+    }
     // A null packet cuts the fragment, which first writes the index.
     if (av_write_frame(shadow.get(), nullptr) < 0) return {};
     const std::vector<uint8_t> written = shadow.take();
@@ -233,9 +232,9 @@ void CrashSafeMovie::stopDescribing() {
 // previous fragment.
 bool CrashSafeMovie::describe(int64_t boxAt, uint32_t boxSize, int64_t dataAt, const std::vector<TrackRun>& runs) {
     std::vector<uint8_t> box = runs.empty() ? std::vector<uint8_t>{} : moof_box(m_sequence, runs);
-    if (box.empty() && !runs.empty()) return false;
+    if ((box.empty() && !runs.empty()) || box.size() > boxSize) return false;
     const uint32_t rest = boxSize - uint32_t(box.size());
-    if (box.size() > boxSize || (rest > 0 && rest < 8)) return false;
+    if (rest > 0 && rest < 8) return false;
     if (rest > 0) {
         const std::vector<uint8_t> padding = box_header(rest, fourcc("free"));
         box.insert(box.end(), padding.begin(), padding.end());

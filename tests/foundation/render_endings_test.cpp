@@ -4,6 +4,7 @@
 #include "common/other_readers.h"
 #include "requests/request_fixture.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -230,6 +231,16 @@ TEST_P(RenderCrashes, WhatIsLeftPlaysAndIsKept) {
         << next.out;
     EXPECT_EQ(text_of(left), kept);
     EXPECT_EQ(probe::read(movie.string()).video_frames, 5);
+    // Finished, it is the ordinary movie it always was: no fragment at the top,
+    // the index in front with faststart, edit lists and the timecode track.
+    if (quickTime) {
+        const Bytes finished = read_file(movie.string());
+        const std::vector<std::string> atoms = types_of(top_level(finished));
+        EXPECT_EQ(std::count(atoms.begin(), atoms.end(), "moof"), 0);
+        EXPECT_EQ(index_in_front(movie.string()), c.fastStart);
+        for (const std::string box : {"elst", "tmcd"})
+            EXPECT_NE(std::search(finished.begin(), finished.end(), box.begin(), box.end()), finished.end()) << box;
+    }
 }
 
 const char* const X264_AAC = " --set klavvideocodec=libx264 --set klavaudiocodec=aac";
