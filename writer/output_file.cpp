@@ -24,6 +24,8 @@ namespace {
 constexpr int IO_BUFFER_SIZE = 1 << 20;
 // Unfinished names tried before giving up: clip_Unfinished.mov to ..-99.mov.
 constexpr int MAX_ATTEMPTS = 99;
+// A name that is taken is never written over.
+constexpr int NEW_FILE = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC;
 
 // True when a render of this process or another holds the file.
 bool held_by_a_render(const std::string& path) {
@@ -41,7 +43,7 @@ OutputFile::~OutputFile() { close(); }
 bool OutputFile::create(const std::string& finalPath, LogSink log) {
     for (int attempt = 1; attempt <= MAX_ATTEMPTS; ++attempt) {
         const std::string name = unfinished_name(finalPath, attempt);
-        const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(name.c_str(), NEW_FILE, 0666);
         if (fd >= 0) {
             flock(fd, LOCK_EX | LOCK_NB);
             return attach(fd, name, true, true);
