@@ -1,6 +1,7 @@
 #include "media_batches.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 namespace {
@@ -9,6 +10,10 @@ constexpr double BATCH_SECONDS = 0.5;
 // A stream this far behind the others is taken to have stopped (an audio
 // encoder that failed): the others do not wait for it.
 constexpr double STALLED_SECONDS = 10;
+// No encoder shows a picture more than this many pictures after it was coded;
+// past it a picture never came (an encoder that drops frames), and the
+// batch is taken as it stands.
+constexpr size_t MOST_REORDERED = 32;
 
 int64_t shown_at(const AVPacket& packet) { return packet.pts == AV_NOPTS_VALUE ? packet.dts : packet.pts; }
 
@@ -70,6 +75,43 @@ bool MediaBatches::due() const {
     return true;
 }
 
+// With B-frames a picture's packet comes before those of pictures shown
+// earlier: a batch ends where every picture shown before its last one is in
+// it, so that what a crash leaves plays without a hole, its sound with it.
+void MediaBatches::closePictures(Stream& stream, std::vector<PacketPtr>& taken, Moment& shownUntil) {
+    if (taken.empty()) {
+        for (const PacketPtr& packet : stream.queue) shownUntil = std::min(shownUntil, stream.at(shown_at(*packet)));
+        return;
+    }
+    if (stream.firstShown == AV_NOPTS_VALUE) stream.firstShown = shown_at(*taken.front());
+    const auto place_of = [&](const AVPacket& packet) {
+        return int64_t(std::llround(double(shown_at(packet) - stream.firstShown) / double(stream.frameDuration)));
+    };
+    size_t closed = 0;
+    int64_t highest = stream.highestPlace, closedHighest = highest;
+    for (size_t k = 0; k < taken.size(); ++k) {
+        highest = std::max(highest, place_of(*taken[k]));
+        if (highest + 1 == stream.picturesTaken + int64_t(k) + 1) {
+            closed = k + 1;
+            closedHighest = highest;
+        }
+    }
+    if (taken.size() - closed > MOST_REORDERED) {
+        // A picture that never came: take the batch as it stands, and count
+        // from here on as if it had.
+        closed = taken.size();
+        closedHighest = highest;
+        stream.picturesTaken = highest + 1 - int64_t(closed);
+        for (const PacketPtr& packet : stream.queue) shownUntil = std::min(shownUntil, stream.at(shown_at(*packet)));
+    } else {
+        shownUntil = std::min(shownUntil, stream.at(stream.firstShown + (closedHighest + 1) * stream.frameDuration));
+    }
+    for (size_t k = taken.size(); k > closed; --k) stream.queue.push_front(std::move(taken[k - 1]));
+    taken.resize(closed);
+    stream.picturesTaken += int64_t(closed);
+    stream.highestPlace = closedHighest;
+}
+
 MediaBatch MediaBatches::take(bool everything) {
     MediaBatch batch;
     batch.first = !m_taken;
@@ -96,7 +138,7 @@ MediaBatch MediaBatches::take(bool everything) {
             batch.packets[i].push_back(std::move(stream.queue.front()));
             stream.queue.pop_front();
         }
-        for (const PacketPtr& packet : stream.queue) shownUntil = std::min(shownUntil, stream.at(shown_at(*packet)));
+        if (!everything) closePictures(stream, batch.packets[i], shownUntil);
         pictures = true;
     }
     // Sound as far as the pictures are shown.

@@ -48,12 +48,20 @@ private:
         int64_t firstDts = AV_NOPTS_VALUE;
         int64_t lastDts = AV_NOPTS_VALUE;  // of the last packet added
         int64_t frameDuration = 1;         // for a last packet that says none
+        // Pictures: when the first was shown, how many were taken, and the
+        // highest place among them in the order they are shown.
+        int64_t firstShown = AV_NOPTS_VALUE;
+        int64_t picturesTaken = 0;
+        int64_t highestPlace = -1;
         Moment at(int64_t ts) const { return {ts, timeBase}; }
         bool begun() const { return firstDts != AV_NOPTS_VALUE; }
     };
 
     // The time every stream that goes on has reached; false before each has begun.
     bool reached(Moment& until) const;
+    // Hands back the last pictures of `taken` that are shown after one still
+    // to come, and tells when the next picture to take is shown.
+    static void closePictures(Stream& stream, std::vector<PacketPtr>& taken, Moment& shownUntil);
 
     std::vector<Stream> m_streams;
     bool m_taken = false;
