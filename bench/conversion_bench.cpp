@@ -1,11 +1,12 @@
 // Time of the host-pixels-to-encoder step alone for one frame (1080p unless
 // told), beside the time to just read the same bytes (memcpy), so the
 // distance to the memory limit shows. The converters are set up as the writer
-// sets them up: fast bilinear, BT.709, limited-range YUV; libswscale directly
-// with one thread and with its slice threads, and the writer's split route.
-// The line marked "(the writer)" is the route the writer takes.
+// sets them up: BT.709, limited-range YUV; libswscale (fast bilinear) with one
+// thread and with its slice threads, and the writer's one-pass converter on
+// each vectorised target this processor runs. The line marked "(the writer)"
+// is the route the writer takes.
 //   conversion_bench [frames] [WIDTHxHEIGHT] [pixel format ...]
-#include "writer/split_converter.h"
+#include "writer/picture_converter.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -72,23 +73,31 @@ double convert(AVPixelFormat out, int threads, const std::vector<uint16_t>& pixe
     return ms;
 }
 
-double convert_split(AVPixelFormat out, const std::vector<uint16_t>& pixels, int frames) {
+// The one-pass converter on `target` (0: the writer's dispatch); -1 when it
+// does not make `out`.
+double convert_one_pass(AVPixelFormat out, const std::vector<uint16_t>& pixels, int frames, int64_t target) {
     ConverterSetup setup;
     setup.width = WIDTH;
     setup.height = HEIGHT;
     setup.inFormat = AV_PIX_FMT_RGBA64LE;
     setup.outFormat = out;
-    SplitConverter split;
-    if (!split.open(setup)) return -1;
+    PictureConverter converter;
+    if (!converter.open(setup)) return -1;
     AVFrame* dst = av_frame_alloc();
     dst->format = out;
     dst->width = WIDTH;
     dst->height = HEIGHT;
     av_frame_get_buffer(dst, 0);
     const auto* source = reinterpret_cast<const uint8_t*>(pixels.data());
-    split.convert(source, dst);  // warm up
+    const auto once = [&] {
+        if (target == 0)
+            converter.convert(source, dst);
+        else
+            converter.convert(source, dst, [&](const qel::RowJob& job) { qel::convert_rows_on(target, job); });
+    };
+    once();  // warm up
     const auto start = Clock::now();
-    for (int i = 0; i < frames; ++i) split.convert(source, dst);
+    for (int i = 0; i < frames; ++i) once();
     const double ms = ms_since(start, frames);
     av_frame_free(&dst);
     return ms;
@@ -146,14 +155,20 @@ int main(int argc, char** argv) {
         char label[64];
         std::snprintf(label, sizeof label, "-> %s, 1 thread", av_get_pix_fmt_name(out));
         std::printf("%-34s %8.2f ms/frame  (%.1fx memcpy)\n", label, one, one / memcpyMs);
-        const double split = convert_split(out, pixels, frames);
-        // Without a split route the writer converts directly with slice threads.
+        const double writer = convert_one_pass(out, pixels, frames, 0);
+        // Without the one-pass converter the writer converts with slice threads.
         std::snprintf(label, sizeof label, "-> %s, slice threads%s", av_get_pix_fmt_name(out),
-                      split < 0 ? " (the writer)" : "");
+                      writer < 0 ? " (the writer)" : "");
         std::printf("%-34s %8.2f ms/frame  (%.1fx memcpy)\n", label, threaded, threaded / memcpyMs);
-        if (split < 0) continue;
-        std::snprintf(label, sizeof label, "-> %s, split (the writer)", av_get_pix_fmt_name(out));
-        std::printf("%-34s %8.2f ms/frame  (%.1fx memcpy)\n", label, split, split / memcpyMs);
+        if (writer < 0) continue;
+        for (int64_t target : qel::conversion_targets()) {
+            const double ms = convert_one_pass(out, pixels, frames, target);
+            std::snprintf(label, sizeof label, "-> %s, one pass, %s", av_get_pix_fmt_name(out),
+                          qel::conversion_target_name(target));
+            std::printf("%-34s %8.2f ms/frame  (%.1fx memcpy)\n", label, ms, ms / memcpyMs);
+        }
+        std::snprintf(label, sizeof label, "-> %s, one pass (the writer)", av_get_pix_fmt_name(out));
+        std::printf("%-34s %8.2f ms/frame  (%.1fx memcpy)\n", label, writer, writer / memcpyMs);
     }
     return 0;
 }

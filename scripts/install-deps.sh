@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config git
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
-  libgtest-dev nlohmann-json3-dev libcli11-dev
+  libgtest-dev nlohmann-json3-dev libcli11-dev libhwy-dev
   clang valgrind
   # Readers besides FFmpeg that a movie left by a crash must satisfy.
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav mediainfo

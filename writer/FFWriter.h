@@ -5,7 +5,8 @@
 #include "crash_safe_movie.h"
 #include "media_batches.h"
 #include "output_file.h"
-#include "split_converter.h"
+#include "picture_converter.h"
+#include "swscale_converter.h"
 #include "writer_settings.h"
 
 #include "base/ffmpeg_ptr.h"
@@ -122,10 +123,10 @@ private:
     AVStream* m_audioStream = nullptr;
     CodecContextPtr m_videoCodecContext;
     CodecContextPtr m_audioCodecContext;
+    // The picture conversion: one pass for the formats it makes, libswscale
+    // for the rest (only one of the two is open).
+    PictureConverter m_pictureConverter;
     SwsContextPtr m_swsContext;
-    // The same conversion, sooner, for the formats it serves (m_swsContext's
-    // companion: opened and released with it).
-    SplitConverter m_splitConverter;
     SwrContextPtr m_swrContext;
     Dictionary m_videoOptions;
     Dictionary m_audioOptions;

@@ -101,8 +101,8 @@ bool FFWriter::nameFinishedFile(bool finished) {
 void FFWriter::release() {
     m_crashSafe.reset();
     m_batches.reset();
+    m_pictureConverter.reset();
     m_swsContext.reset();
-    m_splitConverter.reset();
     end_encoder_input(m_videoCodecContext.get(), m_videoFrameCount > 0);
     end_encoder_input(m_audioCodecContext.get(), m_audioSampleCount > 0);
     m_videoCodecContext.reset();

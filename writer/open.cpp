@@ -398,13 +398,10 @@ bool FFWriter::openConverter(const char* timecode) {
     setup.inFormat = inFormat;
     setup.outFormat = converter_format(outFormat);
     setup.fullRangeOut = carries_full_range(outFormat);
-    m_swsContext = make_converter(setup);
-    if (!m_swsContext) {
+    if (!m_pictureConverter.open(setup) && !(m_swsContext = make_converter(setup))) {
         log(LOG_ERROR, "QelFFmpegWriter: Failed to initialize conversion context");
         return false;
     }
-    // Without a split route the direct converter does it all, only slower.
-    m_splitConverter.open(setup);
 
     const int size = av_image_get_buffer_size(outFormat, m_width, m_height, PICTURE_ALIGN);
     if (size > 0) m_pictureBuffer.reset(av_buffer_pool_init(size_t(size), nullptr));
