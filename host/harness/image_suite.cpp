@@ -42,6 +42,12 @@ Picture* Picture::from_image(_image_str* image) {
     return it == g_pictures.end() ? nullptr : it->second;
 }
 
+void Picture::swap_samples(std::vector<uint16_t>& samples) {
+    if (samples.size() != m_samples.size()) return;
+    m_samples.swap(samples);
+    m_image.pixels = m_samples.data();
+}
+
 void* Picture::data_for_module() { return m_image.direct ? static_cast<void*>(m_samples.data()) : m_decoy.data(); }
 
 void Picture::fill(uint16_t red, uint16_t green, uint16_t blue, uint16_t alpha) {

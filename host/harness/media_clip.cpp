@@ -1,5 +1,7 @@
 #include "media_clip.h"
 
+#include "decode_ahead.h"
+
 #include "base/ffmpeg_ptr.h"
 
 extern "C" {
@@ -176,6 +178,30 @@ struct MediaClip::Video {
     FramePtr target{av_frame_alloc()};  // the host picture, lent to the scaler
     int sourceWidth = 0, sourceHeight = 0, sourceFormat = -1;
     int32_t targetChannels = 0;
+    // Last, so that its thread stops before what it uses goes.
+    std::unique_ptr<DecodeAhead> ahead;
+    int32_t aheadChannels = 0;
+
+    // The next picture of the file, converted into `samples`. On the
+    // decode-ahead thread: touches nothing the requests' thread does.
+    DecodeAhead::Made make(std::vector<uint16_t>& samples, int32_t channels) {
+        const AVFrame* decoded = decoder.next();
+        if (!decoded) return DecodeAhead::Made::end;
+        if (!target || !prepare_scaler(*decoded, channels)) return DecodeAhead::Made::failure;
+        // Straight into the buffer: the threaded interface wants a
+        // reference-counted target, so the samples are lent, not copied.
+        const int stride = int(width * channels * int(sizeof(uint16_t)));
+        auto* bytes = reinterpret_cast<uint8_t*>(samples.data());
+        target->format = channels == 4 ? AV_PIX_FMT_RGBA64LE : AV_PIX_FMT_RGB48LE;
+        target->width = width;
+        target->height = height;
+        target->data[0] = bytes;
+        target->linesize[0] = stride;
+        target->buf[0] = av_buffer_create(bytes, size_t(stride) * size_t(height), keep_samples, nullptr, 0);
+        const int result = target->buf[0] ? sws_scale_frame(scaler.get(), target.get(), decoded) : AVERROR(ENOMEM);
+        av_buffer_unref(&target->buf[0]);
+        return result < 0 ? DecodeAhead::Made::failure : DecodeAhead::Made::picture;
+    }
 
     bool prepare_scaler(const AVFrame& frame, int32_t channels) {
         if (scaler && frame.width == sourceWidth && frame.height == sourceHeight && frame.format == sourceFormat &&
@@ -333,30 +359,28 @@ int64_t MediaClip::held_frames() const { return m_video->held; }
 bool MediaClip::draw(int64_t frame, Picture& picture) {
     Video& video = *m_video;
     if (frame != video.next || picture.width() != video.width || picture.height() != video.height ||
-        picture.channels() < 3)
+        picture.channels() < 3 || (video.ahead && picture.channels() != video.aheadChannels))
         return false;
     ++video.next;
-    const AVFrame* decoded = video.decoder.next();
-    if (!decoded) {
+    if (!video.ahead) {
+        // Two pictures ahead: the one being made and the next request's.
+        const int32_t channels = picture.channels();
+        video.aheadChannels = channels;
+        video.ahead = std::make_unique<DecodeAhead>(picture.sample_count(), 2,
+            [&video, channels](std::vector<uint16_t>& samples) { return video.make(samples, channels); });
+    }
+    std::vector<uint16_t> samples;
+    const DecodeAhead::Made made = video.ahead->take(samples);
+    if (made == DecodeAhead::Made::picture) {
+        picture.swap_samples(samples);
+        video.ahead->give_back(std::move(samples));
+    }
+    if (made == DecodeAhead::Made::failure) return false;
+    if (made == DecodeAhead::Made::end) {
         // Fewer pictures than the file announced: hold the last one.
         ++video.held;
         return video.havePicture;
     }
-    if (!video.target || !video.prepare_scaler(*decoded, picture.channels())) return false;
-    // Straight into the host's picture: the threaded interface wants a
-    // reference-counted target, so the samples are lent, not copied.
-    AVFrame& target = *video.target;
-    auto* samples = reinterpret_cast<uint8_t*>(picture.samples());
-    const int stride = int(picture.width() * picture.channels() * int(sizeof(uint16_t)));
-    target.format = picture.channels() == 4 ? AV_PIX_FMT_RGBA64LE : AV_PIX_FMT_RGB48LE;
-    target.width = picture.width();
-    target.height = picture.height();
-    target.data[0] = samples;
-    target.linesize[0] = stride;
-    target.buf[0] = av_buffer_create(samples, size_t(stride) * size_t(picture.height()), keep_samples, nullptr, 0);
-    const int result = target.buf[0] ? sws_scale_frame(video.scaler.get(), &target, decoded) : AVERROR(ENOMEM);
-    av_buffer_unref(&target.buf[0]);
-    if (result < 0) return false;
     video.havePicture = true;
     return true;
 }

@@ -28,6 +28,9 @@ public:
     const uint16_t* samples() const { return m_samples.data(); }
     uint16_t* at(int32_t x, int32_t y) { return m_samples.data() + (size_t(y) * size_t(width()) + size_t(x)) * size_t(channels()); }
     size_t sample_count() const { return m_samples.size(); }
+    // Takes `samples` (as many as it holds) as its pixels and hands back its
+    // own: a picture made elsewhere arrives without a copy.
+    void swap_samples(std::vector<uint16_t>& samples);
 
     // A moving gradient with a bar that marks the frame, full alpha.
     void draw_test_pattern(int64_t frame);
