@@ -38,13 +38,13 @@ frames_for() {  # SIZE
   esac
 }
 
-# The same pictures in an encoder's own pixel format, converted once here
-# with the plug-in's converter settings, for (c).
+# The same pictures in an encoder's own pixel format, converted once here by
+# the plug-in's own converter, for (c): the encoder alone codes the very
+# pictures the plug-in's encoder codes.
 pixel_frames() {  # RGBA_RAW SIZE PIX_FMT
-  local out="${1%.rgba64le}.$3"
+  local out="${1%.rgba64le}.one-pass.$3"
   if [ ! -s "$out" ]; then
-    ffmpeg -v error -y -f rawvideo -pix_fmt rgba64le -s "$2" -r $fps -i "$1" -sws_flags fast_bilinear \
-      -vf "scale=out_color_matrix=bt709:out_range=tv" -pix_fmt "$3" -f rawvideo "$out.part"
+    "$build/convert_frames" "$1" "$2" "$3" "$out.part"
     mv "$out.part" "$out"
   fi
   cat "$out" >/dev/null
@@ -140,8 +140,10 @@ video_bytes() {
 }
 
 # "same" when the plug-in's file (A) and the command line's (B) say they
-# were made with the same settings; otherwise what differs.
-compare_files() {  # A B
+# were made with the same settings, and A has about as many bytes as C (the
+# encoder alone, from the same pictures as A; B's libswscale pictures differ:
+# see bench/README.md); otherwise what differs.
+compare_files() {  # A B [C]
   local differs=() field ratio
   if [ "$check" != none ]; then
     local a b
@@ -154,7 +156,7 @@ compare_files() {  # A B
   done < <(diff <(probe_fields "$1") <(probe_fields "$2") | grep '^<' || true)
   # The same encode makes about as many bytes: a bit rate of another class
   # means other rate control.
-  ratio=$(calc "$(video_bytes "$1") / ($(video_bytes "$2") + 1)")
+  ratio=$(calc "$(video_bytes "$1") / ($(video_bytes "${3:-$2}") + 1)")
   awk "BEGIN { exit !($ratio < 0.9 || $ratio > 1.1) }" && differs+=("bytes x$(printf '%.2f' "$ratio")")
   if [ ${#differs[@]} -eq 0 ]; then echo same; else (IFS=,; echo "differs: ${differs[*]}"); fi
 }
@@ -184,7 +186,7 @@ for size in $sizes; do
     read -r a_s a_kb <<<"$a"
     read -r b_s b_kb <<<"$b"
     read -r c_s _ <<<"$c"
-    same=$(compare_files "$base.plugin.$ext" "$base.cli.$ext")
+    same=$(compare_files "$base.plugin.$ext" "$base.cli.$ext" "$base.alone.$ext")
     missed=()
     awk "BEGIN { exit !($a_s / $b_s > 0.90) }" && missed+=("a/b")
     awk "BEGIN { exit !($a_s / $c_s > 1.10) }" && missed+=("a/c")

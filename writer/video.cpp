@@ -30,6 +30,9 @@ void fill_bgr8_palette(uint8_t* palette) {
 bool FFWriter::writeVideoFrame(const void* pixels, const MetadataPair* metadataPairs, int32_t metadataCount,
                                bool forceKeyFrame, const char* timecode) {
     if (!m_isOpen || !m_hasVideo || !pixels) return false;
+    // The last picture is let go first, so that the pool can hand its buffer
+    // to this one once the encoder is done with it: one picture less held.
+    m_lastPicture.reset();
     if (!convertPicture(pixels)) return false;
 
     AVFrame* frame = m_outFrame.get();
