@@ -84,10 +84,21 @@ void describe_picture(AVCodecContext* context, int32_t fieldOrder) {
     context->color_primaries = AVCOL_PRI_BT709;
     context->color_trc = AVCOL_TRC_BT709;
     context->field_order = AVFieldOrder(fieldOrder);
-    // An H.264 file says it is interlaced only in its own bitstream, and x264
-    // codes fields only when asked to.
-    if (has_known_fields(fieldOrder) && context->codec_id == AV_CODEC_ID_H264)
-        context->flags |= AV_CODEC_FLAG_INTERLACED_DCT;
+    // These encoders code fields only when asked to, and otherwise code
+    // progressive pictures in a file flagged interlaced. (DNxHD codes fields
+    // only at the rates of its interlaced formats, so it is not asked.)
+    if (!has_known_fields(fieldOrder)) return;
+    switch (context->codec_id) {
+        case AV_CODEC_ID_MPEG2VIDEO:
+            context->flags |= AV_CODEC_FLAG_INTERLACED_ME;
+            [[fallthrough]];
+        case AV_CODEC_ID_H264:
+        case AV_CODEC_ID_PRORES:
+            context->flags |= AV_CODEC_FLAG_INTERLACED_DCT;
+            break;
+        default:
+            break;
+    }
 }
 
 // x264 writes the first field into the stream from its own parameters; the

@@ -20,6 +20,13 @@ inline int64_t gstreamer_frames(const std::string& path, int width, int height) 
 }
 
 // MediaInfo's count of the first video stream's frames; -1 when it has none.
+// What MediaInfo says of the video stream, in its --Inform template, trimmed.
+inline std::string mediainfo_video(const std::string& path, const std::string& fields) {
+    std::string out = run_command("mediainfo --Inform='Video;" + fields + "' '" + path + "'", false).out;
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
+    return out;
+}
+
 inline int64_t mediainfo_frames(const std::string& path) {
     const CommandResult run = run_command("mediainfo --Inform='Video;%FrameCount%\\n' '" + path + "'", false);
     try {

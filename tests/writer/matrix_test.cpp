@@ -2,9 +2,11 @@
 // field orders: written through the writer, read back with FFmpeg's own tools.
 #include "support.h"
 
+#include "common/other_readers.h"
 #include "common/run.h"
 
 #include <ostream>
+#include <set>
 
 using namespace writer_test;
 
@@ -38,6 +40,10 @@ const Cell CELLS[] = {
     {"mov", "prores_ks", "mov", AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, PROGRESSIVE, "progressive"},
     {"mov", "prores_ks", "mov", AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, AV_FIELD_TB, "t"},
     {"mov", "prores_ks", "mov", AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, AV_FIELD_BT, "b"},
+    {"mov", "prores_aw", "mov", AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, AV_FIELD_TB, "t"},
+    {"mov", "prores_aw", "mov", AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, AV_FIELD_BT, "b"},
+    {"mov", "mpeg2video", "mov", AV_PIX_FMT_NONE, 320, 240, 2000000, false, true, "encoder", true, AV_FIELD_TB, "t"},
+    {"mov", "mpeg2video", "mov", AV_PIX_FMT_NONE, 320, 240, 2000000, false, true, "encoder", true, AV_FIELD_BT, "b"},
     {"mov", "dnxhd", "mov", AV_PIX_FMT_YUV422P, 1920, 1080, 36000000, true, true, "encoder", true},
     {"mpegts", "mpeg2video", "ts", AV_PIX_FMT_NONE, 320, 240, 2000000, false, true, nullptr, false},
     {"webm", "libvpx-vp9", "webm", AV_PIX_FMT_NONE, 320, 240, 0, false, false, "encoder", true},
@@ -45,6 +51,8 @@ const Cell CELLS[] = {
     // libsvtav1 of FFmpeg 5.1 keeps no key frame a host asks for (its command line alike).
     {"webm", "libaom-av1", "webm", AV_PIX_FMT_NONE, 320, 240, 0, true, false, "encoder", true},
     {"mxf", "mpeg2video", "mxf", AV_PIX_FMT_NONE, 1920, 1080, 20000000, false, true, nullptr, false},
+    {"mxf", "mpeg2video", "mxf", AV_PIX_FMT_NONE, 1920, 1080, 20000000, false, true, nullptr, false, AV_FIELD_TB},
+    {"mxf", "mpeg2video", "mxf", AV_PIX_FMT_NONE, 1920, 1080, 20000000, false, true, nullptr, false, AV_FIELD_BT},
     {"mxf", "dnxhd", "mxf", AV_PIX_FMT_YUV422P, 1920, 1080, 36000000, true, true, nullptr, false},
 };
 
@@ -92,11 +100,19 @@ TEST_P(Matrix, DecodesEveryFrameAsWritten) {
         const std::string order = probe_streams("-select_streams v:0 -show_entries stream=field_order '" + path + "'").out;
         EXPECT_EQ(order.rfind(cell.probedOrder, 0), 0u) << "ffprobe says " << order;
     }
-    // x264 codes the fields themselves: its pictures say it too, as a decoder reads them.
+    // The encoders with a field mode code the fields themselves: their
+    // pictures say it too, as a decoder and MediaInfo read them.
     const int order = cell.fieldOrder;
     const int pictures = order == AV_FIELD_TB ? AV_FIELD_TT : order == AV_FIELD_BT ? AV_FIELD_BB : order;
-    for (size_t i = 0; std::string(cell.codec) == "libx264" && i < file.frames.size(); ++i)
+    const bool codesFields = std::set<std::string>{"libx264", "prores_ks", "prores_aw", "mpeg2video"}.count(cell.codec);
+    for (size_t i = 0; codesFields && i < file.frames.size(); ++i)
         EXPECT_EQ(file.frames[i].field_order, pictures) << "frame " << i;
+    if (codesFields) {
+        const std::string scan = mediainfo_video(path, "%ScanType%/%ScanOrder%");
+        EXPECT_EQ(scan, pictures == AV_FIELD_TT   ? (cell.codec == std::string("libx264") ? "MBAFF/TFF" : "Interlaced/TFF")
+                        : pictures == AV_FIELD_BB ? (cell.codec == std::string("libx264") ? "MBAFF/BFF" : "Interlaced/BFF")
+                                                  : "Progressive/");
+    }
 
     if (cell.checkColour) {
         EXPECT_EQ(file.color_range, AVCOL_RANGE_MPEG);
