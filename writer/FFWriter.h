@@ -21,6 +21,10 @@ constexpr int CODEC_NAME_SIZE = 256;
 constexpr int AUDIO_PLANE_POINTERS = 8;
 // Rows of converted pictures start on this boundary, as encoders' own frames do.
 constexpr int PICTURE_ALIGN = 32;
+// Each plane holds rows up to a multiple of 32, as frames of FFmpeg's own
+// allocation do: encoders read whole macroblocks (prores_aw's fields of a
+// 240-row picture, 120 rows each, run 8 rows past their plane's end).
+constexpr int padded_height(int height) { return (height + 31) / 32 * 32; }
 // What the writer calls itself in the files' "encoder" tags.
 constexpr const char* WRITER_ENCODER_TAG = "Velmora Korvex";
 
@@ -94,6 +98,7 @@ private:
     // Steps of close.
     int finishFile();
     bool nameFinishedFile(bool finished);
+    bool leaveNoEmptyFile();
 
     // Audio helpers (writer/audio_open.cpp, writer/audio.cpp).
     int32_t chooseSampleRate(const AVCodec* codec, int32_t requested);
@@ -163,6 +168,7 @@ private:
     int64_t m_videoFrameCount = 0;
     int64_t m_audioSampleCount = 0;
     // Last dts handed to the muxer per stream, in the stream's time base.
+    bool m_mediaWritten = false;  // a packet has gone to the muxer
     int64_t m_videoLastDts = AV_NOPTS_VALUE;
     int64_t m_audioLastDts = AV_NOPTS_VALUE;
 };

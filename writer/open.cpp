@@ -173,6 +173,7 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
     m_audioSampleCount = 0;
     m_videoLastDts = AV_NOPTS_VALUE;
     m_audioLastDts = AV_NOPTS_VALUE;
+    m_mediaWritten = false;
 
     m_width = settings.width;
     m_height = settings.height;
@@ -414,7 +415,7 @@ bool FFWriter::openConverter(const char* timecode) {
         return false;
     }
 
-    const int size = av_image_get_buffer_size(outFormat, m_width, m_height, PICTURE_ALIGN);
+    const int size = av_image_get_buffer_size(outFormat, m_width, padded_height(m_height), PICTURE_ALIGN);
     if (size > 0) m_pictureBuffer.reset(av_buffer_pool_init(size_t(size), nullptr));
     if (!m_pictureBuffer) {
         log(LOG_ERROR, "QelFFmpegWriter: memory allocation error");

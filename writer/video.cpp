@@ -84,7 +84,7 @@ bool FFWriter::convertPicture(const void* pixels) {
     int result = AVERROR(ENOMEM);
     if (m_outFrame->buf[0]) {
         av_image_fill_arrays(m_outFrame->data, m_outFrame->linesize, m_outFrame->buf[0]->data, outFormat, m_width,
-                             m_height, PICTURE_ALIGN);
+                             padded_height(m_height), PICTURE_ALIGN);
         if (outFormat == AV_PIX_FMT_PAL8) fill_bgr8_palette(m_outFrame->data[1]);
         result = m_pictureConverter.isOpen() ? m_pictureConverter.convert(source, m_outFrame.get())
                                              : convertDirectly(source);
