@@ -52,7 +52,7 @@ bool FFWriter::close() {
         log(LOG_ERROR, "QelFFmpegWriter: failed to finish file <%s>: %s", written.c_str(), ffmpeg_error_text(failure));
     release();
     m_isOpen = false;
-    const bool named = nameFinishedFile(failure >= 0);
+    const bool named = m_mediaWritten ? nameFinishedFile(failure >= 0) : leaveNoEmptyFile();
     m_fileName[0] = '\0';
     m_tempFileName.clear();
     return drained && failure >= 0 && named;
@@ -95,6 +95,15 @@ bool FFWriter::nameFinishedFile(bool finished) {
     if (!m_outputFile.publish(m_fileName, m_logCallback)) return false;
     if (m_fastStart && finished)
         log(LOG_WARNING, "QelFFmpegWriter: the movie is kept without faststart in <%s>", m_fileName);
+    return true;
+}
+
+// Every frame refused (the first among them): a movie of no frame is no
+// render, and no stub of one is left to be taken for it.
+bool FFWriter::leaveNoEmptyFile() {
+    if (!m_useTempFile) return true;
+    m_outputFile.discard();
+    log(LOG_WARNING, "QelFFmpegWriter: no frame reached <%s>; no file is left", m_fileName);
     return true;
 }
 

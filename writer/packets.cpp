@@ -87,6 +87,8 @@ bool FFWriter::writeBatch(MediaBatch& batch) {
     for (auto& packets : batch.packets)
         for (PacketPtr& packet : packets) order.push_back(packet.get());
     if (order.empty()) return true;
+    // From here the file may hold media, even if the write fails.
+    m_mediaWritten = true;
     if (m_crashSafe) return m_crashSafe->write(batch);
     AVFormatContext* context = m_formatContext.get();
     std::stable_sort(order.begin(), order.end(), [context](const AVPacket* a, const AVPacket* b) {

@@ -41,6 +41,7 @@ struct Fault {
     std::vector<std::string> causes;  // error lines the host must see
     std::function<bool()> in_child = [] { return true; };  // limits and identity; false if it cannot
     std::function<void(qelhost::FrameRequest&)> spoil = nullptr;
+    bool spoilsFirst = false;  // the spoilt frame is the output's first: no file may be left
 };
 
 // Root may write anywhere: the unwritable folder is tried as "nobody". A frame the
@@ -75,6 +76,9 @@ std::vector<Fault> faults() {
         {"picture the host cannot copy", "open/uncopied.mkv", 0,
          {"QelFFmpegWriter: the host gave no image context to copy the frame's picture with", failedVideo},
          nullptr, [](qelhost::FrameRequest& r) { r.picture = &indirect, standin_set_no_icontext(true); }},
+        {"first frame refused", "open/first.mkv", 0, {"QelFFmpegWriter: the host gave no pixels for the frame"},
+         nullptr, [](qelhost::FrameRequest& r) { r.picture = nullptr, r.width = 64, r.height = 48, r.frame = 0; },
+         true},
     };
 }
 
@@ -110,7 +114,8 @@ TEST_F(Faults, TheRequestFailsSayingWhyAndTheNextOutputWorks) {
             std::string bad = path(fault.output);
             if (fastStart && bad.size() > 4 && bad.compare(bad.size() - 4, 4, ".mkv") == 0)
                 bad.replace(bad.size() - 4, 4, ".mp4");
-            const std::string next = fault.spoil ? bad : path("open/after" + std::to_string(++n) + ".mkv");
+            const bool continues = fault.spoil && !fault.spoilsFirst;
+            const std::string next = continues ? bad : path("open/after" + std::to_string(++n) + ".mkv");
             const pid_t child = fork();
             ASSERT_GE(child, 0);
             if (child == 0) {
@@ -125,7 +130,8 @@ TEST_F(Faults, TheRequestFailsSayingWhyAndTheNextOutputWorks) {
                     qelhost::FrameRequest spoilt;
                     spoilt.picture = &picture, spoilt.frame = 1, spoilt.path = bad;
                     if (fault.spoil) fault.spoil(spoilt);
-                    if (fault.spoil ? send_frames(*host, bad, 1) && host->process(spoilt) && finish(*host)
+                    if (fault.spoil ? send_frames(*host, bad, fault.spoilsFirst ? 0 : 1) && host->process(spoilt) &&
+                                          finish(*host)
                                     : render_frames(*host, bad, fault.frames))
                         code |= 1;
                     standin_set_no_icontext(false);
@@ -145,7 +151,13 @@ TEST_F(Faults, TheRequestFailsSayingWhyAndTheNextOutputWorks) {
             ASSERT_NE(code, 128) << "could not set the fault up";
             for (int bit = 0; bit < 7; ++bit) EXPECT_EQ(code & (1 << bit), 0) << CHILD_FAILURES[bit];
             EXPECT_TRUE(fault.causes[0].find("create file") == std::string::npos || !std::filesystem::exists(bad));
-            EXPECT_EQ(probe::read(next).video_frames, fault.spoil ? 5 : 3);
+            // Nothing at all: neither the movie nor its unfinished name.
+            if (fault.spoilsFirst) {
+                for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(bad).parent_path()))
+                    EXPECT_NE(entry.path().stem().string().rfind(std::filesystem::path(bad).stem().string(), 0), 0u)
+                        << entry.path();
+            }
+            EXPECT_EQ(probe::read(next).video_frames, continues ? 5 : 3);
             ASSERT_TRUE(std::filesystem::is_character_file(path("full"))) << "THE FULL DISK'S DEVICE NODE WAS REPLACED";
         }
 }
