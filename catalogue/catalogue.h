@@ -18,9 +18,9 @@ void add_encoders(int32_t codec_id, EncoderList& list, bool want_video, bool wan
 // Appends the video or audio encoders of a container: its default codec's
 // first, then those of its codec-tag tables in their order.
 void add_container_encoders(const AVOutputFormat& muxer, EncoderList& list, bool video);
-// Appends, after those, the encoders of every other codec a muxer without
-// codec-tag tables takes when asked (webm: AV1, VP8, Vorbis; MXF: what its
-// header accepts).
+// Appends, after those, the encoders of every other codec a muxer takes when
+// asked (webm: AV1, VP8, Vorbis; MXF: what its header accepts; Matroska:
+// HEVC, ProRes, TTA and WavPack, which its muxer takes beyond its tag tables).
 void add_asked_encoders(const AVOutputFormat& muxer, EncoderList& list, bool video);
 // A container's whole video or audio list as the panel shows it: the
 // no-entry row, the encoders above, and marks on those that cannot work here.

@@ -86,7 +86,6 @@ void add_container_encoders(const AVOutputFormat& muxer, EncoderList& list, bool
 }
 
 void add_asked_encoders(const AVOutputFormat& muxer, EncoderList& list, bool video) {
-    if (muxer.codec_tag) return;
     const AVMediaType type = video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
     for (const AVCodecDescriptor* codec = avcodec_descriptor_next(nullptr); codec;
          codec = avcodec_descriptor_next(codec)) {

@@ -49,3 +49,24 @@ TEST(EncoderList, MovOffersItsDefaultCodecFirstAndEveryEncoderOnce) {
         }
     }
 }
+
+// Codecs Matroska's muxer takes beyond its tag tables (HEVC for HDR masters,
+// ProRes) come after every encoder of the tables, so stored choices keep
+// their places.
+TEST(EncoderList, MatroskaOffersWhatItsMuxerTakesAfterItsTablesOwn) {
+    const AVOutputFormat* matroska = find_muxer("matroska");
+    ASSERT_NE(matroska, nullptr);
+    EncoderList list;
+    list_container_encoders(*matroska, list, true);
+    std::set<std::string> beyond;
+    for (size_t i = 1; i < list.size(); ++i) {
+        unsigned int tag = 0;
+        const bool tagged = av_codec_get_tag2(matroska->codec_tag, AVCodecID(list[i].codec_id), &tag) != 0 ||
+                            list[i].codec_id == matroska->video_codec;
+        if (!tagged) beyond.insert(list[i].name);
+        EXPECT_TRUE(tagged || avformat_query_codec(matroska, AVCodecID(list[i].codec_id), FF_COMPLIANCE_NORMAL) == 1)
+            << list[i].name;
+        EXPECT_TRUE(!tagged || beyond.empty()) << list[i].name << " comes after encoders the tables lack";
+    }
+    for (const char* name : {"libx265", "prores_ks", "prores_aw"}) EXPECT_TRUE(beyond.count(name)) << name;
+}
