@@ -1,6 +1,7 @@
 // Opening an output: picture checks, container, metadata, streams and
 // encoders, the file, the picture converter and the header, in that order.
 #include "FFWriter.h"
+#include "dnxhd_rate.h"
 #include "frame_rate.h"
 #include "output_path.h"
 
@@ -327,6 +328,16 @@ bool FFWriter::openVideo(WriterSettings& settings) {
     addMetadata(&m_videoStream->metadata, settings);
     if (settings.videoBitRate != 0) applyRateControl(settings);
     applyVideoOptions(settings, m_videoCodec->name);
+    if (m_videoCodec->id == AV_CODEC_ID_DNXHD && settings.videoBitRate == 0 && dnxhd_profile(*context) == AV_PROFILE_DNXHD) {
+        context->bit_rate = dnxhd_default_bit_rate(*m_videoCodec, *context);
+        if (context->bit_rate == 0) {
+            log(LOG_ERROR,
+                "QelFFmpegWriter: DNxHD codes no %dx%d %s pictures: it takes 1920x1080 and 1280x720 (at 8 bits "
+                "also 1440x1080 and 960x720); a DNxHR profile takes any size",
+                m_width, m_height, outDescriptor ? outDescriptor->name : "?");
+            return false;
+        }
+    }
     if (is_x264_encoder(m_videoCodec->name))
         tell_x264_first_field(context, m_fieldOrder);
     context->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;

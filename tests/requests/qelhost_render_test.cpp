@@ -102,6 +102,7 @@ struct RenderCase {
     const char* first = nullptr;  // the file's timecode; nullptr: not looked at
     const char* last = nullptr;   // the last frame's, counted on from `first` at `rate`
     int fields = AV_FIELD_PROGRESSIVE;  // of the first decoded picture
+    const char* size = "16x16";
 };
 void PrintTo(const RenderCase& c, std::ostream* out) { *out << c.name; }
 using QelhostRenders = QelhostTable<RenderCase>;
@@ -113,7 +114,7 @@ using QelhostRenders = QelhostTable<RenderCase>;
 TEST_P(QelhostRenders, TheFileCarriesTheHostsRateTimecodeAndFieldOrder) {
     const RenderCase& c = GetParam();
     const CommandResult result =
-        render("--size 16x16 --audio-channels 1 --set klavvideocodec=mpeg4 --set klavaudiocodec=aac " +
+        render("--size " + std::string(c.size) + " --audio-channels 1 --set klavvideocodec=mpeg4 --set klavaudiocodec=aac " +
                std::string(c.arguments) + " --frames " + std::to_string(c.frames) + " -o " + c.file);
     ASSERT_EQ(result.status, 0) << result.out;
     const CommandResult rates =
@@ -167,5 +168,14 @@ INSTANTIATE_TEST_SUITE_P(
         RenderCase{"upper_first", "--set klavformat=mov --set klavvideocodec=libx264 --field-order tt", "f.mov", 4,
                    "25/1", nullptr, nullptr, AV_FIELD_TT},
         RenderCase{"lower_first", "--set klavformat=mov --set klavvideocodec=libx264 --field-order bb", "f.mov", 4,
-                   "25/1", nullptr, nullptr, AV_FIELD_BB}),
+                   "25/1", nullptr, nullptr, AV_FIELD_BB},
+        // Choices the panel offers that did not render: DNxHD at its defaults, HEVC and ProRes in Matroska.
+        RenderCase{"dnxhd_defaults_1080p25", "--set klavformat=mov --set klavvideocodec=dnxhd", "d.mov", 3, "25/1",
+                   nullptr, nullptr, AV_FIELD_PROGRESSIVE, "1920x1080"},
+        RenderCase{"dnxhd_defaults_720p50", "--fps 50 --set klavformat=mov --set klavvideocodec=dnxhd", "d.mov", 3,
+                   "50/1", nullptr, nullptr, AV_FIELD_PROGRESSIVE, "1280x720"},
+        RenderCase{"hevc_in_matroska", "--set klavformat=matroska --set klavvideocodec=libx265", "h.mkv", 5, "25/1",
+                   nullptr, nullptr, AV_FIELD_PROGRESSIVE, "64x64"},
+        RenderCase{"prores_in_matroska", "--set klavformat=matroska --set klavvideocodec=prores_ks", "p.mkv", 5,
+                   "25/1", nullptr, nullptr, AV_FIELD_PROGRESSIVE, "64x64"}),
     row_name<RenderCase>);

@@ -84,6 +84,9 @@ const Refusal REFUSALS[] = {
      "QelFFmpegWriter: audio encoder does not support sample format: s16", 1, "aac", 2, AV_SAMPLE_FMT_S16},
     {"alac_nine_channels", "mov", "mpeg4", 64, 48, -1, nullptr, 25,
      "QelFFmpegWriter: Failed to initialize audio conversion context. ", 2, "alac", 9, AV_SAMPLE_FMT_S16P},
+    // DNxHD at a size it has no rate for: one sentence naming what it takes.
+    {"dnxhd_size_without_rate", "mov", "dnxhd", 1000, 500, AV_PIX_FMT_YUV422P, "DNXHD", 25,
+     "QelFFmpegWriter: DNxHD codes no 1000x500 yuv422p pictures: it takes 1920x1080 and 1280x720"},
 };
 
 class OpenRefused : public ::testing::TestWithParam<Refusal> {};

@@ -1,0 +1,19 @@
+// DNxHD (not DNxHR) codes a fixed set of bit rates for each picture size and
+// depth; FFmpeg refuses any other, and a rate of 0 above all.
+#pragma once
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <cstdint>
+
+// The profile set on a DNxHD encoder's context (DNxHD itself unless a DNxHR
+// one was chosen).
+int64_t dnxhd_profile(const AVCodecContext& context);
+
+// The rate an output set up in `context` takes when none was given: of those
+// the encoder accepts for its size and depth, the one nearest what its frame
+// rate calls for (185 Mbit/s at 1080p25, in proportion elsewhere). 0 when
+// the encoder takes none for this size.
+int64_t dnxhd_default_bit_rate(const AVCodec& encoder, const AVCodecContext& context);
