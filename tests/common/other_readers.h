@@ -19,7 +19,6 @@ inline int64_t gstreamer_frames(const std::string& path, int width, int height) 
     return run.status == 0 ? int64_t(bytes / (size_t(width) * size_t(height) * 3 / 2)) : -1;
 }
 
-// MediaInfo's count of the first video stream's frames; -1 when it has none.
 // What MediaInfo says of the video stream, in its --Inform template, trimmed.
 inline std::string mediainfo_video(const std::string& path, const std::string& fields) {
     std::string out = run_command("mediainfo --Inform='Video;" + fields + "' '" + path + "'", false).out;
@@ -27,10 +26,10 @@ inline std::string mediainfo_video(const std::string& path, const std::string& f
     return out;
 }
 
+// MediaInfo's count of the first video stream's frames; -1 when it has none.
 inline int64_t mediainfo_frames(const std::string& path) {
-    const CommandResult run = run_command("mediainfo --Inform='Video;%FrameCount%\\n' '" + path + "'", false);
     try {
-        return run.status == 0 ? std::stoll(run.out) : -1;
+        return std::stoll(mediainfo_video(path, "%FrameCount%"));
     } catch (const std::exception&) {
         return -1;
     }
