@@ -48,7 +48,9 @@ void Picture::swap_samples(std::vector<uint16_t>& samples) {
     m_image.pixels = m_samples.data();
 }
 
-void* Picture::data_for_module() { return m_image.direct ? static_cast<void*>(m_samples.data()) : m_decoy.data(); }
+void Picture::show(uint16_t* pixels) { m_image.pixels = pixels ? pixels : m_samples.data(); }
+
+void* Picture::data_for_module() { return m_image.direct ? static_cast<void*>(m_image.pixels) : m_decoy.data(); }
 
 void Picture::fill(uint16_t red, uint16_t green, uint16_t blue, uint16_t alpha) {
     const uint16_t value[4] = {red, green, blue, alpha};

@@ -31,6 +31,9 @@ public:
     // Takes `samples` (as many as it holds) as its pixels and hands back its
     // own: a picture made elsewhere arrives without a copy.
     void swap_samples(std::vector<uint16_t>& samples);
+    // Shows `pixels` held elsewhere (as many samples as the picture has) in
+    // place of its own until told otherwise; nullptr shows its own again.
+    void show(uint16_t* pixels);
 
     // A moving gradient with a bar that marks the frame, full alpha.
     void draw_test_pattern(int64_t frame);

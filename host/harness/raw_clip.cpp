@@ -1,6 +1,7 @@
 #include "raw_clip.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,20 +17,29 @@ RawVideoClip::RawVideoClip(const std::string& path, int32_t width, int32_t heigh
 }
 
 RawVideoClip::~RawVideoClip() {
+    unmap();
     if (m_fd >= 0) ::close(m_fd);
+}
+
+void RawVideoClip::unmap() {
+    if (m_mapped) ::munmap(m_mapped, m_mappedBytes);
+    m_mapped = nullptr;
+    m_mappedBytes = 0;
 }
 
 bool RawVideoClip::draw(int64_t frame, Picture& picture) {
     if (!ok() || picture.width() != m_width || picture.height() != m_height || picture.channels() != 4) return false;
+    picture.show(nullptr);
+    unmap();
     const size_t bytes = picture.sample_count() * sizeof(uint16_t);
     const off_t offset = off_t(frame % m_fileFrames) * off_t(bytes);
-    auto* target = reinterpret_cast<char*>(picture.samples());
-    size_t done = 0;
-    while (done < bytes) {
-        const ssize_t n = ::pread(m_fd, target + done, bytes - done, offset + off_t(done));
-        if (n <= 0) return false;
-        done += size_t(n);
-    }
+    // Mappings start on a page; the frame may not.
+    const off_t lead = offset % off_t(sysconf(_SC_PAGESIZE));
+    void* mapped = ::mmap(nullptr, bytes + size_t(lead), PROT_READ, MAP_PRIVATE | MAP_POPULATE, m_fd, offset - lead);
+    if (mapped == MAP_FAILED) return false;
+    m_mapped = mapped;
+    m_mappedBytes = bytes + size_t(lead);
+    picture.show(reinterpret_cast<uint16_t*>(static_cast<char*>(mapped) + lead));
     return true;
 }
 

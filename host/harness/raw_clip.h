@@ -4,6 +4,7 @@
 
 #include "render.h"
 
+#include <cstddef>
 #include <string>
 
 namespace qelhost {
@@ -24,15 +25,22 @@ public:
     int32_t channels() const override { return 4; }
     double fps() const override { return m_fps; }
     int64_t frame_count() const override { return m_frames; }
+    // The picture shows the frame where the file is mapped, until the next
+    // draw: a host renders into memory, and copying from the page cache
+    // would charge the plug-in's render with a cost no host has.
     bool draw(int64_t frame, Picture& picture) override;
 
 private:
+    void unmap();
+
     int m_fd = -1;
     int32_t m_width;
     int32_t m_height;
     double m_fps;
     int64_t m_frames;
     int64_t m_fileFrames = 0;
+    void* m_mapped = nullptr;
+    size_t m_mappedBytes = 0;
 };
 
 }  // namespace qelhost
