@@ -5,6 +5,8 @@
 #include "entries.h"
 #include "tables.h"
 
+#include <cstddef>
+
 struct AVCodec;
 
 void list_profiles(const char* encoder_name, ChoiceList& profiles);
@@ -23,12 +25,13 @@ const ProfileOptionRow* find_profile_option(const char* encoder_name, const char
 // under `label`, or NO_PROFILE.
 int32_t ffmpeg_profile_for_label(const AVCodec& codec, const char* label);
 
-// The chroma layout the encoder's profile fixes (Any for none), and whether a
-// pixel format has it.
-Chroma profile_chroma(int32_t codec_id, int32_t profile);
-bool has_chroma(int32_t pixel_format, Chroma chroma);
-const char* chroma_name(Chroma chroma);
-// The index in `formats` of the format a profile of this chroma calls for:
-// with alpha for 4:4:4, without for 4:2:2, where the list has one; -1 when
-// the list has none of that layout.
-int32_t format_for_chroma(const ChoiceList& formats, Chroma chroma);
+// Whether the profile (by its label, or FFmpeg's number where the label
+// names none of the module's own) carries pictures of this pixel format.
+bool profile_carries(int32_t codec_id, const char* label, int32_t profile, int32_t pixel_format);
+// The index in `profiles` of the least profile from `current` on that carries
+// the pixel format, else the nearest below it that does (4444 to 4:2:2 pixels
+// keeps HQ); -1 when none does.
+int32_t profile_for_pixels(int32_t codec_id, const ChoiceList& profiles, size_t current, int32_t pixel_format);
+// The index in `formats` of the first format the profile carries, with alpha
+// for a 4:4:4-only profile where the list has one; -1 when it carries none.
+int32_t pixels_for_profile(int32_t codec_id, const ChoiceEntry& profile, const ChoiceList& formats);

@@ -54,19 +54,35 @@ const std::array<ExtensionOverrideRow, 1> EXTENSION_OVERRIDES = {{
     {"dv", "dv"},
 }};
 
-const std::array<ProfileChromaRow, 12> PROFILE_CHROMA = {{
-    {AV_CODEC_ID_PRORES, AV_PROFILE_PRORES_PROXY, Chroma::C422},
-    {AV_CODEC_ID_PRORES, AV_PROFILE_PRORES_LT, Chroma::C422},
-    {AV_CODEC_ID_PRORES, AV_PROFILE_PRORES_STANDARD, Chroma::C422},
-    {AV_CODEC_ID_PRORES, AV_PROFILE_PRORES_HQ, Chroma::C422},
-    {AV_CODEC_ID_PRORES, AV_PROFILE_PRORES_4444, Chroma::C444},
-    {AV_CODEC_ID_PRORES, AV_PROFILE_PRORES_XQ, Chroma::C444},
-    {AV_CODEC_ID_DNXHD, AV_PROFILE_DNXHD, Chroma::C422},
-    {AV_CODEC_ID_DNXHD, AV_PROFILE_DNXHR_LB, Chroma::C422},
-    {AV_CODEC_ID_DNXHD, AV_PROFILE_DNXHR_SQ, Chroma::C422},
-    {AV_CODEC_ID_DNXHD, AV_PROFILE_DNXHR_HQ, Chroma::C422},
-    {AV_CODEC_ID_DNXHD, AV_PROFILE_DNXHR_HQX, Chroma::C422},
-    {AV_CODEC_ID_DNXHD, AV_PROFILE_DNXHR_444, Chroma::C444},
+// What the encoders accept at each profile: libx264 refuses a profile below
+// the pixels ("Error setting profile high"), libvpx and libaom fail every
+// frame, and prores_ks writes a 4444 profile over 4:2:2 pixels.
+const std::array<ProfilePixelsRow, 25> PROFILE_PIXELS = {{
+    {AV_CODEC_ID_PRORES, nullptr, AV_PROFILE_PRORES_PROXY, C422, 0, 16},
+    {AV_CODEC_ID_PRORES, nullptr, AV_PROFILE_PRORES_LT, C422, 0, 16},
+    {AV_CODEC_ID_PRORES, nullptr, AV_PROFILE_PRORES_STANDARD, C422, 0, 16},
+    {AV_CODEC_ID_PRORES, nullptr, AV_PROFILE_PRORES_HQ, C422, 0, 16},
+    {AV_CODEC_ID_PRORES, nullptr, AV_PROFILE_PRORES_4444, C444, 0, 16},
+    {AV_CODEC_ID_PRORES, nullptr, AV_PROFILE_PRORES_XQ, C444, 0, 16},
+    {AV_CODEC_ID_DNXHD, nullptr, AV_PROFILE_DNXHD, C422, 0, 16},
+    {AV_CODEC_ID_DNXHD, nullptr, AV_PROFILE_DNXHR_LB, C422, 0, 16},
+    {AV_CODEC_ID_DNXHD, nullptr, AV_PROFILE_DNXHR_SQ, C422, 0, 16},
+    {AV_CODEC_ID_DNXHD, nullptr, AV_PROFILE_DNXHR_HQ, C422, 0, 16},
+    {AV_CODEC_ID_DNXHD, nullptr, AV_PROFILE_DNXHR_HQX, C422, 0, 16},
+    {AV_CODEC_ID_DNXHD, nullptr, AV_PROFILE_DNXHR_444, C444, 0, 16},
+    {AV_CODEC_ID_H264, "Baseline", NO_PROFILE, C420, 8, 8},
+    {AV_CODEC_ID_H264, "Main", NO_PROFILE, C420, 8, 8},
+    {AV_CODEC_ID_H264, "High", NO_PROFILE, GRAY | C420, 8, 8},
+    {AV_CODEC_ID_H264, "High10", NO_PROFILE, GRAY | C420, 8, 10},
+    {AV_CODEC_ID_H264, "High422", NO_PROFILE, GRAY | C420 | C422, 8, 10},
+    {AV_CODEC_ID_H264, "High444", NO_PROFILE, GRAY | C420 | C422 | C444, 8, 10},
+    {AV_CODEC_ID_VP9, nullptr, AV_PROFILE_VP9_0, C420, 8, 8},
+    {AV_CODEC_ID_VP9, nullptr, AV_PROFILE_VP9_1, C422 | C440 | C444, 8, 8},
+    {AV_CODEC_ID_VP9, nullptr, AV_PROFILE_VP9_2, C420, 10, 12},
+    {AV_CODEC_ID_VP9, nullptr, AV_PROFILE_VP9_3, C422 | C440 | C444, 10, 12},
+    {AV_CODEC_ID_AV1, nullptr, AV_PROFILE_AV1_MAIN, GRAY | C420, 8, 10},
+    {AV_CODEC_ID_AV1, nullptr, AV_PROFILE_AV1_HIGH, GRAY | C420 | C444, 8, 10},
+    {AV_CODEC_ID_AV1, nullptr, AV_PROFILE_AV1_PROFESSIONAL, GRAY | C420 | C422 | C444, 8, 12},
 }};
 
 const std::array<ProresProfileRow, 5> PRORES_PROFILES = {{

@@ -54,14 +54,19 @@ struct ProfileOptionRow {
 constexpr int32_t NO_PROFILE = -99;  // FFmpeg's AV_PROFILE_UNKNOWN
 extern const std::array<ProfileOptionRow, 17> PROFILE_OPTIONS;
 
-// The chroma layout a profile fixes; profiles without a row fix none.
-enum class Chroma { Any, C422, C444 };
-struct ProfileChromaRow {
+// Chroma layouts as bits, so one profile can carry several.
+enum ChromaLayout : uint8_t { GRAY = 1, C420 = 2, C422 = 4, C440 = 8, C444 = 16 };
+// The pictures a profile can carry: its chroma layouts and sample depths.
+// Profiles without a row carry any. A row names the profile by its label in
+// the module's own list (libx264's) or, without one, by FFmpeg's number.
+struct ProfilePixelsRow {
     int32_t codec_id;
+    const char* label;
     int32_t profile;
-    Chroma chroma;
+    uint8_t layouts;
+    int8_t min_depth, max_depth;
 };
-extern const std::array<ProfileChromaRow, 12> PROFILE_CHROMA;
+extern const std::array<ProfilePixelsRow, 25> PROFILE_PIXELS;
 
 // Offered when a video encoder declares no pixel formats.
 extern const std::array<int32_t, 16> FALLBACK_PIXEL_FORMATS;

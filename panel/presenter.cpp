@@ -40,18 +40,32 @@ void tell_if_unavailable(const Panel& panel, const EncoderList& list, uint32_t c
     log_to(panel.log, LOG_WARNING, "QelFFmpegWriter: %s will not work here: %s", entry->name, entry->unavailable);
 }
 
-// A profile that fixes the chroma layout takes the pixel format with it.
+// A profile that cannot carry the chosen pixels takes a pixel format it can.
 void match_pixels_to_profile(const Panel& panel) {
     Controls& controls = panel.controls;
     const PanelLists& lists = panel.lists;
     const EncoderEntry* encoder = entry_at(lists.video_encoders, controls, controls.m_videoEncoder);
     const ChoiceEntry* profile = entry_at(lists.video_profiles, controls, controls.m_videoProfile);
     if (!encoder || !profile) return;
-    const Chroma chroma = profile_chroma(encoder->codec_id, profile->value);
     const ChoiceEntry* pixels = entry_at(lists.pixel_formats, controls, controls.m_pixelFormat);
-    if (pixels && has_chroma(pixels->value, chroma)) return;
-    const int32_t wanted = format_for_chroma(lists.pixel_formats, chroma);
+    if (pixels && profile_carries(encoder->codec_id, profile->label, profile->value, pixels->value)) return;
+    const int32_t wanted = pixels_for_profile(encoder->codec_id, *profile, lists.pixel_formats);
     if (wanted >= 0) controls.set_int(controls.m_pixelFormat, wanted);
+}
+
+// And pixels the profile cannot carry take the profile to one that can, as
+// the command line takes the profile from the pixels.
+void match_profile_to_pixels(const Panel& panel) {
+    Controls& controls = panel.controls;
+    const PanelLists& lists = panel.lists;
+    const EncoderEntry* encoder = entry_at(lists.video_encoders, controls, controls.m_videoEncoder);
+    const ChoiceEntry* profile = entry_at(lists.video_profiles, controls, controls.m_videoProfile);
+    const ChoiceEntry* pixels = entry_at(lists.pixel_formats, controls, controls.m_pixelFormat);
+    if (!encoder || !profile || !pixels) return;
+    if (profile_carries(encoder->codec_id, profile->label, profile->value, pixels->value)) return;
+    const size_t current = size_t(profile - lists.video_profiles.data());
+    const int32_t wanted = profile_for_pixels(encoder->codec_id, lists.video_profiles, current, pixels->value);
+    if (wanted >= 0) controls.set_int(controls.m_videoProfile, wanted);
 }
 
 }  // namespace
@@ -122,6 +136,9 @@ void on_control_changed(const Panel& panel, ControlChange change) {
         break;
     case CHANGE_VIDEO_PROFILE:
         match_pixels_to_profile(panel);
+        break;
+    case CHANGE_PIXEL_FORMAT:
+        match_profile_to_pixels(panel);
         break;
     case CHANGE_AUDIO_ENCODER:
         select_audio_encoder(panel, true);

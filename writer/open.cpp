@@ -301,13 +301,24 @@ bool FFWriter::openVideo(WriterSettings& settings) {
             outDescriptor->name);
         return false;
     }
-    // prores_ks writes a 4444 profile over 4:2:2 pixels: a file that says
-    // what it is not. A stored project may hold such a pair.
-    const int32_t profile = settings.videoProfile ? ffmpeg_profile_for_label(*m_videoCodec, settings.videoProfile) : NO_PROFILE;
-    const Chroma chroma = profile_chroma(m_videoCodec->id, profile);
-    if (!has_chroma(m_outPixelFormat, chroma)) {
-        log(LOG_ERROR, "QelFFmpegWriter: the %s profile %s needs a %s pixel format, not %s", m_videoCodec->name,
-            settings.videoProfile, chroma_name(chroma), outDescriptor ? outDescriptor->name : "?");
+    // A stored project may pair a profile with pixels it cannot carry: libx264
+    // refuses it without saying why, libvpx fails every frame, and prores_ks
+    // writes a 4444 profile over 4:2:2 pixels, a file that says what it is not.
+    ChoiceList profiles;
+    list_profiles(m_videoCodec->name, profiles);
+    for (size_t i = 0; i < profiles.size(); ++i) {
+        const ChoiceEntry& chosen = profiles[i];
+        if (!settings.videoProfile || std::strcmp(chosen.label, settings.videoProfile) != 0) continue;
+        if (profile_carries(m_videoCodec->id, chosen.label, chosen.value, m_outPixelFormat)) break;
+        // The one the panel moves to.
+        const int32_t needed = profile_for_pixels(m_videoCodec->id, profiles, i, m_outPixelFormat);
+        const char* pixels = outDescriptor ? outDescriptor->name : "?";
+        if (needed >= 0)
+            log(LOG_ERROR, "QelFFmpegWriter: the %s profile %s cannot carry %s pictures: they need the profile %s",
+                m_videoCodec->name, chosen.label, pixels, profiles[size_t(needed)].label);
+        else
+            log(LOG_ERROR, "QelFFmpegWriter: the %s profile %s cannot carry %s pictures, nor can any other of its profiles",
+                m_videoCodec->name, chosen.label, pixels);
         return false;
     }
     m_fieldOrder = settings.fieldOrder;

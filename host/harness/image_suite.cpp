@@ -19,12 +19,13 @@ constexpr uint16_t DECOY_SAMPLE = 0xDEAD;
 }  // namespace
 
 Picture::Picture(int32_t width, int32_t height, int32_t channels, bool direct)
-    : m_samples(size_t(std::max(width, 0)) * size_t(std::max(height, 0)) * size_t(std::max(channels, 0))) {
+{
     m_image.width = width;
     m_image.height = height;
     m_image.channels = channels;
     m_image.host_format = 0;
     m_image.direct = direct;
+    m_samples.assign(sample_count(), 0);
     m_image.pixels = m_samples.data();
     if (!direct) m_decoy.assign(m_samples.size(), DECOY_SAMPLE);
     std::lock_guard<std::mutex> lock(g_picturesLock);
@@ -42,13 +43,26 @@ Picture* Picture::from_image(_image_str* image) {
     return it == g_pictures.end() ? nullptr : it->second;
 }
 
+size_t Picture::sample_count() const {
+    return size_t(std::max(width(), 0)) * size_t(std::max(height(), 0)) * size_t(std::max(channels(), 0));
+}
+
 void Picture::swap_samples(std::vector<uint16_t>& samples) {
+    show(nullptr);
     if (samples.size() != m_samples.size()) return;
     m_samples.swap(samples);
     m_image.pixels = m_samples.data();
 }
 
-void Picture::show(uint16_t* pixels) { m_image.pixels = pixels ? pixels : m_samples.data(); }
+void Picture::show(uint16_t* pixels) {
+    if (pixels) {
+        std::vector<uint16_t>().swap(m_samples);  // not kept while others are shown
+        m_image.pixels = pixels;
+        return;
+    }
+    if (m_samples.size() != sample_count()) m_samples.assign(sample_count(), 0);
+    m_image.pixels = m_samples.data();
+}
 
 void* Picture::data_for_module() { return m_image.direct ? static_cast<void*>(m_image.pixels) : m_decoy.data(); }
 

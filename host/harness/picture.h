@@ -27,12 +27,13 @@ public:
     uint16_t* samples() { return m_samples.data(); }
     const uint16_t* samples() const { return m_samples.data(); }
     uint16_t* at(int32_t x, int32_t y) { return m_samples.data() + (size_t(y) * size_t(width()) + size_t(x)) * size_t(channels()); }
-    size_t sample_count() const { return m_samples.size(); }
+    size_t sample_count() const;
     // Takes `samples` (as many as it holds) as its pixels and hands back its
     // own: a picture made elsewhere arrives without a copy.
     void swap_samples(std::vector<uint16_t>& samples);
     // Shows `pixels` held elsewhere (as many samples as the picture has) in
-    // place of its own until told otherwise; nullptr shows its own again.
+    // place of its own, which it gives up meanwhile; nullptr shows its own
+    // again. Drawing into it or taking samples() needs its own shown.
     void show(uint16_t* pixels);
 
     // A moving gradient with a bar that marks the frame, full alpha.

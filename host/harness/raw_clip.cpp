@@ -29,17 +29,21 @@ void RawVideoClip::unmap() {
 
 bool RawVideoClip::draw(int64_t frame, Picture& picture) {
     if (!ok() || picture.width() != m_width || picture.height() != m_height || picture.channels() != 4) return false;
-    picture.show(nullptr);
-    unmap();
     const size_t bytes = picture.sample_count() * sizeof(uint16_t);
     const off_t offset = off_t(frame % m_fileFrames) * off_t(bytes);
     // Mappings start on a page; the frame may not.
     const off_t lead = offset % off_t(sysconf(_SC_PAGESIZE));
     void* mapped = ::mmap(nullptr, bytes + size_t(lead), PROT_READ, MAP_PRIVATE | MAP_POPULATE, m_fd, offset - lead);
-    if (mapped == MAP_FAILED) return false;
+    if (mapped == MAP_FAILED) {
+        picture.show(nullptr);
+        unmap();
+        return false;
+    }
+    // The picture leaves the last frame before it is unmapped.
+    picture.show(reinterpret_cast<uint16_t*>(static_cast<char*>(mapped) + lead));
+    unmap();
     m_mapped = mapped;
     m_mappedBytes = bytes + size_t(lead);
-    picture.show(reinterpret_cast<uint16_t*>(static_cast<char*>(mapped) + lead));
     return true;
 }
 

@@ -211,26 +211,39 @@ TEST_F(Panel, StoredIndicesAndListsSurviveRestore) {
         EXPECT_EQ(control(*other, id).choices, std::vector<std::string>{"-"}) << id;
 }
 
-// A profile that fixes the chroma layout moves the pixel control with it, and
-// the file holds the pixels its profile says.
-TEST_F(Panel, AProfileChoiceTakesThePixelFormatAlong) {
+// A profile that cannot carry the pixels moves the pixel control, pixels a
+// profile cannot carry move the profile control, and the file holds the
+// pixels its profile says.
+TEST_F(Panel, ProfileAndPixelsMoveTogether) {
     const struct {
         const char* encoder;                // item text
         std::vector<const char*> profiles;  // chosen in this order
         const char* pixel;                  // where the pixel control ends
         const char* filePixels;             // the start of the file's pix_fmt, or null: not rendered
+        const char* pixelChoice = nullptr;  // chosen after the profiles
+        const char* profile = nullptr;      // where the profile control ends then
     } cases[] = {
         {"Apple ProRes (Ulvard)", {"4444"}, "yuva444p10le", "yuva444p"},
         {"Apple ProRes (Ulvard)", {"4444", "HQ"}, "yuv422p10le", "yuv422p"},
         {"Apple ProRes (Tesmer)", {"XQ"}, "yuva444p10le", nullptr},
         {"VC3/DNxHD", {"DNXHR 444"}, "yuv444p10le", nullptr},
         {"VC3/DNxHD", {"DNXHR HQX"}, "yuv422p", nullptr},
+        // Down from 4:4:4 to the nearest profile below, not the least.
+        {"Apple ProRes (Ulvard)", {"XQ"}, "yuv422p10le", nullptr, "yuv422p10le", "HQ"},
+        {"VC3/DNxHD", {"DNXHR 444"}, "yuv422p10le", nullptr, "yuv422p10le", "DNXHR HQX"},
+        {X264, {"Main"}, "yuv420p10le", nullptr, "yuv420p10le", "High10"},
+        {X264, {"High10"}, "yuv444p", nullptr, "yuv444p", "High444"},
+        // A profile that carries them stays.
+        {X264, {"High444"}, "yuv420p", nullptr, "yuv420p", "High444"},
+        {X264, {"High444", "Baseline"}, "yuv420p", nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.encoder) + " " + c.profiles.back());
         auto host = open_panel({{"klavformat", MOV}, {"klavvideocodec", c.encoder}});
         for (const char* profile : c.profiles) ASSERT_TRUE(host->choose("klavvidprofile", profile)) << profile;
+        if (c.pixelChoice) { ASSERT_TRUE(host->choose("klavpixelfmt", c.pixelChoice)); }
         EXPECT_EQ(control(*host, "klavpixelfmt").chosen(), c.pixel);
+        if (c.profile) { EXPECT_EQ(control(*host, "klavvidprofile").chosen(), c.profile); }
         if (!c.filePixels) continue;
         const std::string file = path(std::string("agreed_") + c.profiles.back() + ".mov");
         qelhost::TestPatternClip clip({64, 48, 4, 25, 2, std::nullopt, {}});

@@ -103,6 +103,8 @@ struct RenderCase {
     const char* last = nullptr;   // the last frame's, counted on from `first` at `rate`
     int fields = AV_FIELD_PROGRESSIVE;  // of the first decoded picture
     const char* size = "16x16";
+    const char* pixels = nullptr;  // the file's pix_fmt and profile as ffprobe reads them; nullptr: not looked at
+    const char* profile = nullptr;
 };
 void PrintTo(const RenderCase& c, std::ostream* out) { *out << c.name; }
 using QelhostRenders = QelhostTable<RenderCase>;
@@ -120,6 +122,11 @@ TEST_P(QelhostRenders, TheFileCarriesTheHostsRateTimecodeAndFieldOrder) {
     const CommandResult rates =
         probe_streams("-select_streams v:0 -show_entries stream=r_frame_rate,avg_frame_rate '" + path(c.file) + "'");
     EXPECT_EQ(rates.out, std::string(c.rate) + "," + c.rate + "\n");
+    if (c.pixels) {
+        const CommandResult coded =
+            probe_streams("-select_streams v:0 -show_entries stream=pix_fmt,profile '" + path(c.file) + "'");
+        EXPECT_EQ(coded.out, std::string(c.profile) + "," + c.pixels + "\n");
+    }
 
     probe::Options tail;  // ten minutes of samples need not be kept
     tail.keep_from = INT64_MAX;
@@ -169,13 +176,29 @@ INSTANTIATE_TEST_SUITE_P(
                    "25/1", nullptr, nullptr, AV_FIELD_TT},
         RenderCase{"lower_first", "--set klavformat=mov --set klavvideocodec=libx264 --field-order bb", "f.mov", 4,
                    "25/1", nullptr, nullptr, AV_FIELD_BB},
-        // Choices the panel offers that did not render: DNxHD at its defaults, HEVC and ProRes in Matroska.
+        // Choices the panel offers that did not render: DNxHD at its defaults, HEVC and ProRes in Matroska,
+        // pixels beyond the encoder's default profile (the profile follows them).
         RenderCase{"dnxhd_defaults_1080p25", "--set klavformat=mov --set klavvideocodec=dnxhd", "d.mov", 3, "25/1",
-                   nullptr, nullptr, AV_FIELD_PROGRESSIVE, "1920x1080"},
+                   nullptr, nullptr, AV_FIELD_PROGRESSIVE, "1920x1080", "yuv422p", "DNXHD"},
         RenderCase{"dnxhd_defaults_720p50", "--fps 50 --set klavformat=mov --set klavvideocodec=dnxhd", "d.mov", 3,
-                   "50/1", nullptr, nullptr, AV_FIELD_PROGRESSIVE, "1280x720"},
+                   "50/1", nullptr, nullptr, AV_FIELD_PROGRESSIVE, "1280x720", "yuv422p", "DNXHD"},
         RenderCase{"hevc_in_matroska", "--set klavformat=matroska --set klavvideocodec=libx265", "h.mkv", 5, "25/1",
-                   nullptr, nullptr, AV_FIELD_PROGRESSIVE, "64x64"},
+                   nullptr, nullptr, AV_FIELD_PROGRESSIVE, "64x64", "yuv420p", "Main"},
         RenderCase{"prores_in_matroska", "--set klavformat=matroska --set klavvideocodec=prores_ks", "p.mkv", 5,
-                   "25/1", nullptr, nullptr, AV_FIELD_PROGRESSIVE, "64x64"}),
+                   "25/1", nullptr, nullptr, AV_FIELD_PROGRESSIVE, "64x64", "yuv422p10le", "Proxy"},
+        RenderCase{"prores_444_from_proxy",
+                   "--set klavformat=mov --set klavvideocodec=prores_aw --set klavvidprofile=Proxy --set klavpixelfmt=yuv444p10le",
+                   "p.mov", 3, "25/1", nullptr, nullptr, AV_FIELD_PROGRESSIVE, "64x64", "yuv444p12le", "4444"},  // as decoded
+        RenderCase{"x264_422", "--set klavformat=mov --set klavvideocodec=libx264 --set klavpixelfmt=yuv422p", "x.mov",
+                   3, "25/1", nullptr, nullptr, AV_FIELD_PROGRESSIVE, "64x64", "yuv422p", "High 4:2:2"},
+        RenderCase{"x264_444", "--set klavformat=mp4 --set klavvideocodec=libx264 --set klavpixelfmt=yuvj444p", "x.mp4",
+                   3, "25/1", nullptr, nullptr, AV_FIELD_PROGRESSIVE, "64x64", "yuvj444p", "High 4:4:4 Predictive"},
+        RenderCase{"x264_10_bits", "--set klavformat=matroska --set klavvideocodec=libx264 --set klavpixelfmt=yuv420p10le",
+                   "x.mkv", 3, "25/1", nullptr, nullptr, AV_FIELD_PROGRESSIVE, "64x64", "yuv420p10le", "High 10"},
+        RenderCase{"vp9_444", "--set klavformat=mp4 --set klavvideocodec=libvpx-vp9 --set klavpixelfmt=yuv444p", "v.mp4",
+                   3, "25/1", nullptr, nullptr, AV_FIELD_PROGRESSIVE, "64x64", "yuv444p", "Profile 1"},
+        RenderCase{"vp9_12_bits", "--set klavformat=matroska --set klavvideocodec=libvpx-vp9 --set klavpixelfmt=yuv422p12le",
+                   "v.mkv", 3, "25/1", nullptr, nullptr, AV_FIELD_PROGRESSIVE, "64x64", "yuv422p12le", "Profile 3"},
+        RenderCase{"av1_422", "--set klavformat=matroska --set klavvideocodec=libaom-av1 --set klavpixelfmt=yuv422p",
+                   "a.mkv", 3, "25/1", nullptr, nullptr, AV_FIELD_PROGRESSIVE, "64x64", "yuv422p", "Professional"}),
     row_name<RenderCase>);

@@ -45,9 +45,9 @@ void PrintTo(const Refusal& c, std::ostream* out) { *out << c.name; }
 const char* const DIMENSIONS = "QelFFmpegWriter: invalid image dimensions";
 const char* const EVEN = "QelFFmpegWriter: width and height must be multiples of 2";
 const char* const NOT_OPENED = "QelFFmpegWriter: Error occurred when opening output file: ";
-const char* const P4444 = "QelFFmpegWriter: the prores_ks profile 4444 needs a 4:4:4 pixel format, not yuv422p10le";
-const char* const PHQ = "QelFFmpegWriter: the prores_aw profile HQ needs a 4:2:2 pixel format, not yuv444p10le";
-const char* const DNX444 = "QelFFmpegWriter: the dnxhd profile DNXHR 444 needs a 4:4:4 pixel format, not yuv422p10le";
+const char* const P4444 = "QelFFmpegWriter: the prores_ks profile 4444 cannot carry yuv422p10le pictures: they need the profile HQ";
+const char* const PHQ = "QelFFmpegWriter: the prores_aw profile HQ cannot carry yuv444p10le pictures: they need the profile 4444";
+const char* const DNX444 = "QelFFmpegWriter: the dnxhd profile DNXHR 444 cannot carry yuv422p10le pictures: they need the profile DNXHR HQX";
 constexpr int Y422 = AV_PIX_FMT_YUV422P10LE, Y444 = AV_PIX_FMT_YUV444P10LE;
 // Pixels rawvideo stores but libswscale cannot make (palettes the writer makes
 // itself): the refusal comes after the file was opened.
@@ -77,6 +77,12 @@ const Refusal REFUSALS[] = {
     {"prores_4444_on_422", "mov", "prores_ks", 64, 48, Y422, "4444", 25, P4444},
     {"prores_hq_on_444", "mov", "prores_aw", 64, 48, Y444, "HQ", 25, PHQ},
     {"dnxhr_444_on_422", "mov", "dnxhd", 64, 48, Y422, "DNXHR 444", 25, DNX444},
+    {"x264_high_on_422", "mov", "libx264", 64, 48, AV_PIX_FMT_YUV422P, "High", 25,
+     "QelFFmpegWriter: the libx264 profile High cannot carry yuv422p pictures: they need the profile High422"},
+    {"x264_main_on_10_bits", "mov", "libx264", 64, 48, AV_PIX_FMT_YUV420P10LE, "Main", 25,
+     "QelFFmpegWriter: the libx264 profile Main cannot carry yuv420p10le pictures: they need the profile High10"},
+    {"vp9_profile_2_on_8_bits", "matroska", "libvpx-vp9", 64, 48, AV_PIX_FMT_YUV420P, "Profile 2", 25,
+     "QelFFmpegWriter: the libvpx-vp9 profile Profile 2 cannot carry yuv420p pictures: they need the profile Profile 0"},
     {"mxf_rate", "mxf", "mpeg2video", 64, 48, -1, nullptr, 12.5, "QelFFmpegWriter: MXF takes MPEG-2, DNxHD/DNxHR", 2},
     // aac takes no packed 16-bit samples; nine host channels have no named
     // layout (ten became 5.1.4 in 7.1) and alac takes at most eight.
