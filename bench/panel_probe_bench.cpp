@@ -1,5 +1,5 @@
-// What asking FFmpeg what cannot work here costs a panel: INIT and container
-// changes timed in a fresh process (the module probes) and again by a second
+// What asking FFmpeg what cannot work here costs a panel: INIT, container
+// changes and raw video's pixel formats timed in a fresh process (the module probes) and again by a second
 // instance of the same process (every answer kept). The difference is the
 // probing. Prints the median of several processes' figures.
 //   build/panel_probe_bench [rounds]
@@ -17,15 +17,27 @@
 
 namespace {
 
-constexpr const char* STEPS[] = {"INIT", "QuickTime / MOV", "MXF (Material eXchange Format)", "WebM",
-                                 "Matroska"};
+// Each step a choice: containers, and raw video, whose pixel formats are
+// tried against the container.
+struct Step {
+    const char* control;
+    const char* item;
+};
+constexpr Step STEPS[] = {{"", "INIT"},
+                          {"klavformat", "QuickTime / MOV"},
+                          {"klavvideocodec", "raw video"},
+                          {"klavformat", "AVI (Audio Video Interleaved)"},
+                          {"klavvideocodec", "raw video"},
+                          {"klavformat", "MXF (Material eXchange Format)"},
+                          {"klavformat", "WebM"},
+                          {"klavformat", "Matroska"}};
 constexpr int STEP_COUNT = int(sizeof STEPS / sizeof *STEPS);
 
 double milliseconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
-// One instance through INIT, RESTORE and each container; the time of each step.
+// One instance through INIT, RESTORE and each choice; the time of each step.
 std::vector<double> run_panel(const std::shared_ptr<qelhost::Module>& module) {
     qelhost::StandinHost host(module);
     std::vector<double> times;
@@ -34,7 +46,7 @@ std::vector<double> run_panel(const std::shared_ptr<qelhost::Module>& module) {
     times.push_back(milliseconds_since(start));
     for (int i = 1; i < STEP_COUNT; ++i) {
         start = std::chrono::steady_clock::now();
-        if (!host.choose("klavformat", STEPS[i])) std::exit(1);
+        if (!host.choose(STEPS[i].control, STEPS[i].item)) std::exit(1);
         times.push_back(milliseconds_since(start));
     }
     return times;
@@ -88,7 +100,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < STEP_COUNT; ++i) {
         const double a = median(first[i]), b = median(again[i]);
         total += a - b;
-        std::printf("%-34s %10.2f %10.2f %10.2f\n", i == 0 ? "INIT + RESTORE" : (std::string("to ") + STEPS[i]).c_str(), a, b,
+        std::printf("%-34s %10.2f %10.2f %10.2f\n", i == 0 ? "INIT + RESTORE" : (std::string("to ") + STEPS[i].item).c_str(), a, b,
                     a - b);
     }
     std::printf("%-34s %43.2f  (goal: under 50 ms)\n", "probing in all", total);

@@ -19,6 +19,15 @@ const char* muxer_refuses(const AVOutputFormat& muxer, const AVCodec& codec);
 // `unavailable`, and a shown label that says so. Indices stay as they are.
 void mark_unavailable(const AVOutputFormat& muxer, EncoderList& list);
 
+// Why raw pictures of this format do not come back as written from the
+// container (no reader takes them, or they read as another format), or null.
+// Asked of uncompressed encoders only; others are null.
+const char* muxer_misreads_pixels(const AVOutputFormat& muxer, const AVCodec& codec, int32_t pixel_format);
+
+// Marks the pixel formats of the list the container cannot carry, as
+// mark_unavailable marks encoders. Indices stay as they are.
+void mark_pixel_formats(const AVOutputFormat& muxer, const char* encoder_name, ChoiceList& formats);
+
 // True when the muxer writes its header for one stream of this codec with
 // common broadcast settings (1920x1080 at 25 fps, 48 kHz stereo): how a
 // muxer that lists no codecs of its own is asked what it takes.

@@ -24,6 +24,7 @@ struct ChoiceEntry {
     const char* label;
     int32_t value;
     bool is_default;
+    const char* unavailable = nullptr;  // why it cannot work here, or null
 };
 
 using ContainerList = std::vector<ContainerEntry>;

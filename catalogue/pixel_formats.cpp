@@ -26,6 +26,11 @@ void list_pixel_formats(const char* encoder_name, ChoiceList& formats) {
         formats.push_back({av_get_pix_fmt_name(static_cast<AVPixelFormat>(format)), format, false});
 }
 
+const char* pixel_format_name(int32_t pixel_format) {
+    const char* name = av_get_pix_fmt_name(AVPixelFormat(pixel_format));
+    return name ? name : "?";
+}
+
 void list_sample_formats(const char* encoder_name, ChoiceList& formats) {
     formats.clear();
     const AVCodec* codec = encoder_of_type(encoder_name, AVMEDIA_TYPE_AUDIO);

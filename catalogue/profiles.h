@@ -11,6 +11,8 @@ struct AVCodec;
 
 void list_profiles(const char* encoder_name, ChoiceList& profiles);
 void list_pixel_formats(const char* encoder_name, ChoiceList& formats);
+// FFmpeg's name of a pixel format, as the list shows it unmarked.
+const char* pixel_format_name(int32_t pixel_format);
 void list_sample_formats(const char* encoder_name, ChoiceList& formats);
 // The format host samples of this width are handed over in.
 int32_t input_sample_format(int32_t bitsPerSample);

@@ -2,6 +2,7 @@
 // encoders, reading the chosen names back, and which controls apply.
 #include "presenter.h"
 
+#include "catalogue/availability.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/profiles.h"
 
@@ -38,6 +39,21 @@ void tell_if_unavailable(const Panel& panel, const EncoderList& list, uint32_t c
     const EncoderEntry* entry = entry_at(list, panel.controls, control);
     if (!entry || !entry->unavailable) return;
     log_to(panel.log, LOG_WARNING, "QelFFmpegWriter: %s will not work here: %s", entry->name, entry->unavailable);
+}
+
+// The encoder's pixel formats, those the container cannot carry marked.
+void list_container_pixel_formats(const Panel& panel, const char* container) {
+    PanelLists& lists = panel.lists;
+    const char* encoder = video_encoder_at_control(panel);
+    list_pixel_formats(encoder, lists.pixel_formats);
+    if (const AVOutputFormat* muxer = find_muxer(container)) mark_pixel_formats(*muxer, encoder, lists.pixel_formats);
+}
+
+void tell_if_pixels_unavailable(const Panel& panel) {
+    const ChoiceEntry* entry = entry_at(panel.lists.pixel_formats, panel.controls, panel.controls.m_pixelFormat);
+    if (!entry || !entry->unavailable) return;
+    log_to(panel.log, LOG_WARNING, "QelFFmpegWriter: %s will not work here: %s", pixel_format_name(entry->value),
+           entry->unavailable);
 }
 
 // A profile that cannot carry the chosen pixels takes a pixel format it can.
@@ -82,7 +98,7 @@ void select_container(const Panel& panel, const char* name, bool reset) {
     controls.set_video_profiles(lists.video_profiles, reset);
     list_profiles(audio_encoder_at_control(panel), lists.audio_profiles);
     controls.set_audio_profiles(lists.audio_profiles, reset);
-    list_pixel_formats(video_encoder_at_control(panel), lists.pixel_formats);
+    list_container_pixel_formats(panel, name);
     controls.set_pixel_formats(lists.pixel_formats, reset);
     list_sample_formats(audio_encoder_at_control(panel), lists.sample_formats);
 }
@@ -99,7 +115,7 @@ void select_audio_encoder(const Panel& panel, bool reset) {
 }
 
 void refresh_pixel_formats(const Panel& panel, bool reset) {
-    list_pixel_formats(video_encoder_at_control(panel), panel.lists.pixel_formats);
+    list_container_pixel_formats(panel, selected_container(panel.lists, panel.controls));
     panel.controls.set_pixel_formats(panel.lists.pixel_formats, reset);
 }
 
@@ -139,6 +155,7 @@ void on_control_changed(const Panel& panel, ControlChange change) {
         break;
     case CHANGE_PIXEL_FORMAT:
         match_profile_to_pixels(panel);
+        tell_if_pixels_unavailable(panel);
         break;
     case CHANGE_AUDIO_ENCODER:
         select_audio_encoder(panel, true);

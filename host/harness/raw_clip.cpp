@@ -33,17 +33,18 @@ bool RawVideoClip::draw(int64_t frame, Picture& picture) {
     const off_t offset = off_t(frame % m_fileFrames) * off_t(bytes);
     // Mappings start on a page; the frame may not.
     const off_t lead = offset % off_t(sysconf(_SC_PAGESIZE));
+    // The last frame goes first, so that two are never held at once; the
+    // picture points at nothing until the next is shown, and nobody reads it
+    // in between.
+    unmap();
     void* mapped = ::mmap(nullptr, bytes + size_t(lead), PROT_READ, MAP_PRIVATE | MAP_POPULATE, m_fd, offset - lead);
     if (mapped == MAP_FAILED) {
         picture.show(nullptr);
-        unmap();
         return false;
     }
-    // The picture leaves the last frame before it is unmapped.
-    picture.show(reinterpret_cast<uint16_t*>(static_cast<char*>(mapped) + lead));
-    unmap();
     m_mapped = mapped;
     m_mappedBytes = bytes + size_t(lead);
+    picture.show(reinterpret_cast<uint16_t*>(static_cast<char*>(mapped) + lead));
     return true;
 }
 

@@ -1,6 +1,8 @@
 // qelhost render as a person runs it, the files checked with FFmpeg's decoders.
 #include "request_fixture.h"
 
+#include <nlohmann/json.hpp>
+
 extern "C" {
 #include <libavutil/parseutils.h>
 #include <libavutil/timecode.h>
@@ -34,6 +36,41 @@ TEST_F(QelhostRender, AnInputClipKeepsItsFramesDurationAndSoundRate) {
     EXPECT_EQ(file.sample_rate, 44100);
     EXPECT_NEAR(file.audio_seconds(), file.video_seconds, 0.03);
     EXPECT_TRUE(file.errors.empty()) << file.error_text();
+}
+
+// Raw pictures a container would store unreadable, or readable as another
+// format, are marked in the panel, and choosing one says why; every other
+// format reads back as written. Marked ones still render, as FFmpeg writes
+// them, and do not read back.
+TEST_F(QelhostRender, RawPixelsAContainerCannotCarryAreMarked) {
+    const std::string mark = " (not in this container)";
+    for (const char* container : {"mov", "avi"}) {
+        const std::string chosen = std::string(" --set klavformat=") + container + " --set klavvideocodec=rawvideo";
+        const CommandResult shown = run_command(std::string("'") + QELHOST + "' panel --json" + chosen);
+        ASSERT_EQ(shown.status, 0) << shown.out;
+        const nlohmann::json panel = nlohmann::json::parse(shown.out, nullptr, false);
+        nlohmann::json choices;
+        for (const auto& control : panel.value("controls", nlohmann::json::array()))
+            if (control.value("identifier", "") == "klavpixelfmt") choices = control.at("choices");
+        ASSERT_GT(choices.size(), 8u) << container;
+        size_t marked = 0;
+        for (size_t i = 0; i < choices.size(); ++i) {
+            std::string pixels = choices[i].get<std::string>();
+            const bool unreadable = pixels.size() > mark.size() && pixels.rfind(mark) == pixels.size() - mark.size();
+            if (unreadable) pixels.resize(pixels.size() - mark.size());
+            marked += unreadable;
+            SCOPED_TRACE(std::string(container) + " " + pixels);
+            const std::string file = std::string("raw.") + container;
+            const CommandResult made = render("--size 16x16 --audio-channels 0 --frames 2" + chosen +
+                                              " --set klavpixelfmt=" + std::to_string(i) + " -o " + file);
+            ASSERT_EQ(made.status, 0) << made.out;
+            EXPECT_EQ(made.out.find("[warning] QelFFmpegWriter: " + pixels + " will not work here: ") != std::string::npos,
+                      unreadable) << made.out;
+            const CommandResult read = probe_streams("-select_streams v:0 -show_entries stream=pix_fmt '" + path(file) + "'");
+            EXPECT_EQ(read.out == pixels + "\n", !unreadable) << read.out;
+        }
+        EXPECT_GT(marked, 0u) << container;
+    }
 }
 
 struct RefusalCase {
