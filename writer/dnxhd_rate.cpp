@@ -17,7 +17,9 @@ namespace {
 // Every rate, in Mbit/s, that FFmpeg's DNxHD encoders have taken for some size.
 constexpr std::array<int, 17> RATES = {36, 45, 60, 75, 90, 110, 115, 120, 145, 175, 180, 185, 220, 240, 290, 365, 440};
 
-bool opens_at(const AVCodec& encoder, const AVCodecContext& like, int64_t bitRate) {
+}  // namespace
+
+bool dnxhd_opens(const AVCodec& encoder, const AVCodecContext& like, int64_t bitRate) {
     CodecContextPtr trial(avcodec_alloc_context3(&encoder));
     if (!trial) return false;
     quiet_log(*trial);
@@ -34,8 +36,6 @@ bool opens_at(const AVCodec& encoder, const AVCodecContext& like, int64_t bitRat
     return avcodec_open2(trial.get(), &encoder, nullptr) >= 0;
 }
 
-}  // namespace
-
 int64_t dnxhd_profile(const AVCodecContext& context) {
     int64_t profile = AV_PROFILE_DNXHD;
     if (context.priv_data) av_opt_get_int(context.priv_data, "profile", 0, &profile);
@@ -49,6 +49,6 @@ int64_t dnxhd_default_bit_rate(const AVCodec& encoder, const AVCodecContext& con
     std::stable_sort(byNearness.begin(), byNearness.end(),
                      [wanted](int a, int b) { return std::fabs(a - wanted) < std::fabs(b - wanted); });
     for (const int rate : byNearness)
-        if (opens_at(encoder, context, int64_t(rate) * 1000000)) return int64_t(rate) * 1000000;
+        if (dnxhd_opens(encoder, context, int64_t(rate) * 1000000)) return int64_t(rate) * 1000000;
     return 0;
 }

@@ -12,6 +12,10 @@ extern "C" {
 // one was chosen).
 int64_t dnxhd_profile(const AVCodecContext& context);
 
+// Whether the encoder opens for an output set up like `context` (its size,
+// depth, flags and profile) at this bit rate.
+bool dnxhd_opens(const AVCodec& encoder, const AVCodecContext& like, int64_t bitRate);
+
 // The rate an output set up in `context` takes when none was given: of those
 // the encoder accepts for its size and depth, the one nearest what its frame
 // rate calls for (185 Mbit/s at 1080p25, in proportion elsewhere). 0 when

@@ -86,8 +86,8 @@ void describe_picture(AVCodecContext* context, int32_t fieldOrder) {
     context->color_trc = AVCOL_TRC_BT709;
     context->field_order = AVFieldOrder(fieldOrder);
     // These encoders code fields only when asked to, and otherwise code
-    // progressive pictures in a file flagged interlaced. (DNxHD codes fields
-    // only at the rates of its interlaced formats, so it is not asked.)
+    // progressive pictures in a file flagged interlaced. (DNxHD is asked
+    // once its profile and rate are known: see code_dnxhd_fields.)
     if (!has_known_fields(fieldOrder)) return;
     switch (context->codec_id) {
         case AV_CODEC_ID_MPEG2VIDEO:
@@ -100,6 +100,18 @@ void describe_picture(AVCodecContext* context, int32_t fieldOrder) {
         default:
             break;
     }
+}
+
+// DNxHD codes fields in its 1080i formats only (DNxHR and 720p have none,
+// and each format its own rates): asked where the size, depth and rate, or
+// some rate when none was given, have one. Those formats are upper field
+// first by definition, as readers take them; lower first stays progressive.
+void code_dnxhd_fields(const AVCodec& encoder, AVCodecContext& context, int32_t fieldOrder, bool anyRate) {
+    const bool upperFirst = fieldOrder == AV_FIELD_TT || fieldOrder == AV_FIELD_TB;
+    if (!upperFirst || dnxhd_profile(context) != AV_PROFILE_DNXHD) return;
+    context.flags |= AV_CODEC_FLAG_INTERLACED_DCT;
+    const bool fields = anyRate ? dnxhd_default_bit_rate(encoder, context) != 0 : dnxhd_opens(encoder, context, context.bit_rate);
+    if (!fields) context.flags &= ~AV_CODEC_FLAG_INTERLACED_DCT;
 }
 
 // x264 writes the first field into the stream from its own parameters; the
@@ -339,6 +351,7 @@ bool FFWriter::openVideo(WriterSettings& settings) {
     addMetadata(&m_videoStream->metadata, settings);
     if (settings.videoBitRate != 0) applyRateControl(settings);
     applyVideoOptions(settings, m_videoCodec->name);
+    if (m_videoCodec->id == AV_CODEC_ID_DNXHD) code_dnxhd_fields(*m_videoCodec, *context, m_fieldOrder, settings.videoBitRate == 0);
     if (m_videoCodec->id == AV_CODEC_ID_DNXHD && settings.videoBitRate == 0 && dnxhd_profile(*context) == AV_PROFILE_DNXHD) {
         context->bit_rate = dnxhd_default_bit_rate(*m_videoCodec, *context);
         if (context->bit_rate == 0) {
