@@ -92,6 +92,10 @@ void add_asked_encoders(const AVOutputFormat& muxer, EncoderList& list, bool vid
         if (codec->type != type || holds_codec(list, codec->id) || !avcodec_find_encoder(codec->id)) continue;
         if (muxer_takes(muxer, codec->id, type)) add_encoders(codec->id, list, video, !video, false);
     }
+    for (const MuxerCodecRow& row : GENERIC_TAG_CODECS)
+        if (std::strcmp(row.muxer, muxer.name) == 0 && avcodec_get_type(AVCodecID(row.codec_id)) == type &&
+            !holds_codec(list, row.codec_id))
+            add_encoders(row.codec_id, list, video, !video, false);
 }
 
 void list_container_encoders(const AVOutputFormat& muxer, EncoderList& list, bool video) {

@@ -39,6 +39,10 @@ const std::array<const char*, 1> EXTRA_CONTAINER_MIME_TYPES = {"application/mxf"
 
 const std::array<const char*, 3> HEADER_ASKED_MUXERS = {"mxf", "mxf_d10", "mxf_opatom"};
 
+const std::array<MuxerCodecRow, 1> GENERIC_TAG_CODECS = {{
+    {"matroska", AV_CODEC_ID_DNXHD},
+}};
+
 // Today's FFmpeg has a single ProRes codec id, so each ProRes row appears once
 // (older generations carried two ids for it).
 const std::array<EncoderLabelRow, 6> ENCODER_LABELS = {{

@@ -17,6 +17,16 @@ extern const std::array<const char*, 1> EXTRA_CONTAINER_MIME_TYPES;
 // is tried against their header instead.
 extern const std::array<const char*, 3> HEADER_ASKED_MUXERS;
 
+// Codecs a muxer writes under its generic tags (Matroska's VFW) though its
+// codec query admits them only below normal compliance, where it admits
+// every codec: offered after the muxer's own, each proven by a render read
+// back in the tests.
+struct MuxerCodecRow {
+    const char* muxer;
+    int32_t codec_id;
+};
+extern const std::array<MuxerCodecRow, 1> GENERIC_TAG_CODECS;
+
 // A row applies when both the codec id and the encoder name match.
 struct EncoderLabelRow {
     int32_t codec_id;

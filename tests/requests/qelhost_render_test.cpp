@@ -223,6 +223,8 @@ INSTANTIATE_TEST_SUITE_P(
                    nullptr, nullptr, AV_FIELD_PROGRESSIVE, "64x64", "yuv420p", "Main"},
         RenderCase{"prores_in_matroska", "--set klavformat=matroska --set klavvideocodec=prores_ks", "p.mkv", 5,
                    "25/1", nullptr, nullptr, AV_FIELD_PROGRESSIVE, "64x64", "yuv422p10le", "Proxy"},
+        RenderCase{"dnxhd_in_matroska", "--set klavformat=matroska --set klavvideocodec=dnxhd", "d.mkv", 3, "25/1",
+                   nullptr, nullptr, AV_FIELD_PROGRESSIVE, "1920x1080", "yuv422p", "DNXHD"},
         RenderCase{"prores_444_from_proxy",
                    "--set klavformat=mov --set klavvideocodec=prores_aw --set klavvidprofile=Proxy --set klavpixelfmt=yuv444p10le",
                    "p.mov", 3, "25/1", nullptr, nullptr, AV_FIELD_PROGRESSIVE, "64x64", "yuv444p12le", "4444"},  // as decoded
