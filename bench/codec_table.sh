@@ -10,6 +10,7 @@
 #   CONVERSION_FRAMES=20 GROWTH_FRAMES=100 LONG_FRAMES=2000 (0: no growth check)
 #   INPUT_FRAMES=40 (0: no --input row) START_FRAMES=2 (the short runs timed for a/c per frame)
 #   REPEATS=3 (runs of (a) and of (c), taking turns; the fastest of each counts)
+#   PROFILE=1 (0: none) a perf profile of (a) for each row that misses a/c
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$top/build}" && pwd)"
@@ -23,6 +24,8 @@ long_frames="${LONG_FRAMES:-2000}"
 input_frames="${INPUT_FRAMES:-40}"
 start_frames="${START_FRAMES:-2}"
 repeats="${REPEATS:-3}"
+profile="${PROFILE:-1}"
+profiles=()
 # shellcheck source=bench_lib.sh
 . "$top/bench/bench_lib.sh"
 gop=$BENCH_GOP
@@ -52,6 +55,26 @@ pixel_frames() {  # RGBA_RAW SIZE PIX_FMT
   fi
   cat "$out" >/dev/null
   echo "$out"
+}
+
+# CPU time of a command in seconds, as perf counts it.
+cpu_seconds() {
+  perf stat -x, -e task-clock -o "$work/cpu.stat" -- "$@" >/dev/null 2>&1 || { echo 0; return; }
+  awk -F, '/task-clock/ { printf "%.2f", $1 / 1000 }' "$work/cpu.stat"
+}
+
+# Where (a)'s time goes, by library, beside the CPU time of (a) and (c): what
+# the plug-in adds to the encoder's own work.
+profile_row() {  # RAW PIX_RAW SIZE FRAMES BASE
+  local a_cpu c_cpu shares
+  a_cpu=$(cpu_seconds "$build/qelhost" render --raw "$1" --size "$3" --fps $fps --frames "$4" -o "$5.profile.$ext" "${panel[@]}")
+  c_cpu=$(cpu_seconds ffmpeg -v error -y -f rawvideo -pix_fmt "$pix" -s "$3" -r $fps -i "$2" -frames:v "$4" \
+    -vf "$frame_colour" "${options[@]}" "$5.profile-alone.$ext")
+  perf record -q -F 499 -o "$work/perf.data" -- "$build/qelhost" render --raw "$1" --size "$3" --fps $fps \
+    --frames "$4" -o "$5.profile.$ext" "${panel[@]}" >/dev/null 2>&1 || return 0
+  shares=$(perf report -i "$work/perf.data" --sort dso --stdio 2>/dev/null |
+    awk '/%/ && !/^#/ && n < 6 { sub(/\.so.*/, "", $2); printf "%s%s %s", (n++ ? ", " : ""), $2, $1 }')
+  profiles+=("$(printf '%-18s %s: CPU (a) %s s, (c) %s s; (a) by library: %s' "$label" "$3" "$a_cpu" "$c_cpu" "$shares")")
 }
 
 # Of two "seconds peak_kb" results, the faster.
@@ -211,6 +234,7 @@ for size in $sizes; do
     awk "BEGIN { exit !($a_s / $b_s > 0.90) }" && missed+=("a/b")
     awk "BEGIN { exit !($per_frame > 1.10) }" && missed+=("a/c")
     [ "$a_kb" -gt "$b_kb" ] && missed+=("memory")
+    if [ "$profile" != 0 ] && [[ " ${missed[*]} " == *" a/c "* ]]; then profile_row "$raw" "$pixraw" "$size" "$frames" "$base"; fi
     goals=ok
     [ ${#missed[@]} -gt 0 ] && goals="missed: ${missed[*]}"
     printf '%-18s %-12s %7.2f %7.2f %7.2f %6.2f %6.2f %6.2f %7.1f %7.1f  %-8s %s\n' "$label" "$pix" \
@@ -223,6 +247,11 @@ echo "(a) plug-in, (b) ffmpeg from the same rgba64le frames, (c) ffmpeg from fra
 echo "a/b and a/c are ratios of times, a/c/f of the time per frame after the first $start_frames;"
 echo "(a) and (c) the fastest of $repeats runs each, taking turns;"
 echo "MB peak resident memory; goals a/b <= 0.90, a/c/f <= 1.10, (a)MB <= (b)MB"
+if [ ${#profiles[@]} -gt 0 ]; then
+  echo
+  echo "profiles of the rows that miss a/c (perf, one more run each):"
+  printf '  %s\n' "${profiles[@]}"
+fi
 
 # The stand-in host's media path: a 1080p ffv1 file of 16-bit planar RGB (an
 # editor's intermediate), encoded by (a) `qelhost render --input` and (b) the
