@@ -66,15 +66,19 @@ cpu_seconds() {
 # Where (a)'s time goes, by library, beside the CPU time of (a) and (c): what
 # the plug-in adds to the encoder's own work.
 profile_row() {  # RAW PIX_RAW SIZE FRAMES BASE
-  local a_cpu c_cpu shares
-  a_cpu=$(cpu_seconds "$build/qelhost" render --raw "$1" --size "$3" --fps $fps --frames "$4" -o "$5.profile.$ext" "${panel[@]}")
-  c_cpu=$(cpu_seconds ffmpeg -v error -y -f rawvideo -pix_fmt "$pix" -s "$3" -r $fps -i "$2" -frames:v "$4" \
+  local a_cmd=("$build/qelhost" render --raw "$1" --size "$3" --fps $fps --frames "$4" -o "$5.profile.$ext" "${panel[@]}")
+  local c_cmd=(ffmpeg -v error -y -f rawvideo -pix_fmt "$pix" -s "$3" -r $fps -i "$2" -frames:v "$4"
     -vf "$frame_colour" "${options[@]}" "$5.profile-alone.$ext")
-  perf record -q -F 499 -o "$work/perf.data" -- "$build/qelhost" render --raw "$1" --size "$3" --fps $fps \
-    --frames "$4" -o "$5.profile.$ext" "${panel[@]}" >/dev/null 2>&1 || return 0
-  shares=$(perf report -i "$work/perf.data" --sort dso --stdio 2>/dev/null |
-    awk '/%/ && !/^#/ && n < 6 { sub(/\.so.*/, "", $2); printf "%s%s %s", (n++ ? ", " : ""), $2, $1 }')
-  profiles+=("$(printf '%-18s %s: CPU (a) %s s, (c) %s s; (a) by library: %s' "$label" "$3" "$a_cpu" "$c_cpu" "$shares")")
+  profiles+=("$(printf '%-18s %s: CPU (a) %s s, (c) %s s\n    (a): %s\n    (c): %s' "$label" "$3" \
+    "$(cpu_seconds "${a_cmd[@]}")" "$(cpu_seconds "${c_cmd[@]}")" \
+    "$(library_shares "${a_cmd[@]}")" "$(library_shares "${c_cmd[@]}")")")
+}
+
+# A command's time by library, the six largest shares, as perf samples it.
+library_shares() {
+  perf record -q -F 499 -o "$work/perf.data" -- "$@" >/dev/null 2>&1 || return 0
+  perf report -i "$work/perf.data" --sort dso --stdio 2>/dev/null |
+    awk '/%/ && !/^#/ && n < 6 { sub(/\.so.*/, "", $2); printf "%s%s %s", (n++ ? ", " : ""), $2, $1 }'
 }
 
 # Of two "seconds peak_kb" results, the faster.

@@ -4,7 +4,7 @@
 // sets them up: BT.709, limited-range YUV; libswscale (fast bilinear) with one
 // thread and with its slice threads, and the writer's one-pass converter on
 // each vectorised target this processor runs. The line marked "(the writer)"
-// is the route the writer takes. Each figure is the fastest frame of the run.
+// is the route the writer takes. Each figure is the median frame of the run.
 //   conversion_bench [frames] [WIDTHxHEIGHT] [pixel format ...]
 #include "writer/picture_converter.h"
 
@@ -29,17 +29,19 @@ int HEIGHT = 1080;
 
 using Clock = std::chrono::steady_clock;
 
-// The fastest of `frames` runs of `once`, in ms: other work on a shared
-// machine only ever slows a run, so the fastest is the one it left alone.
+// The median of `frames` runs of `once`, in ms: a burst of other work on a
+// shared machine moves a few runs, not the median, and one lucky run (a
+// frame the cache still held) does not count for all.
 template <typename Run>
-double fastest(int frames, Run&& once) {
-    double best = 1e300;
+double median_ms(int frames, Run&& once) {
+    std::vector<double> times;
     for (int i = 0; i < frames; ++i) {
         const auto start = Clock::now();
         once();
-        best = std::min(best, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
-    return best;
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
 }
 
 SwsContext* make_converter(AVPixelFormat out, int threads) {
@@ -74,7 +76,7 @@ double convert(AVPixelFormat out, int threads, const std::vector<uint16_t>& pixe
     dst->height = HEIGHT;
     av_frame_get_buffer(dst, 0);
     sws_scale_frame(sws, dst, in);  // warm up
-    const double ms = fastest(frames, [&] { sws_scale_frame(sws, dst, in); });
+    const double ms = median_ms(frames, [&] { sws_scale_frame(sws, dst, in); });
     av_frame_free(&in);
     av_frame_free(&dst);
     sws_freeContext(sws);
@@ -104,7 +106,7 @@ double convert_one_pass(AVPixelFormat out, const std::vector<uint16_t>& pixels, 
             converter.convert(source, dst, [&](const qel::RowJob& job) { qel::convert_rows_on(target, job); });
     };
     once();  // warm up
-    const double ms = fastest(frames, once);
+    const double ms = median_ms(frames, once);
     av_frame_free(&dst);
     return ms;
 }
@@ -141,7 +143,7 @@ int main(int argc, char** argv) {
     std::vector<uint16_t> copy(pixels.size());
 
     std::memcpy(copy.data(), pixels.data(), pixels.size() * 2);
-    const double memcpyMs = fastest(frames, [&] {
+    const double memcpyMs = median_ms(frames, [&] {
         std::memcpy(copy.data(), pixels.data(), pixels.size() * 2);
         asm volatile("" : : "r"(copy.data()) : "memory");
     });
