@@ -25,6 +25,10 @@ struct FormatContextFree {
         avformat_free_context(context);
     }
 };
+// A demuxer's context: its own close frees what the demuxer read.
+struct InputContextFree {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
 struct CodecContextFree {
     void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
 };
@@ -61,6 +65,7 @@ struct AudioPlanesFree {
 };
 
 using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextFree>;
+using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextFree>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;

@@ -133,7 +133,7 @@ AVPixelFormat read_back(MemoryFile& file) {
     raw->pb = io.get();
     raw->flags |= AVFMT_FLAG_CUSTOM_IO;
     if (avformat_open_input(&raw, nullptr, nullptr, nullptr) < 0) return AV_PIX_FMT_NONE;  // frees it
-    FormatContextPtr context(raw);
+    InputContextPtr context(raw);
     PacketPtr packet(av_packet_alloc());
     FramePtr frame(av_frame_alloc());
     if (!packet || !frame || context->nb_streams != 1 || av_read_frame(context.get(), packet.get()) < 0)
