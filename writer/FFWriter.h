@@ -4,6 +4,7 @@
 
 #include "crash_safe_movie.h"
 #include "media_batches.h"
+#include "output_colour.h"
 #include "output_file.h"
 #include "picture_converter.h"
 #include "swscale_converter.h"
@@ -158,6 +159,7 @@ private:
     AudioPlanesPtr m_audioBuffers;
     AudioFifoPtr m_audioFifo;
     int32_t m_fieldOrder = AV_FIELD_PROGRESSIVE;
+    OutputColour m_colour;  // decided once per output, at its open
     int32_t m_width = 0;
     int32_t m_height = 0;
     double m_frameRate = 1.0;

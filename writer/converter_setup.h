@@ -14,6 +14,7 @@ struct YuvMatrix {
 };
 
 constexpr YuvMatrix BT709_MATRIX{};
+constexpr YuvMatrix BT2020_MATRIX{0.2627, 0.0593, 9};  // SWS_CS_BT2020, the non-constant-luminance matrix
 
 struct ConverterSetup {
     int width = 0;

@@ -3,6 +3,7 @@
 #include "FFWriter.h"
 #include "dnxhd_rate.h"
 #include "frame_rate.h"
+#include "output_colour.h"
 #include "output_path.h"
 
 #include "VelmoraCore.h"
@@ -34,25 +35,6 @@ const char* last_separator(const char* path) {
     return slash > backslash ? slash : backslash;
 }
 
-// The colour decision shared by the converter and the encoder's tags, so the
-// file says what the pixels are: RGB and the "J" formats carry full range,
-// every other YUV format the limited range players expect; BT.709 throughout.
-bool carries_full_range(AVPixelFormat format) {
-    switch (format) {
-        case AV_PIX_FMT_YUVJ420P:
-        case AV_PIX_FMT_YUVJ422P:
-        case AV_PIX_FMT_YUVJ444P:
-        case AV_PIX_FMT_YUVJ440P:
-        case AV_PIX_FMT_YUVJ411P:
-            return true;
-        default:
-            break;
-    }
-    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
-    return descriptor && (descriptor->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
-}
-
-
 // What MXF takes, said when its muxer refuses a header: its own words name
 // one fault at a time.
 const char* mxf_needs(const char* muxer) {
@@ -65,11 +47,6 @@ const char* mxf_needs(const char* muxer) {
     return nullptr;
 }
 
-bool is_rgb(AVPixelFormat format) {
-    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
-    return descriptor && (descriptor->flags & AV_PIX_FMT_FLAG_RGB);
-}
-
 bool has_known_fields(int32_t fieldOrder) {
     return fieldOrder == AV_FIELD_TT || fieldOrder == AV_FIELD_BB || fieldOrder == AV_FIELD_TB ||
            fieldOrder == AV_FIELD_BT;
@@ -79,11 +56,8 @@ bool top_field_first(int32_t fieldOrder) { return fieldOrder == AV_FIELD_TT || f
 
 // What the encoder is told about the pixels: colours as the converter makes
 // them, and the field order.
-void describe_picture(AVCodecContext* context, int32_t fieldOrder) {
-    context->color_range = carries_full_range(context->pix_fmt) ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
-    context->colorspace = is_rgb(context->pix_fmt) ? AVCOL_SPC_RGB : AVCOL_SPC_BT709;
-    context->color_primaries = AVCOL_PRI_BT709;
-    context->color_trc = AVCOL_TRC_BT709;
+void describe_picture(AVCodecContext* context, const OutputColour& colour, int32_t fieldOrder) {
+    tag_encoder(*context, colour);
     context->field_order = AVFieldOrder(fieldOrder);
     // These encoders code fields only when asked to, and otherwise code
     // progressive pictures in a file flagged interlaced. (DNxHD is asked
@@ -343,7 +317,8 @@ bool FFWriter::openVideo(WriterSettings& settings) {
     context->time_base = av_inv_q(frame_rate_of(m_frameRate));
     context->framerate = av_inv_q(context->time_base);
     context->pix_fmt = AVPixelFormat(m_outPixelFormat);
-    describe_picture(context, m_fieldOrder);
+    m_colour = decide_colour(AVPixelFormat(m_outPixelFormat), settings.colour);
+    describe_picture(context, m_colour, m_fieldOrder);
     if (settings.keyFrameInterval != 0) {
         context->gop_size = settings.keyFrameInterval;
         context->keyint_min = 1;
@@ -444,7 +419,8 @@ bool FFWriter::openConverter(const char* timecode) {
     setup.height = m_height;
     setup.inFormat = inFormat;
     setup.outFormat = converter_format(outFormat);
-    setup.fullRangeOut = carries_full_range(outFormat);
+    setup.fullRangeOut = m_colour.range == AVCOL_RANGE_JPEG;
+    setup.matrix = m_colour.conversion;
     if (!m_pictureConverter.open(setup) && !(m_swsContext = make_converter(setup))) {
         log(LOG_ERROR, "QelFFmpegWriter: Failed to initialize conversion context");
         return false;

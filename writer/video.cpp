@@ -1,5 +1,6 @@
 // The video frame path: convert, stamp, encode, write.
 #include "FFWriter.h"
+#include "output_colour.h"
 #include "blank_picture.h"
 
 #include "base/compat.h"
@@ -47,11 +48,7 @@ bool FFWriter::writeVideoFrame(const void* pixels, const MetadataPair* metadataP
 
     // The picture's description goes with every frame: the encoders read
     // interlacing and colour from the frame, not only from the context.
-    const AVCodecContext* context = m_videoCodecContext.get();
-    frame->color_range = context->color_range;
-    frame->colorspace = context->colorspace;
-    frame->color_primaries = context->color_primaries;
-    frame->color_trc = context->color_trc;
+    tag_frame(*frame, m_colour);
     ffcompat::set_field_order(frame, m_fieldOrder != AV_FIELD_PROGRESSIVE,
                               m_fieldOrder == AV_FIELD_TT || m_fieldOrder == AV_FIELD_TB);
     // A key-frame request holds for this frame only; the frame object is reused.

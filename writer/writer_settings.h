@@ -36,4 +36,7 @@ struct WriterSettings {
     int32_t inPixelFormat = -1;
     int32_t outPixelFormat = -1;
     int32_t fieldOrder = 1;
+    // The space the host's pixels are in and the file says (ColourChoice,
+    // output_colour.h); Rec.709 unless told.
+    int32_t colour = 0;
 };

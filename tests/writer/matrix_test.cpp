@@ -25,6 +25,7 @@ struct Cell {
     int fieldOrder = AV_FIELD_PROGRESSIVE;
     const char* probedOrder = nullptr;  // how ffprobe's field order starts (tt or tb: stream or container)
     const char* profile = nullptr;      // as the panel always gives one (MXF's ProRes needs it)
+    int32_t colour = COLOUR_REC709;     // the space of the host's pixels
 };
 
 std::ostream& operator<<(std::ostream& out, const Cell& cell) { return out << cell.container << "/" << cell.codec; }
@@ -61,6 +62,11 @@ const Cell CELLS[] = {
     {"mxf", "dnxhd", "mxf", AV_PIX_FMT_YUV422P10LE, 1920, 1080, 0, true, true, nullptr, false, AV_FIELD_TB},
     {"mxf", "prores_ks", "mxf", AV_PIX_FMT_YUV422P10LE, 1920, 1080, 0, true, true, nullptr, false, AV_FIELD_TB, nullptr, "HQ"},
     {"mxf", "prores_aw", "mxf", AV_PIX_FMT_YUV422P10LE, 1920, 1080, 0, true, true, nullptr, false, AV_FIELD_BT, nullptr, "HQ"},
+    // BT.2020 pictures: converted with its matrix, tagged so, read back to the host's values.
+    {"matroska", "ffv1", "mkv", AV_PIX_FMT_YUV444P10LE, 320, 240, 0, true, true, "encoder", true, PROGRESSIVE,
+     nullptr, nullptr, COLOUR_REC2020},
+    {"mov", "prores_ks", "mov", AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, PROGRESSIVE,
+     nullptr, "HQ", COLOUR_PQ},
 };
 
 constexpr int FRAMES = 30;
@@ -84,6 +90,7 @@ TEST_P(Matrix, DecodesEveryFrameAsWritten) {
     settings.videoBitRate = cell.bitRate;
     settings.fieldOrder = cell.fieldOrder;
     settings.videoProfile = cell.profile;
+    settings.colour = cell.colour;
     const probe::File file =
         write_clip(writer, path, settings, FRAMES, "01:00:00:00", cell.checkColour ? COLOUR_EVERY : 0, FORCED_KEY);
     ASSERT_TRUE(file.opened && file.errors.empty()) << file.error_text();
@@ -128,7 +135,13 @@ TEST_P(Matrix, DecodesEveryFrameAsWritten) {
 
     if (cell.checkColour) {
         EXPECT_EQ(file.color_range, AVCOL_RANGE_MPEG);
-        EXPECT_EQ(file.color_space, AVCOL_SPC_BT709);
+        const bool bt2020 = cell.colour != COLOUR_REC709;
+        EXPECT_EQ(file.color_space, bt2020 ? AVCOL_SPC_BT2020_NCL : AVCOL_SPC_BT709);
+        const char* transfer = cell.colour == COLOUR_PQ ? "smpte2084" : cell.colour == COLOUR_REC2020 ? "bt2020-10" : "bt709";
+        const std::string tags =
+            probe_streams("-select_streams v:0 -show_entries stream=color_space,color_transfer,color_primaries '" + path + "'").out;
+        const std::string wanted = bt2020 ? std::string("bt2020nc,") + transfer + ",bt2020" : "bt709,bt709,bt709";
+        EXPECT_NE(tags.find(wanted), std::string::npos) << tags;  // MPEG-2 adds its side data
         for (int i = 0; i < FRAMES; i += COLOUR_EVERY) {
             const std::vector<uint16_t> picture = host_picture(cell.width, cell.height, channels, i);
             EXPECT_LT(level_error(file.frames[i].rgb, picture, cell.width, cell.height, channels), 0.01)
@@ -144,6 +157,7 @@ INSTANTIATE_TEST_SUITE_P(Writer, Matrix, ::testing::Combine(::testing::ValuesIn(
                              for (char& c : name) c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
                              const int order = cell.fieldOrder;
                              name += order == AV_FIELD_TB ? "_tff" : order == AV_FIELD_BT ? "_bff" : "";
+                             name += cell.colour == COLOUR_REC2020 ? "_rec2020" : cell.colour == COLOUR_PQ ? "_pq" : "";
                              return name + (std::get<1>(info.param) == 4 ? "_rgba" : "_rgb");
                          });
 

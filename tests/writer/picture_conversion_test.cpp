@@ -223,7 +223,7 @@ TEST(PictureConversion, IsTheExactConversionRounded) {
                 SCOPED_TRACE(std::string(former.format) + ", " + std::to_string(channels) + " channels" +
                              (bt2020 ? ", BT.2020" : ""));
                 ConverterSetup setup = setup_for(format, 64, 34, channels);
-                if (bt2020) setup.matrix = YuvMatrix{0.2627, 0.0593, 9};
+                if (bt2020) setup.matrix = BT2020_MATRIX;
                 const std::vector<uint16_t> host = hard_picture(64, 34, channels, 11);
                 const std::array<double, 8> errors = errors_from_exact(setup, convert(setup, host).get(), host);
                 const double rounding = 0.5 + std::ldexp(1e-6, av_pix_fmt_desc_get(format)->comp[0].depth);
