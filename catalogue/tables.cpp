@@ -60,7 +60,8 @@ const std::array<ExtensionOverrideRow, 1> EXTENSION_OVERRIDES = {{
 
 // What the encoders accept at each profile: libx264 refuses a profile below
 // the pixels ("Error setting profile high"), libvpx and libaom fail every
-// frame, and prores_ks writes a 4444 profile over 4:2:2 pixels.
+// frame, prores_ks writes a 4444 profile over 4:2:2 pixels, and dnxhd takes
+// 8 bits in DNxHR LB, SQ and HQ and 10 in HQX and 444 only.
 const std::array<ProfilePixelsRow, 25> PROFILE_PIXELS = {{
     {AV_CODEC_ID_PRORES, nullptr, AV_PROFILE_PRORES_PROXY, C422, 0, 16},
     {AV_CODEC_ID_PRORES, nullptr, AV_PROFILE_PRORES_LT, C422, 0, 16},
@@ -69,11 +70,11 @@ const std::array<ProfilePixelsRow, 25> PROFILE_PIXELS = {{
     {AV_CODEC_ID_PRORES, nullptr, AV_PROFILE_PRORES_4444, C444, 0, 16},
     {AV_CODEC_ID_PRORES, nullptr, AV_PROFILE_PRORES_XQ, C444, 0, 16},
     {AV_CODEC_ID_DNXHD, nullptr, AV_PROFILE_DNXHD, C422, 0, 16},
-    {AV_CODEC_ID_DNXHD, nullptr, AV_PROFILE_DNXHR_LB, C422, 0, 16},
-    {AV_CODEC_ID_DNXHD, nullptr, AV_PROFILE_DNXHR_SQ, C422, 0, 16},
-    {AV_CODEC_ID_DNXHD, nullptr, AV_PROFILE_DNXHR_HQ, C422, 0, 16},
-    {AV_CODEC_ID_DNXHD, nullptr, AV_PROFILE_DNXHR_HQX, C422, 0, 16},
-    {AV_CODEC_ID_DNXHD, nullptr, AV_PROFILE_DNXHR_444, C444, 0, 16},
+    {AV_CODEC_ID_DNXHD, nullptr, AV_PROFILE_DNXHR_LB, C422, 8, 8},
+    {AV_CODEC_ID_DNXHD, nullptr, AV_PROFILE_DNXHR_SQ, C422, 8, 8},
+    {AV_CODEC_ID_DNXHD, nullptr, AV_PROFILE_DNXHR_HQ, C422, 8, 8},
+    {AV_CODEC_ID_DNXHD, nullptr, AV_PROFILE_DNXHR_HQX, C422, 10, 10},
+    {AV_CODEC_ID_DNXHD, nullptr, AV_PROFILE_DNXHR_444, C444, 10, 10},
     {AV_CODEC_ID_H264, "Baseline", NO_PROFILE, C420, 8, 8},
     {AV_CODEC_ID_H264, "Main", NO_PROFILE, C420, 8, 8},
     {AV_CODEC_ID_H264, "High", NO_PROFILE, GRAY | C420, 8, 8},
