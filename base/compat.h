@@ -6,11 +6,14 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
 #include <libavformat/avio.h>
 #include <libavformat/version.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
 }
+
+#include <cstring>
 
 // AV_PROFILE_* replaced FF_PROFILE_* in libavcodec 60 (FFmpeg 6.1); 9.0 has
 // only the new names.
@@ -55,6 +58,9 @@ extern "C" {
 // 61.13 (FFmpeg 7.1); the frame's field and key flags came with libavutil 58.7 (6.1).
 #define QEL_HAS_SUPPORTED_CONFIG (LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100))
 #define QEL_HAS_FRAME_FIELD_FLAGS (LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 7, 100))
+// A stream's side data moved into its parameters in libavcodec 60.29 (FFmpeg
+// 6.1); the stream's own list is gone from 7.0.
+#define QEL_HAS_CODED_SIDE_DATA (LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(60, 29, 100))
 
 namespace ffcompat {
 
@@ -166,6 +172,38 @@ inline bool is_key_frame(const AVFrame* frame) {
     return (frame->flags & AV_FRAME_FLAG_KEY) != 0;
 #else
     return frame->key_frame != 0;
+#endif
+}
+
+// Side data the muxer writes into the header (mastering display, light
+// levels): zeroed room for it, or null when out of memory.
+inline uint8_t* new_stream_side_data(AVStream& stream, AVPacketSideDataType type, size_t size) {
+#if QEL_HAS_CODED_SIDE_DATA
+    AVCodecParameters& parameters = *stream.codecpar;
+    AVPacketSideData* data =
+        av_packet_side_data_new(&parameters.coded_side_data, &parameters.nb_coded_side_data, type, size, 0);
+    if (data) memset(data->data, 0, size);
+    return data ? data->data : nullptr;
+#else
+    return av_stream_new_side_data(&stream, type, size);
+#endif
+}
+
+// Copying the parameters copies the side data from FFmpeg 6.1; before, the
+// stream's own list is copied beside them.
+inline bool copy_stream_side_data(const AVStream& from, AVStream& to) {
+#if QEL_HAS_CODED_SIDE_DATA
+    (void)from;
+    (void)to;
+    return true;
+#else
+    for (int i = 0; i < from.nb_side_data; ++i) {
+        const AVPacketSideData& data = from.side_data[i];
+        uint8_t* copy = av_stream_new_side_data(&to, data.type, data.size);
+        if (!copy) return false;
+        memcpy(copy, data.data, data.size);
+    }
+    return true;
 #endif
 }
 

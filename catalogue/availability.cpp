@@ -25,7 +25,6 @@ extern "C" {
 namespace {
 
 constexpr const char* MARK_UNAVAILABLE = " (not available here)";
-constexpr const char* MARK_REFUSED = " (not in this container)";
 
 bool ends_with(const char* text, const char* tail) {
     const size_t length = std::strlen(text), tailLength = std::strlen(tail);
@@ -205,9 +204,13 @@ bool muxer_writes_header(const AVOutputFormat& muxer, const AVCodec& codec) {
     return taken;
 }
 
-void mark_unavailable(const AVOutputFormat& muxer, EncoderList& list) {
-    // Marked labels live as long as the process, as FFmpeg's own texts do.
+const char* marked_label(const char* label, const char* mark) {
     static std::map<std::string, std::string> labels;
+    const std::string marked = std::string(label) + mark;
+    return labels.emplace(marked, marked).first->second.c_str();
+}
+
+void mark_unavailable(const AVOutputFormat& muxer, EncoderList& list) {
     for (EncoderEntry& entry : list) {
         const AVCodec* codec = entry.codec_id != 0 ? avcodec_find_encoder_by_name(entry.name) : nullptr;
         if (!codec) continue;
@@ -221,7 +224,6 @@ void mark_unavailable(const AVOutputFormat& muxer, EncoderList& list) {
             mark = MARK_REFUSED;
         }
         if (!entry.unavailable) continue;
-        std::string marked = std::string(entry.label ? entry.label : entry.name) + mark;
-        entry.label = labels.emplace(marked, marked).first->second.c_str();
+        entry.label = marked_label(entry.label ? entry.label : entry.name, mark);
     }
 }

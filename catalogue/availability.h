@@ -8,6 +8,13 @@
 struct AVCodec;
 struct AVOutputFormat;
 
+// What a container cannot carry is marked with.
+constexpr const char* MARK_REFUSED = " (not in this container)";
+
+// A label with a mark after it, kept as long as the process (as FFmpeg's own
+// texts are), so list entries can point at it.
+const char* marked_label(const char* label, const char* mark);
+
 // Why the encoder cannot open here, or null when it can (or may).
 const char* encoder_unavailable(const AVCodec& codec);
 

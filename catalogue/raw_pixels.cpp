@@ -22,7 +22,6 @@ extern "C" {
 
 namespace {
 
-constexpr const char* MARK_REFUSED = " (not in this container)";
 constexpr int IO_BUFFER = 4096;
 
 // A file in memory that a muxer may seek in (mov writes its index last) and a
@@ -184,11 +183,9 @@ const char* muxer_misreads_pixels(const AVOutputFormat& muxer, const AVCodec& co
 void mark_pixel_formats(const AVOutputFormat& muxer, const char* encoder_name, ChoiceList& formats) {
     const AVCodec* codec = encoder_name ? avcodec_find_encoder_by_name(encoder_name) : nullptr;
     if (!codec) return;
-    static std::map<std::string, std::string> labels;
     for (ChoiceEntry& entry : formats) {
         entry.unavailable = muxer_misreads_pixels(muxer, *codec, entry.value);
         if (!entry.unavailable) continue;
-        const std::string marked = std::string(entry.label) + MARK_REFUSED;
-        entry.label = labels.emplace(marked, marked).first->second.c_str();
+        entry.label = marked_label(entry.label, MARK_REFUSED);
     }
 }

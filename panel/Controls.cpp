@@ -5,6 +5,7 @@
 #include "VelmoraServices.h"
 #include "choice_lists.h"
 #include "base/host_services.h"
+#include "catalogue/colour_choices.h"
 
 #include <cstdio>
 #include <vector>
@@ -97,6 +98,16 @@ void Controls::build() {
     m_sixteenBit = add_toggle("klav16bit", tr("16 bit"), true, true, 3, 3.3f, 0.5f);
     m_audioBitRate = add_choice("klavaudbitrate", tr("Quality: %s"), audio_bit_rate_choices(),
                                 DEFAULT_AUDIO_BIT_RATE_INDEX, 3, 3.8f, 0.8f);
+
+    // Beneath the rest, so projects stored before them keep every index.
+    m_colour = add_choice("klavcolour", tr("Colour: %s"), COLOUR_CHOICES, COLOUR_REC709, 5, 0, 1.0f);
+    m_masteringPrimaries =
+        add_choice("klavmasterprimaries", tr("Mastering: %s"), MASTERING_PRIMARIES_CHOICES, 0, 5, 1.0f, 1.0f);
+    m_masteringMax = add_number("klavmastermax", tr("Max cd/m2"), 1000, 1, 10000, 5, 2.0f, 0.6f);
+    m_masteringMin = add_choice("klavmastermin", tr("Min cd/m2: %s"), MASTERING_MIN_LUMINANCE_CHOICES,
+                                DEFAULT_MASTERING_MIN_INDEX, 5, 2.6f, 0.8f);
+    m_maxContentLight = add_number("klavmaxcll", tr("MaxCLL"), 1000, 0, 10000, 5, 3.4f, 0.5f);
+    m_maxFrameAverageLight = add_number("klavmaxfall", tr("MaxFALL"), 400, 0, 10000, 5, 3.9f, 0.5f);
 }
 
 void Controls::refresh() {}
@@ -110,6 +121,7 @@ ControlChange Controls::change_for_control(uint32_t control_id) {
     if (control_id == m_videoProfile) return CHANGE_VIDEO_PROFILE;
     if (control_id == m_audioProfile) return CHANGE_AUDIO_PROFILE;
     if (control_id == m_videoBitRate) return CHANGE_VIDEO_BITRATE;
+    if (control_id == m_colour) return CHANGE_COLOUR;
     return CHANGE_NONE;
 }
 

@@ -16,6 +16,7 @@ enum ControlChange : int32_t {
     CHANGE_VIDEO_PROFILE = 6,
     CHANGE_AUDIO_PROFILE = 7,
     CHANGE_VIDEO_BITRATE = 9,
+    CHANGE_COLOUR = 10,
 };
 
 constexpr int MAX_AUDIO_CHANNEL_TOGGLES = 16;
@@ -72,6 +73,13 @@ public:
     uint32_t m_sixteenBit = 0;
     uint32_t m_audioBitRate = 0;
     uint32_t m_bitRateMode = 0;
+    // The colour space and, for PQ, the mastering display and light levels.
+    uint32_t m_colour = 0;
+    uint32_t m_masteringPrimaries = 0;
+    uint32_t m_masteringMax = 0;
+    uint32_t m_masteringMin = 0;
+    uint32_t m_maxContentLight = 0;
+    uint32_t m_maxFrameAverageLight = 0;
 
 private:
     void place(uint32_t control, float row, float column, float width);

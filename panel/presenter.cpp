@@ -4,6 +4,7 @@
 
 #include "catalogue/availability.h"
 #include "catalogue/catalogue.h"
+#include "catalogue/colour_choices.h"
 #include "catalogue/profiles.h"
 
 #include <cstring>
@@ -23,6 +24,10 @@ const char* audio_encoder_at_control(const Panel& panel) {
     return name_at(panel.lists.audio_encoders, panel.controls, panel.controls.m_audioEncoder);
 }
 
+bool wants_ten_bits(const Panel& panel) {
+    return needs_ten_bits(panel.controls.get_int(panel.controls.m_colour));
+}
+
 void rebuild_encoder_list(const Panel& panel, const char* name, EncoderList& list, bool video) {
     list.clear();
     add_encoders(0, list, video, !video, false);
@@ -32,6 +37,7 @@ void rebuild_encoder_list(const Panel& panel, const char* name, EncoderList& lis
         return;
     }
     list_container_encoders(*muxer, list, video);
+    if (video && wants_ten_bits(panel)) mark_without_ten_bits(list);
 }
 
 // One line when the user picks what the list marks as not working here.
@@ -51,9 +57,13 @@ void list_container_pixel_formats(const Panel& panel, const char* container) {
 
 void tell_if_pixels_unavailable(const Panel& panel) {
     const ChoiceEntry* entry = entry_at(panel.lists.pixel_formats, panel.controls, panel.controls.m_pixelFormat);
-    if (!entry || !entry->unavailable) return;
-    log_to(panel.log, LOG_WARNING, "QelFFmpegWriter: %s will not work here: %s", pixel_format_name(entry->value),
-           entry->unavailable);
+    if (!entry) return;
+    if (entry->unavailable)
+        log_to(panel.log, LOG_WARNING, "QelFFmpegWriter: %s will not work here: %s", pixel_format_name(entry->value),
+               entry->unavailable);
+    else if (wants_ten_bits(panel) && luma_depth(entry->value) < 10)
+        log_to(panel.log, LOG_WARNING, "QelFFmpegWriter: %s will not work here: %s pictures need 10 bits or more",
+               pixel_format_name(entry->value), colour_name(panel.controls.get_int(panel.controls.m_colour)));
 }
 
 // A profile that cannot carry the chosen pixels takes a pixel format it can.
@@ -82,6 +92,25 @@ void match_profile_to_pixels(const Panel& panel) {
     const size_t current = size_t(profile - lists.video_profiles.data());
     const int32_t wanted = profile_for_pixels(encoder->codec_id, lists.video_profiles, current, pixels->value);
     if (wanted >= 0) controls.set_int(controls.m_videoProfile, wanted);
+}
+
+// PQ and HLG take fewer than 10 bits to the encoder's 10-bit format, as a
+// profile takes its pixels; the profile then follows.
+void match_pixels_to_colour(const Panel& panel) {
+    Controls& controls = panel.controls;
+    const ChoiceEntry* pixels = entry_at(panel.lists.pixel_formats, controls, controls.m_pixelFormat);
+    if (!pixels || !wants_ten_bits(panel) || luma_depth(pixels->value) >= 10) return;
+    const int32_t wanted = ten_bit_format_for(panel.lists.pixel_formats, pixels->value);
+    if (wanted < 0) return;
+    controls.set_int(controls.m_pixelFormat, wanted);
+    match_profile_to_pixels(panel);
+}
+
+// The encoders that code 8 bits at most are marked while PQ or HLG is chosen;
+// the choices stay where they are.
+void relabel_video_encoders(const Panel& panel) {
+    rebuild_encoder_list(panel, selected_container(panel.lists, panel.controls), panel.lists.video_encoders, true);
+    panel.controls.set_video_encoders(panel.lists.video_encoders, false);
 }
 
 }  // namespace
@@ -144,10 +173,17 @@ void on_control_changed(const Panel& panel, ControlChange change) {
     switch (change) {
     case CHANGE_CONTAINER:
         select_container(panel, selected_container(lists, controls), true);
+        match_pixels_to_colour(panel);
         break;
     case CHANGE_VIDEO_ENCODER:
         select_video_encoder(panel, true);
         refresh_pixel_formats(panel, true);
+        match_pixels_to_colour(panel);
+        tell_if_unavailable(panel, lists.video_encoders, controls.m_videoEncoder);
+        break;
+    case CHANGE_COLOUR:
+        relabel_video_encoders(panel);
+        match_pixels_to_colour(panel);
         tell_if_unavailable(panel, lists.video_encoders, controls.m_videoEncoder);
         break;
     case CHANGE_VIDEO_PROFILE:
@@ -182,6 +218,15 @@ void update_control_states(const Panel& panel) {
     const bool quickTime = is_quicktime_container(selected_container(panel.lists, controls));
     controls.enable(controls.m_fastStart, quickTime);
     if (!quickTime) controls.set_bool(controls.m_fastStart, false);
+
+    const bool pq = controls.get_int(controls.m_colour) == COLOUR_PQ;
+    for (uint32_t control : {controls.m_masteringPrimaries, controls.m_masteringMax, controls.m_masteringMin,
+                             controls.m_maxContentLight, controls.m_maxFrameAverageLight}) {
+        if (pq)
+            controls.enable(control, true);
+        else
+            controls.disable(control);
+    }
 }
 
 const char* selected_container(const PanelLists& lists, const Controls& controls) {

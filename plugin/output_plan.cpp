@@ -1,5 +1,6 @@
 #include "output_plan.h"
 
+#include "catalogue/colour_choices.h"
 #include "catalogue/profiles.h"
 #include "panel/choice_lists.h"
 #include "writer/frame_rate.h"
@@ -91,6 +92,13 @@ OutputPlan plan_output(const Controls& controls, const PanelLists& lists, const 
     settings.keyFrameInterval = controls.get_int(controls.m_keyFrames);
     settings.fastStart = controls.get_bool(controls.m_fastStart);
     settings.vbr = vbr_setting(controls.get_int(controls.m_bitRateMode));
+    settings.colour = controls.get_int(controls.m_colour);
+    MasteringChoice& mastering = settings.mastering;
+    mastering.primaries = controls.get_int(controls.m_masteringPrimaries);
+    mastering.maxLuminance = controls.get_int(controls.m_masteringMax);
+    mastering.minLuminance = mastering_min_luminance(controls.get_int(controls.m_masteringMin));
+    mastering.maxContentLight = controls.get_int(controls.m_maxContentLight);
+    mastering.maxFrameAverageLight = controls.get_int(controls.m_maxFrameAverageLight);
     plan.video_on = settings.videoCodecName != nullptr;
     return plan;
 }

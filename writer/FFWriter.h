@@ -84,6 +84,7 @@ private:
     bool openConverter(const char* timecode);
     bool writeHeader(const char* timecode);
     void applyVideoOptions(const WriterSettings& settings, const char* codecName);
+    void tellHdr();
     void applyAudioProfile(const WriterSettings& settings, const char* codecName);
 
     bool convertPicture(const void* pixels);

@@ -2,6 +2,7 @@
 
 #include "fragment_boxes.h"
 
+#include "base/compat.h"
 #include "base/error_text.h"
 #include "faststart/atoms.h"
 
@@ -40,6 +41,7 @@ public:
             const AVStream* from = like.streams[i];
             AVStream* to = avformat_new_stream(made, nullptr);
             if (!to || avcodec_parameters_copy(to->codecpar, from->codecpar) < 0) return false;
+            if (!ffcompat::copy_stream_side_data(*from, *to)) return false;
             to->time_base = from->time_base;
             to->avg_frame_rate = from->avg_frame_rate;
             to->r_frame_rate = from->r_frame_rate;

@@ -3,6 +3,8 @@
 #include "FFWriter.h"
 #include "dnxhd_rate.h"
 #include "frame_rate.h"
+#include "hdr_metadata.h"
+#include "options.h"
 #include "output_colour.h"
 #include "output_path.h"
 
@@ -93,13 +95,7 @@ void code_dnxhd_fields(const AVCodec& encoder, AVCodecContext& context, int32_t 
 // options already put there.
 void tell_x264_first_field(AVCodecContext* context, int32_t fieldOrder) {
     if (!has_known_fields(fieldOrder)) return;
-    uint8_t* current = nullptr;
-    av_opt_get(context->priv_data, "x264-params", 0, &current);
-    std::string params = current ? reinterpret_cast<const char*>(current) : "";
-    av_free(current);
-    if (!params.empty()) params += ":";
-    params += top_field_first(fieldOrder) ? "tff=1" : "bff=1";
-    av_opt_set(context->priv_data, "x264-params", params.c_str(), 0);
+    append_private_params(*context, "x264-params", top_field_first(fieldOrder) ? "tff=1" : "bff=1");
 }
 
 // libswscale makes no palette pictures. As FFmpeg's own scale filter does,
@@ -307,6 +303,13 @@ bool FFWriter::openVideo(WriterSettings& settings) {
                 m_videoCodec->name, chosen.label, pixels);
         return false;
     }
+    // BT.2100 codes its transfers in 10 or 12 bits; 8 would band visibly.
+    if (needs_ten_bits(settings.colour) && luma_depth(AVPixelFormat(m_outPixelFormat)) < 10) {
+        log(LOG_ERROR, "QelFFmpegWriter: %s pictures need 10 bits or more: %s has %d; choose a 10-bit pixel format",
+            colour_name(settings.colour), outDescriptor ? outDescriptor->name : "?",
+            luma_depth(AVPixelFormat(m_outPixelFormat)));
+        return false;
+    }
     m_fieldOrder = settings.fieldOrder;
 
     AVCodecContext* context = m_videoCodecContext.get();
@@ -317,7 +320,7 @@ bool FFWriter::openVideo(WriterSettings& settings) {
     context->time_base = av_inv_q(frame_rate_of(m_frameRate));
     context->framerate = av_inv_q(context->time_base);
     context->pix_fmt = AVPixelFormat(m_outPixelFormat);
-    m_colour = decide_colour(AVPixelFormat(m_outPixelFormat), settings.colour);
+    m_colour = decide_colour(AVPixelFormat(m_outPixelFormat), m_videoCodec->id, settings.colour, settings.mastering);
     describe_picture(context, m_colour, m_fieldOrder);
     if (settings.keyFrameInterval != 0) {
         context->gop_size = settings.keyFrameInterval;
@@ -339,6 +342,7 @@ bool FFWriter::openVideo(WriterSettings& settings) {
     }
     if (is_x264_encoder(m_videoCodec->name))
         tell_x264_first_field(context, m_fieldOrder);
+    if (m_colour.hdr10) tellHdr();
     context->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
     if (m_outputFormat->flags & AVFMT_GLOBALHEADER) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (!av_dict_get(m_videoOptions.get(), "threads", nullptr, 0))
@@ -346,6 +350,7 @@ bool FFWriter::openVideo(WriterSettings& settings) {
 
     int result = avcodec_open2(context, m_videoCodec, m_videoOptions.address());
     if (result >= 0) result = avcodec_parameters_from_context(m_videoStream->codecpar, context);
+    if (result >= 0 && !attach_hdr_to_stream(*m_videoStream, m_colour)) result = AVERROR(ENOMEM);
     if (result < 0) {
         log(LOG_ERROR, "QelFFmpegWriter: failed to open encoder: %s", ffmpeg_error_text(result));
         return false;
@@ -358,6 +363,27 @@ bool FFWriter::openVideo(WriterSettings& settings) {
               context->time_base.num, INT_MAX);
     m_videoStream->r_frame_rate = m_videoStream->avg_frame_rate;
     return true;
+}
+
+// Where the mastering display and light levels go besides the stream (see
+// attach_hdr_to_stream), and where they cannot: said, never dropped unsaid.
+void FFWriter::tellHdr() {
+    const char* option = hdr_params_option(m_videoCodec->name);
+    if (option) {
+        const int set = append_private_params(*m_videoCodecContext, option, hdr_params(m_videoCodec->name, m_colour));
+        if (set < 0)
+            log(LOG_ERROR, "QelFFmpegWriter: Error setting video codec option '%s': %s", option, ffmpeg_error_text(set));
+    }
+    if (container_keeps_hdr(m_outputFormat->name)) return;
+    if (option)
+        log(LOG_WARNING,
+            "QelFFmpegWriter: %s keeps no mastering display or light levels of its own: only the %s pictures carry them",
+            m_outputFormat->name, m_videoCodec->name);
+    else
+        log(LOG_WARNING,
+            "QelFFmpegWriter: neither %s nor %s carries the mastering display and light levels: the file says PQ "
+            "without them (mov, mp4, Matroska and WebM keep them)",
+            m_outputFormat->name, m_videoCodec->name);
 }
 
 void FFWriter::applyRateControl(const WriterSettings& settings) {

@@ -159,6 +159,17 @@ void apply_audio_profile(FFWriter& writer, AVCodecContext& context, const char* 
     if (number != NO_PROFILE) set_profile_number(writer, context, number, false);
 }
 
+int append_private_params(AVCodecContext& context, const char* option, const std::string& params) {
+    if (!private_option(context, option)) return AVERROR_OPTION_NOT_FOUND;
+    uint8_t* current = nullptr;
+    av_opt_get(context.priv_data, option, 0, &current);
+    std::string text = current ? reinterpret_cast<const char*>(current) : "";
+    av_free(current);
+    if (!text.empty()) text += ":";
+    text += params;
+    return av_opt_set(context.priv_data, option, text.c_str(), 0);
+}
+
 void FFWriter::applyVideoOptions(const WriterSettings& settings, const char* codecName) {
     if (!m_videoCodecContext || !m_videoCodec) return;
     apply_video_options(*this, *m_videoCodecContext, m_videoCodec->id, codecName, settings);

@@ -4,6 +4,8 @@
 
 #include "FFWriter.h"
 
+#include <string>
+
 // The fixed H.264 tuning; for libx264 its preset by quality, key-frame and
 // constant-rate parameters and tune; then the chosen profile.
 void apply_video_options(FFWriter& writer, AVCodecContext& context, int32_t codec_id, const char* encoder_name,
@@ -12,3 +14,7 @@ void apply_video_options(FFWriter& writer, AVCodecContext& context, int32_t code
 // The chosen audio profile, by private option or profile number.
 void apply_audio_profile(FFWriter& writer, AVCodecContext& context, const char* encoder_name,
                          const char* profile_name);
+
+// Adds "key=value:..." text to what an encoder's parameter option (x264-params
+// and the like) already holds; FFmpeg's result.
+int append_private_params(AVCodecContext& context, const char* option, const std::string& params);

@@ -4,15 +4,14 @@
 #pragma once
 
 #include "converter_setup.h"
+#include "writer_settings.h"
+
+#include "catalogue/colour_choices.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/mastering_display_metadata.h>
 }
-
-// The colour spaces a host's timeline may be graded in. The host's 16-bit
-// R'G'B' values are already in the chosen one (PQ- or HLG-encoded for the
-// Rec.2100 choices), so the choice picks the matrix and the tags.
-enum ColourChoice : int32_t { COLOUR_REC709 = 0, COLOUR_REC2020 = 1, COLOUR_PQ = 2, COLOUR_HLG = 3 };
 
 struct OutputColour {
     AVColorRange range = AVCOL_RANGE_MPEG;
@@ -20,14 +19,22 @@ struct OutputColour {
     AVColorPrimaries primaries = AVCOL_PRI_BT709;
     AVColorTransferCharacteristic transfer = AVCOL_TRC_BT709;
     YuvMatrix conversion = BT709_MATRIX;
+    // PQ only: the mastering display (primaries in R, G, B order) and the
+    // light levels every place that carries them is written from.
+    bool hdr10 = false;
+    AVMasteringDisplayMetadata mastering{};
+    AVContentLightMetadata light{};
 };
 
 // RGB and the "J" formats carry full range, every other YUV format the
 // limited range players expect. The BT.2020 choices convert with BT.2020's
 // non-constant-luminance matrix; Rec.2020 itself is tagged with BT.2020's
-// transfer for the depth (10 bits and below, else 12). An unknown choice (a
-// project from a later module) is Rec.709.
-OutputColour decide_colour(AVPixelFormat out, int32_t choice = COLOUR_REC709);
+// transfer for the depth (10 bits and below, else 12), but in ProRes, whose
+// pictures hold only BT.709's code for that curve (QuickTime's 9-1-9). An
+// unknown choice (a project from a later module) is Rec.709. PQ adds the
+// mastering display and light levels, held to what the formats hold.
+OutputColour decide_colour(AVPixelFormat out, AVCodecID codec, int32_t choice = COLOUR_REC709,
+                           const MasteringChoice& mastering = {});
 
 void tag_encoder(AVCodecContext& context, const OutputColour& colour);
 // Some encoders (prores_ks) write the colour each frame carries, not the context's.

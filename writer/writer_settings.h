@@ -8,6 +8,17 @@ struct MetadataPair {
     const char* value;
 };
 
+// The display a PQ programme was graded on and its light levels, as the
+// panel gives them: primaries 0 Display P3, 1 Rec.2020; luminances in cd/m²
+// but the minimum, in 0.0001 cd/m²; light levels 0 for unknown.
+struct MasteringChoice {
+    int32_t primaries = 0;
+    int32_t maxLuminance = 1000;
+    int32_t minLuminance = 50;
+    int32_t maxContentLight = 1000;
+    int32_t maxFrameAverageLight = 400;
+};
+
 struct WriterSettings {
     const MetadataPair* metadataPairs = nullptr;
     int32_t metadataCount = 0;
@@ -39,4 +50,5 @@ struct WriterSettings {
     // The space the host's pixels are in and the file says (ColourChoice,
     // output_colour.h); Rec.709 unless told.
     int32_t colour = 0;
+    MasteringChoice mastering;  // written for PQ only
 };

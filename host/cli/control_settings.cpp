@@ -19,12 +19,12 @@ constexpr const char* CHANNEL_PREFIX = "ffaudioChan";
 
 // Lists first, then what hangs on them: a container change puts the encoders
 // on their defaults, an encoder change the profile and pixel format, and the
-// bit rate enables the bit-rate mode.
+// bit rate enables the bit-rate mode, and PQ the mastering values.
 int stage(const std::string& id) {
     if (id == "klavformat") return 0;
     if (id == "klavvideocodec" || id == "klavaudiocodec") return 1;
     if (id == "klavvidprofile" || id == "klavpixelfmt" || id == "klavaudprofile") return 2;
-    if (id == "klavvidbitrate") return 3;
+    if (id == "klavvidbitrate" || id == "klavcolour") return 3;
     return 4;
 }
 

@@ -54,6 +54,15 @@ std::vector<Expected> control_table(int channels) {
     table.push_back({"klav16bit", "16 bit", "add_toggle(klav16bit, on, flag)", 3, 3.3f, 0.5f});
     const char* const rates = "add_choice(klavaudbitrate, \"64kbps,128kbps,164kbps,192kbps,256kbps,Maximum\", 3)";
     table.push_back({"klavaudbitrate", "Quality: %s", rates, 3, 3.8f, 0.8f});
+    const char* const colours = "add_choice(klavcolour, \"Rec.709,Rec.2020,Rec.2100 PQ,Rec.2100 HLG\", 0)";
+    table.push_back({"klavcolour", "Colour: %s", colours, 5, 0, 1.0f});
+    const char* const displays = "add_choice(klavmasterprimaries, \"Display P3,Rec.2020\", 0)";
+    table.push_back({"klavmasterprimaries", "Mastering: %s", displays, 5, 1.0f, 1.0f});
+    table.push_back({"klavmastermax", "Max cd/m2", "add_number(klavmastermax, 1000)", 5, 2.0f, 0.6f});
+    const char* const minimums = "add_choice(klavmastermin, \"0.0001,0.0005,0.001,0.005,0.01,0.05,0.1\", 3)";
+    table.push_back({"klavmastermin", "Min cd/m2: %s", minimums, 5, 2.6f, 0.8f});
+    table.push_back({"klavmaxcll", "MaxCLL", "add_number(klavmaxcll, 1000)", 5, 3.4f, 0.5f});
+    table.push_back({"klavmaxfall", "MaxFALL", "add_number(klavmaxfall, 400)", 5, 3.9f, 0.5f});
     return table;
 }
 
@@ -128,6 +137,7 @@ TEST_F(Panel, ChangesRebuildTheListsAndEnableOnlyWhatApplies) {
     constexpr const char* AAC = "AAC (Advanced Audio Coding)";
     const Step steps[] = {
         {nullptr, nullptr, 0, "klavfaststart", 0},  // AMV is the first container
+        {nullptr, nullptr, 0, "klavmaxcll", 0},     // the mastering values apply to PQ only
         {nullptr, nullptr, 0, "klavpixelfmt", 1, nullptr, -1, 1},  // its one format is shown fixed
         // Several H.264 encoders are the container's default; the first is the one that opens anywhere.
         {"klavformat", MOV, 0, "klavvideocodec", 1, X264},
@@ -154,6 +164,10 @@ TEST_F(Panel, ChangesRebuildTheListsAndEnableOnlyWhatApplies) {
         {"klavvideocodec", NO_VIDEO, 0, "klavquality", 0},
         {nullptr, nullptr, 0, "klavvidprofile", 0, "-"},
         {nullptr, nullptr, 0, "klavpixelfmt", 0, "-", -1, 1},
+        {"klavcolour", "Rec.2100 PQ", 0, "klavmasterprimaries", 1},
+        {nullptr, nullptr, 0, "klavmastermin", 1, "0.005"},
+        {"klavcolour", "Rec.2100 HLG", 0, "klavmaxfall", 0},
+        {"klavcolour", "Rec.2020", 0, "klavmastermax", 0},
     };
     auto host = open_panel({});
     for (const Step& step : steps) {
@@ -222,12 +236,13 @@ TEST_F(Panel, ProfileAndPixelsMoveTogether) {
         const char* filePixels;             // the start of the file's pix_fmt, or null: not rendered
         const char* pixelChoice = nullptr;  // chosen after the profiles
         const char* profile = nullptr;      // where the profile control ends then
+        const char* colour = nullptr;       // chosen last
     } cases[] = {
         {"Apple ProRes (Ulvard)", {"4444"}, "yuva444p10le", "yuva444p"},
         {"Apple ProRes (Ulvard)", {"4444", "HQ"}, "yuv422p10le", "yuv422p"},
         {"Apple ProRes (Tesmer)", {"XQ"}, "yuva444p10le", nullptr},
         {"VC3/DNxHD", {"DNXHR 444"}, "yuv444p10le", nullptr},
-        {"VC3/DNxHD", {"DNXHR HQX"}, "yuv422p", nullptr},
+        {"VC3/DNxHD", {"DNXHR HQX"}, "yuv422p10le", "yuv422p10"},
         // Down from 4:4:4 to the nearest profile below, not the least.
         {"Apple ProRes (Ulvard)", {"XQ"}, "yuv422p10le", nullptr, "yuv422p10le", "HQ"},
         {"VC3/DNxHD", {"DNXHR 444"}, "yuv422p10le", nullptr, "yuv422p10le", "DNXHR HQX"},
@@ -236,17 +251,24 @@ TEST_F(Panel, ProfileAndPixelsMoveTogether) {
         // A profile that carries them stays.
         {X264, {"High444"}, "yuv420p", nullptr, "yuv420p", "High444"},
         {X264, {"High444", "Baseline"}, "yuv420p", nullptr},
+        // PQ and HLG take 8 bits to 10 of the same layout, and the profile follows.
+        {X264, {"High"}, "yuv420p10le", "yuv420p10", nullptr, "High10", "Rec.2100 PQ"},
+        {X264, {"High422"}, "yuv422p10le", nullptr, "yuv422p", "High422", "Rec.2100 HLG"},
+        {"VC3/DNxHD", {"DNXHR HQ"}, "yuv422p10le", nullptr, nullptr, "DNXHR HQX", "Rec.2100 PQ"},
+        {"Apple ProRes (Ulvard)", {"HQ"}, "yuv422p10le", nullptr, nullptr, "HQ", "Rec.2100 PQ"},
+        {X264, {"High"}, "yuv420p", nullptr, nullptr, "High", "Rec.2020"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.encoder) + " " + c.profiles.back());
         auto host = open_panel({{"klavformat", MOV}, {"klavvideocodec", c.encoder}});
         for (const char* profile : c.profiles) ASSERT_TRUE(host->choose("klavvidprofile", profile)) << profile;
         if (c.pixelChoice) { ASSERT_TRUE(host->choose("klavpixelfmt", c.pixelChoice)); }
+        if (c.colour) { ASSERT_TRUE(host->choose("klavcolour", c.colour)); }
         EXPECT_EQ(control(*host, "klavpixelfmt").chosen(), c.pixel);
         if (c.profile) { EXPECT_EQ(control(*host, "klavvidprofile").chosen(), c.profile); }
         if (!c.filePixels) continue;
         const std::string file = path(std::string("agreed_") + c.profiles.back() + ".mov");
-        qelhost::TestPatternClip clip({64, 48, 4, 25, 2, std::nullopt, {}});
+        qelhost::TestPatternClip clip({256, 144, 4, 25, 2, std::nullopt, {}});  // DNxHR codes no less
         ASSERT_TRUE(qelhost::render(*host, clip, to(file)).ok());
         const CommandResult probed = probe_streams("-select_streams v:0 -show_entries stream=pix_fmt '" + file + "'");
         EXPECT_EQ(probed.out.rfind(c.filePixels, 0), 0u) << probed.out;
@@ -261,6 +283,7 @@ TEST_F(Panel, ItemsThatCannotWorkHereAreMarkedInPlace) {
         const char* control;
         const char* item;
         const char* mark;  // what the label gains; none: it works here
+        const char* colour = nullptr;  // chosen first
     } cases[] = {
         {MOV, "klavvideocodec", "libvpx VP9 (not in this container)", " (not in this container)"},
         {MOV, "klavaudiocodec", "Opus (not in this container)", " (not in this container)"},
@@ -268,10 +291,14 @@ TEST_F(Panel, ItemsThatCannotWorkHereAreMarkedInPlace) {
         {MOV, "klavvideocodec", "NVIDIA NVENC H.264 encoder (not available here)", " (not available here)"},
         {MP4, "klavvideocodec", "libvpx VP9", nullptr},
         {MOV, "klavvideocodec", X264, nullptr},
+        // PQ and HLG need 10 bits, which MPEG-4 part 2 never codes; libx264 does.
+        {MOV, "klavvideocodec", "MPEG-4 part 2 (8 bits: not for PQ/HLG)", " (8 bits: not for PQ/HLG)", "Rec.2100 HLG"},
+        {MOV, "klavvideocodec", X264, nullptr, "Rec.2100 PQ"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.container) + " " + c.item);
         auto host = open_panel({{"klavformat", c.container}});
+        if (c.colour) { ASSERT_TRUE(host->choose("klavcolour", c.colour)); }
         const bool video = std::string(c.control) == "klavvideocodec";
         const std::vector<std::string>& items = control(*host, c.control).choices;
         const size_t at = size_t(std::find(items.begin(), items.end(), c.item) - items.begin());

@@ -1,12 +1,18 @@
 // qelhost render as a person runs it, the files checked with FFmpeg's decoders.
 #include "request_fixture.h"
 
+#include "common/other_readers.h"
+
 #include <nlohmann/json.hpp>
 
 extern "C" {
 #include <libavutil/parseutils.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/timecode.h>
 }
+
+#include <cctype>
+#include <climits>
 
 namespace {
 
@@ -241,3 +247,153 @@ INSTANTIATE_TEST_SUITE_P(
         RenderCase{"av1_422", "--set klavformat=matroska --set klavvideocodec=libaom-av1 --set klavpixelfmt=yuv422p",
                    "a.mkv", 3, "25/1", nullptr, nullptr, AV_FIELD_PROGRESSIVE, "64x64", "yuv422p", "Professional"}),
     row_name<RenderCase>);
+
+namespace {
+
+// One encoder in one container, in each of the three colour choices beyond Rec.709.
+struct HdrPair {
+    const char* encoder;
+    const char* container;
+    const char* extension;
+    const char* bitstream = nullptr;  // the raw muxer that takes its pictures out alone: they carry PQ's values too
+    const char* settings = "";        // chosen before the colour
+};
+struct HdrCase {
+    HdrPair pair;
+    const char* colour;
+    bool ownValues;  // the panel's mastering values away from their defaults
+};
+void PrintTo(const HdrCase& c, std::ostream* out) { *out << c.pair.encoder << " " << c.pair.container << " " << c.colour; }
+
+const HdrPair HDR_PAIRS[] = {
+    {"libx265", "mov", "mov", "hevc"},
+    {"libx265", "mp4", "mp4", "hevc"},
+    {"libx265", "matroska", "mkv", "hevc"},
+    {"libsvtav1", "mp4", "mp4", "obu"},
+    {"libsvtav1", "matroska", "mkv", "obu"},
+    {"libsvtav1", "webm", "webm", "obu"},
+    {"libvpx-vp9", "mp4", "mp4"},
+    {"libvpx-vp9", "matroska", "mkv"},
+    {"libvpx-vp9", "webm", "webm"},
+    {"prores_ks", "mov", "mov"},
+    {"prores_ks", "matroska", "mkv"},
+    {"prores_aw", "mov", "mov"},
+    {"prores_aw", "matroska", "mkv"},
+    {"dnxhd", "mov", "mov", nullptr, "--set 'klavvidprofile=DNXHR HQX' "},
+    {"dnxhd", "matroska", "mkv", nullptr, "--set 'klavvidprofile=DNXHR HQX' "},
+    {"ffv1", "matroska", "mkv"},
+};
+
+std::vector<HdrCase> hdr_cases() {
+    std::vector<HdrCase> cases;
+    bool own = false;  // every other PQ row
+    for (const HdrPair& pair : HDR_PAIRS) {
+        cases.push_back({pair, "Rec.2100 PQ", own = !own});
+        cases.push_back({pair, "Rec.2100 HLG", false});
+        cases.push_back({pair, "Rec.2020", false});
+    }
+    return cases;
+}
+
+// A mastering display as the panel's items name it: chromaticities R, G, B
+// and white, luminances in cd/m², light levels.
+struct Mastering {
+    double primaries[4][2];
+    double max, min;
+    int cll, fall;
+};
+constexpr Mastering DEFAULT_MASTERING = {
+    {{0.680, 0.320}, {0.265, 0.690}, {0.150, 0.060}, {0.3127, 0.3290}}, 1000, 0.005, 1000, 400};
+constexpr Mastering OWN_MASTERING = {
+    {{0.708, 0.292}, {0.170, 0.797}, {0.131, 0.046}, {0.3127, 0.3290}}, 4000, 0.0001, 1600, 250};
+constexpr const char* OWN_MASTERING_SETTINGS = "--set klavmasterprimaries=Rec.2020 --set klavmastermax=4000 "
+                                               "--set klavmastermin=0.0001 --set klavmaxcll=1600 --set klavmaxfall=250 ";
+
+double rational(const nlohmann::json& value) {
+    AVRational q{0, 1};
+    if (!value.is_string() || av_parse_ratio(&q, value.get<std::string>().c_str(), INT_MAX, 0, nullptr) < 0) return -1;
+    return av_q2d(q);
+}
+
+// The mastering display and light levels of a side-data list, as `want`
+// says, within the formats' own steps (AV1 keeps 1/65536 and 1/16384,
+// Matroska floats, the others 0.00002 and 0.0001 cd/m²).
+void expect_mastering(const nlohmann::json& list, const Mastering& want, const std::string& where) {
+    SCOPED_TRACE(where);
+    const nlohmann::json* display = nullptr;
+    const nlohmann::json* light = nullptr;
+    for (const nlohmann::json& data : list) {
+        const std::string type = data.value("side_data_type", "");
+        if (type == "Mastering display metadata") display = &data;
+        if (type == "Content light level metadata") light = &data;
+    }
+    ASSERT_TRUE(display && light) << list.dump();
+    const char* names[4][2] = {{"red_x", "red_y"}, {"green_x", "green_y"}, {"blue_x", "blue_y"},
+                               {"white_point_x", "white_point_y"}};
+    for (int i = 0; i < 4; ++i)
+        for (int k = 0; k < 2; ++k)
+            EXPECT_NEAR(rational(display->value(names[i][k], nlohmann::json())), want.primaries[i][k], 0.00003)
+                << names[i][k];
+    EXPECT_NEAR(rational(display->value("max_luminance", nlohmann::json())), want.max, want.max * 1e-4);
+    EXPECT_NEAR(rational(display->value("min_luminance", nlohmann::json())), want.min, 1.0 / 32768);
+    EXPECT_EQ(light->value("max_content", -1), want.cll);
+    EXPECT_EQ(light->value("max_average", -1), want.fall);
+}
+
+using HdrRenders = QelhostTable<HdrCase>;
+
+}  // namespace
+
+// Each choice says in the file what its pixels are: primaries, transfer and
+// matrix on the stream; for PQ the mastering display and light levels as the
+// container's own, in the HEVC and AV1 pictures too, and as MediaInfo reads
+// them. PQ and HLG have taken the pixels to 10 bits.
+TEST_P(HdrRenders, TheFileSaysTheColourChosen) {
+    const HdrCase& c = GetParam();
+    const bool pq = std::string(c.colour) == "Rec.2100 PQ";
+    const bool hlg = std::string(c.colour) == "Rec.2100 HLG";
+    const std::string file = std::string("hdr.") + c.pair.extension;
+    const CommandResult result =
+        render(std::string("--size 256x144 --audio-channels 0 --frames 3 --set klavformat=") + c.pair.container +
+               " --set klavvideocodec=" + c.pair.encoder + " " + c.pair.settings + (c.ownValues ? OWN_MASTERING_SETTINGS : "") +
+               "--set 'klavcolour=" + c.colour + "' -o " + file);
+    ASSERT_EQ(result.status, 0) << result.out;
+    const Mastering& want = c.ownValues ? OWN_MASTERING : DEFAULT_MASTERING;
+
+    const CommandResult probed = run_command("ffprobe -v error -of json -select_streams v:0 -show_streams '" + path(file) + "'", false);
+    const nlohmann::json stream = nlohmann::json::parse(probed.out, nullptr, false).value("streams", nlohmann::json::array()).at(0);
+    // ProRes pictures code BT.2020's curve as BT.709's, as QuickTime tags Rec.2020.
+    const bool prores = std::string(c.pair.encoder).rfind("prores", 0) == 0;
+    EXPECT_EQ(stream.value("color_primaries", ""), "bt2020");
+    EXPECT_EQ(stream.value("color_space", ""), "bt2020nc");
+    EXPECT_EQ(stream.value("color_transfer", ""), pq ? "smpte2084" : hlg ? "arib-std-b67" : prores ? "bt709" : "bt2020-10");
+    const AVPixFmtDescriptor* pixels = av_pix_fmt_desc_get(av_get_pix_fmt(stream.value("pix_fmt", "").c_str()));
+    ASSERT_NE(pixels, nullptr) << stream.dump();
+    if (pq || hlg) { EXPECT_GE(pixels->comp[0].depth, 10); }
+    if ((pq || hlg) && std::string(c.pair.encoder) == "libvpx-vp9") { EXPECT_EQ(stream.value("profile", ""), "Profile 2"); }
+    const nlohmann::json sideData = stream.value("side_data_list", nlohmann::json::array());
+    if (!pq) {
+        for (const nlohmann::json& data : sideData)
+            EXPECT_EQ(data.value("side_data_type", "").find("Mastering"), std::string::npos) << data.dump();
+        return;
+    }
+    expect_mastering(sideData, want, "the stream");
+
+    if (c.pair.bitstream) {
+        const std::string alone = path("pictures." + std::string(c.pair.bitstream));
+        ASSERT_EQ(run_command("ffmpeg -v error -y -i '" + path(file) + "' -map 0:v -c copy -f " + c.pair.bitstream + " '" + alone + "'").status, 0);
+        const CommandResult frames =
+            run_command("ffprobe -v error -of json -show_frames -read_intervals %+#1 '" + alone + "'", false);
+        const nlohmann::json first = nlohmann::json::parse(frames.out, nullptr, false).value("frames", nlohmann::json::array()).at(0);
+        expect_mastering(first.value("side_data_list", nlohmann::json::array()), want, "the first picture");
+    }
+    const std::string format = mediainfo_video(path(file), "%HDR_Format%|%HDR_Format_Compatibility%");
+    EXPECT_NE(format.find("SMPTE ST 2086"), std::string::npos) << format;
+    EXPECT_NE(format.find("HDR10"), std::string::npos) << format;
+}
+
+INSTANTIATE_TEST_SUITE_P(, HdrRenders, ::testing::ValuesIn(hdr_cases()), [](const auto& info) {
+    std::string name = std::string(info.param.pair.encoder) + "_" + info.param.pair.container + "_" + info.param.colour;
+    for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+    return name;
+});

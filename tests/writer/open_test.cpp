@@ -39,6 +39,7 @@ struct Refusal {
     const char* audioCodec = nullptr;  // beside 48 kHz host sound in these channels, as this format
     int channels = 2;
     AVSampleFormat sampleFormat = AV_SAMPLE_FMT_NONE;
+    int32_t colour = COLOUR_REC709;
 };
 void PrintTo(const Refusal& c, std::ostream* out) { *out << c.name; }
 
@@ -83,6 +84,10 @@ const Refusal REFUSALS[] = {
      "QelFFmpegWriter: the libx264 profile Main cannot carry yuv420p10le pictures: they need the profile High10"},
     {"vp9_profile_2_on_8_bits", "matroska", "libvpx-vp9", 64, 48, AV_PIX_FMT_YUV420P, "Profile 2", 25,
      "QelFFmpegWriter: the libvpx-vp9 profile Profile 2 cannot carry yuv420p pictures: they need the profile Profile 0"},
+    // And a Rec.2100 transfer with pixels too shallow for it.
+    {"pq_on_8_bits", "mp4", "libx265", 64, 48, AV_PIX_FMT_YUV420P, nullptr, 25,
+     "QelFFmpegWriter: Rec.2100 PQ pictures need 10 bits or more: yuv420p has 8", 1, nullptr, 2, AV_SAMPLE_FMT_NONE,
+     COLOUR_PQ},
     {"mxf_rate", "mxf", "mpeg2video", 64, 48, -1, nullptr, 12.5, "QelFFmpegWriter: MXF takes MPEG-2, DNxHD/DNxHR", 2},
     // aac takes no packed 16-bit samples; nine host channels have no named
     // layout (ten became 5.1.4 in 7.1) and alac takes at most eight.
@@ -113,6 +118,7 @@ TEST_P(OpenRefused, ReportsWhyAndLeavesNothingOpen) {
     settings.inSampleRate = 48000;
     settings.inSampleFormat = AV_SAMPLE_FMT_S16;
     settings.outSampleFormat = c.sampleFormat;
+    settings.colour = c.colour;
     const std::string earlier = dir + "/out." + c.container;
     { std::ofstream(earlier) << "an earlier take"; }
     EXPECT_FALSE(writer.open(earlier.c_str(), &settings));
