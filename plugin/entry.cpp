@@ -173,6 +173,11 @@ bool dispatch(QEL_Host* host, uint32_t action, void* params) {
 
 extern "C" {
 
+// The release, readable in the file itself (qelhost info, strings): the
+// descriptor has no field for it, and the module exports nothing more.
+extern const char QEL_VERSION_TEXT[];
+__attribute__((used)) const char QEL_VERSION_TEXT[] = "QelFFmpegWriter version " QEL_VERSION;
+
 QEL_EXPORT extern QEL_InfoRecord QEL_Info;
 QEL_InfoRecord QEL_Info = make_info();
 

@@ -9,8 +9,12 @@
 # The checkout is bind-mounted at /src; /proc and /dev are mounted for the run
 # and unmounted again on every way out.
 #
-# Exit codes: that of make inside the root, or 77 when the archive could not
-# give us a root or its packages (skipped, said loudly, not our failure).
+# The archive is the one this machine's own apt configuration names for its
+# release (a mirror or a proxy set there is used too); QEL_MIRROR overrides it.
+#
+# Exit codes: that of make inside the root; 77 when the archive could not give
+# an unstable root or its packages (skipped, said loudly: unstable may be
+# mid-transition); 1 when a stable release's root cannot be made.
 set -euo pipefail
 
 suite=${1:?usage: debian-root.sh SUITE [MAKE-TARGET...]}
@@ -21,7 +25,6 @@ targets=("$@")
 src=$(cd "$(dirname "$0")/.." && pwd)
 roots=${QEL_ROOTS:-/var/cache/qel-roots}
 root=$roots/$suite
-mirror=${QEL_MIRROR:-http://deb.debian.org/debian}
 build=build-$suite
 
 skip() {
@@ -30,10 +33,29 @@ skip() {
   exit 77
 }
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "debian-root.sh: must run as root (debootstrap, chroot, mounts)" >&2
+fail() {
+  echo "debian-root.sh: $*" >&2
   exit 1
+}
+
+# Unstable's archive may be mid-transition for a day: a skip. A stable release
+# that cannot be reached is a failure.
+unusable() {
+  case $suite in
+    sid | unstable) skip "$*" ;;
+    *) fail "$*" ;;
+  esac
+}
+
+if [ "$(id -u)" -ne 0 ]; then
+  fail "must run as root (debootstrap, chroot, mounts)"
 fi
+
+mirror=${QEL_MIRROR:-$("$src/scripts/apt-mirror.sh")} ||
+  fail "this machine's apt configuration names no Debian archive; set QEL_MIRROR"
+# A proxy apt is told to use serves debootstrap and the root's apt as well.
+proxy=$(apt-config shell p Acquire::http::Proxy | sed -n "s/^p='\(.*\)'$/\1/p")
+if [ -n "$proxy" ]; then export http_proxy=$proxy; fi
 
 mounts=()
 cleanup() {
@@ -72,8 +94,9 @@ if [ ! -f "$root/.qel-root-ready" ]; then
   done
   rm -rf --one-file-system "$root"
   echo "== making a Debian '$suite' root in $root"
+  echo "== from $mirror${proxy:+ through $proxy}"
   debootstrap --variant=minbase "$suite" "$root" "$mirror" >"$roots/$suite.debootstrap.log" 2>&1 ||
-    { tail -n 20 "$roots/$suite.debootstrap.log" >&2; skip "debootstrap $suite failed"; }
+    { tail -n 20 "$roots/$suite.debootstrap.log" >&2; unusable "debootstrap $suite from $mirror failed"; }
   touch "$root/.qel-root-ready"
 fi
 
@@ -81,18 +104,14 @@ cp /etc/resolv.conf "$root/etc/resolv.conf"
 # The archive's unstable branch is served with a Release file past its
 # Valid-Until date; apt refuses it without this.
 echo 'Acquire::Check-Valid-Until "false";' >"$root/etc/apt/apt.conf.d/99qel-valid-until"
+if [ -n "$proxy" ]; then echo "Acquire::http::Proxy \"$proxy\";" >"$root/etc/apt/apt.conf.d/99qel-proxy"; fi
 bind /proc "$root/proc"
 bind /dev "$root/dev"
 bind "$src" "$root/src"
 
-# Unstable may be mid-transition, its packages not installable for a day: that
-# is the archive's fault and a skip. A stable release that refuses our list
-# means the list is wrong: a failure.
+# A stable release that refuses our list means the list is wrong.
 if ! in_root /src/scripts/install-deps.sh; then
-  case $suite in
-    sid | unstable) skip "the build packages could not be installed in the '$suite' root" ;;
-    *) echo "debian-root.sh: the build packages could not be installed in the '$suite' root" >&2; exit 1 ;;
-  esac
+  unusable "the build packages could not be installed in the '$suite' root"
 fi
 
 echo "== $suite: $(in_root sh -c '. /etc/os-release; echo "$PRETTY_NAME"'), FFmpeg $(in_root ffmpeg -hide_banner -version | sed -n '1s/^ffmpeg version \([^ ]*\).*/\1/p')"

@@ -8,15 +8,19 @@ packages=(
   build-essential cmake pkg-config git
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libgtest-dev nlohmann-json3-dev libcli11-dev libhwy-dev
-  clang valgrind
   # Readers besides FFmpeg that a movie left by a crash must satisfy.
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav mediainfo
 )
 # Arguments name more packages, or a group of optional tools: "bench" is
-# what the benchmarks measure with (time) and profile with (perf).
+# what the benchmarks measure with (time) and profile with (perf), "clang"
+# the fuzzing and warning builds' compiler with its sanitizer runtimes, "deb"
+# Debian's packaging tools.
+with_clang=
 for wanted in "$@"; do
   case "$wanted" in
     bench) packages+=(time linux-perf) ;;
+    clang) packages+=(clang) with_clang=1 ;;
+    deb) packages+=(debhelper dpkg-dev lintian fakeroot) ;;
     *) packages+=("$wanted") ;;
   esac
 done
@@ -50,6 +54,7 @@ install_missing() {
 }
 
 install_missing "${packages[@]}"
+[ -n "$with_clang" ] || exit 0
 
 # The sanitizer and fuzzer runtimes are named after the release's own clang
 # (libclang-rt-14-dev on Debian 12, -19- on Debian 13).

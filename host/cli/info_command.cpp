@@ -22,6 +22,9 @@ void run_info(const InfoOptions& options) {
         std::fprintf(stderr, "qelhost: %s\n", e.what());
         throw CLI::RuntimeError(2);
     }
+    const std::string version = qelhost::module_version(module->path());
+    std::printf("QelFFmpegWriter %s (qelhost %s)\n", version.empty() ? "of no stated version" : version.c_str(),
+                QEL_VERSION);
     std::printf("QEL_Info of %s (%zu bytes)\n\n", module->path().c_str(), qelhost::DESCRIPTOR_SIZE);
     std::printf("%-6s %-5s %-11s %s\n", "offset", "width", "field", "value");
     bool sound = true;

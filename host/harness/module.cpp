@@ -1,12 +1,31 @@
 #include "module.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
 #include <stdexcept>
 
 namespace qelhost {
+
+namespace {
+
+// A host has its own three libraries loaded before it loads any plug-in; a
+// module installed away from them (no search path of its own) finds them so.
+void load_host_libraries() {
+    static const bool loaded = [] {
+        for (const char* name : {"libVelmoraCore.so", "libVelmoraServices.so", "libfflink.so"})
+            if (!dlopen(name, RTLD_NOW | RTLD_GLOBAL)) return false;
+        return true;
+    }();
+    (void)loaded;  // a failure shows as the module's own when it loads
+}
+
+}  // namespace
 
 std::string default_module_path() {
     if (const char* path = std::getenv("QEL_MODULE"); path && *path) return path;
@@ -16,6 +35,7 @@ std::string default_module_path() {
 std::shared_ptr<Module> Module::load(const std::string& path) {
     std::shared_ptr<Module> module(new Module);
     module->m_path = path;
+    load_host_libraries();
     module->m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module->m_handle) throw std::runtime_error(std::string("cannot load module: ") + dlerror());
     module->m_info = dlsym(module->m_handle, "QEL_Info");
@@ -83,6 +103,17 @@ std::vector<DescriptorField> read_descriptor(const uint8_t* bytes) {
         fields.push_back(std::move(field));
     }
     return fields;
+}
+
+std::string module_version(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string marker = "QelFFmpegWriter version ";
+    const size_t at = bytes.find(marker);
+    if (at == std::string::npos) return {};
+    const size_t start = at + marker.size();
+    const size_t end = bytes.find('\0', start);
+    return bytes.substr(start, std::min(end, start + 32) - start);
 }
 
 }  // namespace qelhost

@@ -52,4 +52,8 @@ struct DescriptorField {
 
 std::vector<DescriptorField> read_descriptor(const uint8_t* bytes);
 
+// The release a module file says it is ("QelFFmpegWriter version X" in its
+// bytes), or empty when it says none.
+std::string module_version(const std::string& path);
+
 }  // namespace qelhost

@@ -36,12 +36,10 @@ struct Shape {
 };
 
 Bytes raw_table(const char* type, uint32_t size, uint32_t count, size_t entryBytes) {
-    Bytes b;
-    put_be32(b, size);
-    b.insert(b.end(), type, type + 4);
-    put_be32(b, 0);
-    put_be32(b, count);
-    b.resize(b.size() + entryBytes);
+    Bytes b(16 + entryBytes);  // sized once, as atom() is
+    set_be32(b, 0, size);
+    for (int i = 0; i < 4; ++i) b[size_t(4 + i)] = uint8_t(type[i]);
+    set_be32(b, 12, count);
     return b;
 }
 

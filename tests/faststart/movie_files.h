@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -20,6 +22,9 @@ using Bytes = std::vector<uint8_t>;
 inline void put_be32(Bytes& b, uint32_t v) {
     for (int s = 24; s >= 0; s -= 8) b.push_back(uint8_t(v >> s));
 }
+inline void set_be32(Bytes& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (24 - 8 * i));
+}
 inline void put_be64(Bytes& b, uint64_t v) { put_be32(b, uint32_t(v >> 32)), put_be32(b, uint32_t(v)); }
 inline uint32_t get_be32(const Bytes& b, uint64_t at) {
     return uint32_t(b.at(at)) << 24 | uint32_t(b.at(at + 1)) << 16 | uint32_t(b.at(at + 2)) << 8 | b.at(at + 3);
@@ -31,13 +36,16 @@ inline Bytes cat(std::initializer_list<Bytes> parts) {
     return all;
 }
 
-// `wide`: the size-1 form with a 64-bit size after the type.
+// `wide`: the size-1 form with a 64-bit size after the type. Written into a
+// vector sized once (GCC 12 at -O3 misreads growing ones as overflows).
 inline Bytes atom(const char* type, const Bytes& payload, bool wide = false) {
-    Bytes b;
-    put_be32(b, wide ? 1 : uint32_t(8 + payload.size()));
-    b.insert(b.end(), type, type + 4);
-    if (wide) put_be64(b, 16 + payload.size());
-    b.insert(b.end(), payload.begin(), payload.end());
+    const size_t header = wide ? 16 : 8;
+    const uint64_t size = header + payload.size();
+    Bytes b(header + payload.size());
+    set_be32(b, 0, wide ? 1 : uint32_t(size));
+    for (int i = 0; i < 4; ++i) b[size_t(4 + i)] = uint8_t(type[i]);
+    if (wide) set_be32(b, 8, uint32_t(size >> 32)), set_be32(b, 12, uint32_t(size));
+    std::copy(payload.begin(), payload.end(), b.begin() + std::ptrdiff_t(header));
     return b;
 }
 

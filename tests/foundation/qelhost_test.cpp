@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 static CommandResult qelhost(const std::string& arguments) {
     return run_command(std::string(QEL_BUILD_DIR) + "/qelhost " + arguments, false);
@@ -13,11 +15,33 @@ static CommandResult qelhost(const std::string& arguments) {
 TEST(Qelhost, InfoPrintsEveryDescriptorField) {
     const CommandResult run = qelhost("info");
     ASSERT_EQ(run.status, 0) << run.out;
+    // The module file says its version, as the project's one place has it.
     for (const char* expected : {"\"Encoders\"", "\"FFmpeg Encoder\"", "\"5C1E7A40-2B9D-4F63-A8E1-0D4B7C2F9E16\"",
-                                 "\"None\"", "   136     8"})
+                                 "\"None\"", "   136     8", "QelFFmpegWriter " QEL_VERSION " (qelhost"})
         EXPECT_NE(run.out.find(expected), std::string::npos) << expected << " missing in\n" << run.out;
     for (const char* command : {"info", "panel"})
         EXPECT_NE(qelhost(std::string(command) + " --module /nonexistent/QelFFmpegWriter.so").status, 0) << command;
+}
+
+// An install puts the module alone into the host's plug-in folder, where it
+// still loads (the host's libraries are the host's, not beside it).
+TEST(Qelhost, InstallPutsTheModuleAloneInThePluginFolder) {
+    namespace fs = std::filesystem;
+    const fs::path prefix = fs::path(QEL_BUILD_DIR) / "test_files" / "install";
+    fs::remove_all(prefix);
+    const CommandResult install =
+        run_command("cmake --install '" + std::string(QEL_BUILD_DIR) + "' --prefix '" + prefix.string() + "'");
+    ASSERT_EQ(install.status, 0) << install.out;
+    std::vector<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(prefix))
+        if (!entry.is_directory()) files.push_back(fs::relative(entry.path(), prefix).string());
+    ASSERT_EQ(files.size(), 1u) << install.out;
+    EXPECT_EQ(fs::path(files[0]).filename(), "QelFFmpegWriter.so");
+    EXPECT_EQ(fs::path(files[0]).parent_path().filename(), "plugins") << files[0];
+    EXPECT_EQ(fs::path(files[0]).parent_path().parent_path().filename(), "velmora") << files[0];
+    const CommandResult info = qelhost("info --module '" + (prefix / files[0]).string() + "'");
+    EXPECT_EQ(info.status, 0) << info.out;
+    EXPECT_EQ(info.out.rfind("QelFFmpegWriter " QEL_VERSION " ", 0), 0u) << info.out;
 }
 
 // The controls in JSON (their layout is the panel_host test's), one toggle
