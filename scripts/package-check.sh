@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Proves the package built for a release (scripts/make-deb.sh) on a clean
+# root of that release: the package alone is installed (apt works out what it
+# needs; nothing else of the project's is there), the installed module finds
+# every library but the three the host supplies, and the stand-in host of that
+# release's build tree loads it from where it was installed: its descriptor
+# and version read, one mp4 rendered, then decoded by Debian's ffprobe.
+#
+#   scripts/package-check.sh SUITE BUILD-DIR     e.g. trixie build-trixie
+#
+# The clean root is a minimal debootstrap kept under QEL_ROOTS as SUITE-clean
+# and never changed: each check runs on a throw-away overlay of it. Run as root.
+set -euo pipefail
+
+suite=${1:?usage: package-check.sh SUITE BUILD-DIR}
+build=${2:?usage: package-check.sh SUITE BUILD-DIR}
+src=$(cd "$(dirname "$0")/.." && pwd)
+roots=${QEL_ROOTS:-/var/cache/qel-roots}
+pristine=$roots/$suite-clean
+deb=$(ls "$src"/out/deb/"$suite"/qelffmpegwriter_*.deb 2>/dev/null | head -n 1 || true)
+fail() {
+  echo "package-check.sh: $*" >&2
+  exit 1
+}
+[ "$(id -u)" -eq 0 ] || fail "must run as root (debootstrap, chroot, mounts)"
+[ -n "$deb" ] || fail "no package in out/deb/$suite: run scripts/make-deb.sh (make deb) for $suite first"
+[ -x "$src/$build/qelhost" ] || fail "no $build/qelhost: build the $suite tree first"
+
+command -v debootstrap >/dev/null || "$src/scripts/install-deps.sh" debootstrap
+mirror=${QEL_MIRROR:-$("$src/scripts/apt-mirror.sh")} || fail "no Debian archive in apt's configuration; set QEL_MIRROR"
+mkdir -p "$roots"
+exec 9>"$roots/$suite-clean.lock"
+flock 9
+if [ ! -f "$pristine/.qel-root-ready" ]; then
+  rm -rf --one-file-system "$pristine"
+  echo "== making a clean Debian '$suite' root in $pristine"
+  debootstrap --variant=minbase "$suite" "$pristine" "$mirror" >"$roots/$suite-clean.debootstrap.log" 2>&1 ||
+    { tail -n 20 "$roots/$suite-clean.debootstrap.log" >&2; fail "debootstrap $suite from $mirror failed"; }
+  echo 'Acquire::Check-Valid-Until "false";' >"$pristine/etc/apt/apt.conf.d/99qel-valid-until"
+  touch "$pristine/.qel-root-ready"
+fi
+
+layer=$(mktemp -d "$roots/$suite-check.XXXXXX")
+root=$layer/root
+mkdir -p "$layer/upper" "$layer/work" "$root"
+mounts=()
+cleanup() {
+  local i
+  for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do umount -l "${mounts[$i]}" 2>/dev/null || true; done
+  rm -rf --one-file-system "$layer"
+}
+trap cleanup EXIT
+mount -t overlay overlay -o "lowerdir=$pristine,upperdir=$layer/upper,workdir=$layer/work" "$root"
+mounts+=("$root")
+for dir in proc dev dev/pts; do
+  mount --bind "/$dir" "$root/$dir"
+  mounts+=("$root/$dir")
+done
+mkdir -p "$root/src"
+mount --bind "$src" "$root/src"
+mount -o remount,bind,ro "$root/src"
+mounts+=("$root/src")
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+cp "$deb" "$root/tmp/"
+in_root() {
+  chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
+    DEBIAN_FRONTEND=noninteractive "$@"
+}
+apt_get() { in_root apt-get -qq -o DPkg::Lock::Timeout=300 "$@"; }
+
+echo "== $suite: installing $(basename "$deb") into a clean root"
+apt_get update
+apt_get install -y --no-install-recommends "/tmp/$(basename "$deb")" >/dev/null
+module=$(in_root dpkg -L qelffmpegwriter | grep '/QelFFmpegWriter\.so$') || fail "the package installs no QelFFmpegWriter.so"
+echo "installed: $module"
+missing=$(in_root ldd "$module" | awk '/not found/ { print $1 }' | sort | tr '\n' ' ')
+[ "$missing" = "libVelmoraCore.so libVelmoraServices.so libfflink.so " ] ||
+  fail "the installed module misses libraries beyond the host's three: $missing"
+
+# What the stand-in host itself needs, as the release it was built on names
+# it (its own build tree holds the host's three libraries), and Debian's
+# ffprobe to decode with.
+host_root=/
+[ -f "$roots/$suite/.qel-root-ready" ] && [ "$suite" != "$(. /etc/os-release && echo "${VERSION_CODENAME:-}")" ] &&
+  host_root=$roots/$suite
+needs=()
+for library in $(in_root ldd "/src/$build/qelhost" | awk '/not found/ { print $1 }'); do
+  path=$(chroot "$host_root" sh -c "ldconfig -p | awk -v l=$library '\$1 == l { print \$NF; exit }'")
+  [ -n "$path" ] || fail "qelhost needs $library, which its own release does not have"
+  needs+=("$(chroot "$host_root" dpkg -S "$(readlink -f "$host_root$path" | sed "s,^$host_root,,")" | cut -d: -f1 | head -n 1)")
+done
+apt_get install -y --no-install-recommends "${needs[@]}" ffmpeg >/dev/null
+
+version=$(sed -n 's/^project(QelFFmpegWriter VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+in_root "/src/$build/qelhost" info --module "$module" | tee "$layer/info.txt"
+grep -q "^QelFFmpegWriter $version " "$layer/info.txt" || fail "the installed module does not say version $version"
+in_root sh -c "cd /tmp && /src/$build/qelhost render --module '$module' --frames 25 --size 320x240 --audio-channels 2 \
+  --set klavformat=mp4 --set klavvideocodec=libx264 --set klavaudiocodec=aac -o /tmp/installed.mp4"
+counts=$(in_root ffprobe -v error -count_frames -show_entries stream=codec_name,nb_read_frames -of csv=p=0 /tmp/installed.mp4)
+echo "decoded: $(echo "$counts" | tr '\n' ' ')"
+echo "$counts" | grep -q '^h264,25$' || fail "the render through the installed module did not decode to 25 pictures"
+echo "$counts" | grep -q '^aac,' || fail "the render through the installed module has no sound"
+echo "== $suite: the package installs, loads and renders"
