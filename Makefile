@@ -4,8 +4,12 @@
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
+# Development and CI builds make every warning an error; a plain cmake build
+# (anyone else's compiler and flags) does not.
+DEV_FLAGS = -DQEL_WERROR=ON
 
-.PHONY: all deps build test demo asan-test fuzz-ci browser-test render-bench codec-bench test-ffmpeg7 test-ffmpeg9 clean
+.PHONY: all deps build test demo asan-test fuzz-ci browser-test render-bench codec-bench test-ffmpeg7 test-ffmpeg9 \
+	warnings deb package-check clean
 
 all: build
 
@@ -13,7 +17,7 @@ deps:
 	./scripts/install-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(DEV_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
@@ -25,7 +29,7 @@ demo: build
 	./scripts/check-demo.sh out/demo.mp4
 
 asan-test: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=ON
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=ON $(DEV_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
@@ -35,6 +39,7 @@ asan-test: deps
 FUZZ_BUILD ?= build-fuzz
 FUZZ_TIME ?= 60
 fuzz-ci: deps
+	./scripts/install-deps.sh clang
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQEL_FUZZ=ON -DQEL_SANITIZE=ON
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target faststart_fuzz
 	mkdir -p $(FUZZ_BUILD)/corpus/faststart
@@ -54,13 +59,39 @@ render-bench: build
 codec-bench: build
 	./bench/codec_table.sh $(BUILD)
 
-# The whole suite and the demo against another FFmpeg generation, inside a
-# Debian root of the release that ships it (kept under /var/cache/qel-roots).
+# Every target, warnings as errors, as a user's or a packager's compiler
+# would build it: Release (-O3) with GCC, Debian's own flags (dpkg-buildflags)
+# with GCC, and clang.
+warnings: deps
+	./scripts/install-deps.sh clang dpkg-dev
+	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release $(DEV_FLAGS)
+	cmake --build build-release -j $(JOBS)
+	eval "$$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)" && \
+	  cmake -S . -B build-debflags -DCMAKE_BUILD_TYPE=None $(DEV_FLAGS) && \
+	  cmake --build build-debflags -j $(JOBS)
+	CC=clang CXX=clang++ cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Debug $(DEV_FLAGS)
+	cmake --build build-clang -j $(JOBS)
+
+# The Debian package for the release this machine runs (out/deb/CODENAME/),
+# built with debhelper under Debian's own flags and checked with lintian;
+# package-check installs it into a clean root of the release and renders
+# through it (as root).
+deb:
+	./scripts/make-deb.sh
+
+package-check: build
+	./scripts/package-check.sh $$(. /etc/os-release && echo $$VERSION_CODENAME) $(BUILD)
+
+# The whole suite, the demo and the package against another FFmpeg
+# generation, inside a Debian root of the release that ships it (kept under
+# /var/cache/qel-roots), the package then proven on a clean root of it.
 test-ffmpeg7:
-	./scripts/debian-root.sh trixie test demo
+	QEL_WERROR=ON ./scripts/debian-root.sh trixie test demo deb
+	./scripts/package-check.sh trixie build-trixie
 
 test-ffmpeg9:
-	./scripts/debian-root.sh sid test demo
+	QEL_WERROR=ON ./scripts/debian-root.sh sid test demo deb
+	./scripts/package-check.sh sid build-sid
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-release build-debflags build-clang build-trixie build-sid out/deb

@@ -76,7 +76,7 @@ bind() {
 
 in_root() {
   chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin \
-    LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive CI="${CI:-}" "$@"
+    LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive CI="${CI:-}" QEL_WERROR="${QEL_WERROR:-}" "$@"
 }
 
 command -v debootstrap >/dev/null || "$src/scripts/install-deps.sh" debootstrap
