@@ -9,7 +9,9 @@
 #   scripts/package-check.sh SUITE BUILD-DIR     e.g. trixie build-trixie
 #
 # The clean root is a minimal debootstrap kept under QEL_ROOTS as SUITE-clean
-# and never changed: each check runs on a throw-away overlay of it. Run as root.
+# and never changed: each check runs on a throw-away overlay of it. Run as
+# root. Exit 77 (skipped, said loudly) only when unstable's archive cannot
+# give the root or the packages; anything else that stops the check is 1.
 set -euo pipefail
 
 suite=${1:?usage: package-check.sh SUITE BUILD-DIR}
@@ -22,12 +24,24 @@ fail() {
   echo "package-check.sh: $*" >&2
   exit 1
 }
+# As for the build roots: only unstable's archive may be unusable for a day.
+unusable() {
+  case $suite in
+    sid | unstable)
+      echo "!!!! SKIPPED: $*" >&2
+      exit 77
+      ;;
+    *) fail "$*" ;;
+  esac
+}
 [ "$(id -u)" -eq 0 ] || fail "must run as root (debootstrap, chroot, mounts)"
 [ -n "$deb" ] || fail "no package in out/deb/$suite: run scripts/make-deb.sh (make deb) for $suite first"
 [ -x "$src/$build/qelhost" ] || fail "no $build/qelhost: build the $suite tree first"
 
 command -v debootstrap >/dev/null || "$src/scripts/install-deps.sh" debootstrap
 mirror=${QEL_MIRROR:-$("$src/scripts/apt-mirror.sh")} || fail "no Debian archive in apt's configuration; set QEL_MIRROR"
+proxy=$(apt-config shell p Acquire::http::Proxy | sed -n "s/^p='\(.*\)'$/\1/p")
+if [ -n "$proxy" ]; then export http_proxy=$proxy; fi
 mkdir -p "$roots"
 exec 9>"$roots/$suite-clean.lock"
 flock 9
@@ -35,7 +49,7 @@ if [ ! -f "$pristine/.qel-root-ready" ]; then
   rm -rf --one-file-system "$pristine"
   echo "== making a clean Debian '$suite' root in $pristine"
   debootstrap --variant=minbase "$suite" "$pristine" "$mirror" >"$roots/$suite-clean.debootstrap.log" 2>&1 ||
-    { tail -n 20 "$roots/$suite-clean.debootstrap.log" >&2; fail "debootstrap $suite from $mirror failed"; }
+    { tail -n 20 "$roots/$suite-clean.debootstrap.log" >&2; unusable "debootstrap $suite from $mirror failed"; }
   echo 'Acquire::Check-Valid-Until "false";' >"$pristine/etc/apt/apt.conf.d/99qel-valid-until"
   touch "$pristine/.qel-root-ready"
 fi
@@ -61,6 +75,7 @@ mount --bind "$src" "$root/src"
 mount -o remount,bind,ro "$root/src"
 mounts+=("$root/src")
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+if [ -n "$proxy" ]; then echo "Acquire::http::Proxy \"$proxy\";" >"$root/etc/apt/apt.conf.d/99qel-proxy"; fi
 cp "$deb" "$root/tmp/"
 in_root() {
   chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
@@ -69,8 +84,9 @@ in_root() {
 apt_get() { in_root apt-get -qq -o DPkg::Lock::Timeout=300 "$@"; }
 
 echo "== $suite: installing $(basename "$deb") into a clean root"
-apt_get update
-apt_get install -y --no-install-recommends "/tmp/$(basename "$deb")" >/dev/null
+apt_get update || unusable "apt could not read the '$suite' archive"
+apt_get install -y --no-install-recommends "/tmp/$(basename "$deb")" >/dev/null ||
+  unusable "apt could not install the package's dependencies from the '$suite' archive"
 module=$(in_root dpkg -L qelffmpegwriter | grep '/QelFFmpegWriter\.so$') || fail "the package installs no QelFFmpegWriter.so"
 echo "installed: $module"
 missing=$(in_root ldd "$module" | awk '/not found/ { print $1 }' | sort | tr '\n' ' ')
@@ -89,7 +105,8 @@ for library in $(in_root ldd "/src/$build/qelhost" | awk '/not found/ { print $1
   [ -n "$path" ] || fail "qelhost needs $library, which its own release does not have"
   needs+=("$(chroot "$host_root" dpkg -S "$(readlink -f "$host_root$path" | sed "s,^$host_root,,")" | cut -d: -f1 | head -n 1)")
 done
-apt_get install -y --no-install-recommends "${needs[@]}" ffmpeg >/dev/null
+apt_get install -y --no-install-recommends "${needs[@]}" ffmpeg >/dev/null ||
+  unusable "apt could not install ffprobe and the stand-in host's libraries from the '$suite' archive"
 
 version=$(sed -n 's/^project(QelFFmpegWriter VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
 in_root "/src/$build/qelhost" info --module "$module" | tee "$layer/info.txt"
