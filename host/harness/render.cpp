@@ -2,7 +2,9 @@
 
 #include "standin_host.h"
 
-#include "writer/frame_rate.h"
+extern "C" {
+#include <libavutil/rational.h>
+}
 
 #include <algorithm>
 #include <chrono>
@@ -34,7 +36,9 @@ std::optional<TimecodeCounter> TimecodeCounter::parse(const std::string& first, 
     const int hours = std::stoi(parts[1]), minutes = std::stoi(parts[2]), seconds = std::stoi(parts[3]);
     const int frames = std::stoi(parts[5]);
     const bool drop = parts[4] == ";";
-    const AVRational rate = frame_rate_of(fps);
+    // The host's own reading of its rate, by libavutil alone: an NTSC
+    // project's n × 1000/1001 is that fraction.
+    const AVRational rate = av_d2q(fps, 1001000);
     char rateText[64];
     std::snprintf(rateText, sizeof rateText, "%g fps", fps);
     if (drop && !(rate.den == 1001 && (rate.num == 30000 || rate.num == 60000))) {
