@@ -3,7 +3,6 @@
 #include "host/harness/standin_host.h"
 
 #include "catalogue/catalogue.h"
-#include "panel/choice_lists.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -28,8 +27,14 @@ int stage(const std::string& id) {
     return 4;
 }
 
-// An item as the panel shows it: commas become '.', cut at 255.
-std::string shown(const char* label) { return join_choices(&label, 1); }
+// An item as the panel shows a catalogue label: its choices are one text
+// split at ',', so a ',' inside a label comes as '.'; cut at 255.
+std::string shown(const char* label) {
+    std::string item(label ? label : "");
+    if (item.size() > 255) item.resize(255);
+    std::replace(item.begin(), item.end(), ',', '.');
+    return item;
+}
 
 // Short names behind the items of the container and encoder choices. The
 // stand-in host is built from the module's sources, so it asks the same
