@@ -2,9 +2,11 @@
 
 #include "decode_ahead.h"
 
-#include "base/ffmpeg_ptr.h"
-
 extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/error.h>
 #include <libavutil/opt.h>
@@ -13,16 +15,37 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace qelhost {
 namespace {
 
-// Input contexts end with avformat_close_input, which also lets the demuxer
-// free what it holds.
+// The host's own owners of what it decodes with. Input contexts end with
+// avformat_close_input, which also lets the demuxer free what it holds.
 struct InputFree {
     void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
 };
+struct CodecContextFree {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct PacketFree {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct FrameFree {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct SwsFree {
+    void operator()(SwsContext* context) const { sws_freeContext(context); }
+};
+struct SwrFree {
+    void operator()(SwrContext* context) const { swr_free(&context); }
+};
 using InputPtr = std::unique_ptr<AVFormatContext, InputFree>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+using SwsContextPtr = std::unique_ptr<SwsContext, SwsFree>;
+using SwrContextPtr = std::unique_ptr<SwrContext, SwrFree>;
 
 std::string error_text(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
