@@ -8,4 +8,3 @@ class App;
 void add_info_command(CLI::App& app);
 void add_panel_command(CLI::App& app);
 void add_render_command(CLI::App& app);
-void add_faststart_command(CLI::App& app);

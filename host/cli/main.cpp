@@ -16,7 +16,6 @@ int main(int argc, char** argv) {
     add_info_command(app);
     add_panel_command(app);
     add_render_command(app);
-    add_faststart_command(app);
     CLI11_PARSE(app, argc, argv);
     return 0;
 }
