@@ -14,6 +14,19 @@ extern "C" {
 
 namespace qelhost {
 
+namespace {
+
+// The host's own reading of its rate: an NTSC project's n × 1000/1001 (or
+// the 29.97 a person types for it) is that fraction; any other, libavutil's
+// nearest fraction.
+AVRational host_rate(double fps) {
+    const double n = std::round(fps * 1.001);
+    if (n >= 1 && std::abs(fps - n * 1000.0 / 1001.0) < 0.0005) return AVRational{int(n) * 1000, 1001};
+    return av_d2q(fps, 1000000);
+}
+
+}  // namespace
+
 std::string format_timecode(int64_t frame, double fps) {
     const int64_t base = std::max<int64_t>(1, std::llround(fps));
     const int64_t seconds = frame / base;
@@ -36,9 +49,7 @@ std::optional<TimecodeCounter> TimecodeCounter::parse(const std::string& first, 
     const int hours = std::stoi(parts[1]), minutes = std::stoi(parts[2]), seconds = std::stoi(parts[3]);
     const int frames = std::stoi(parts[5]);
     const bool drop = parts[4] == ";";
-    // The host's own reading of its rate, by libavutil alone: an NTSC
-    // project's n × 1000/1001 is that fraction.
-    const AVRational rate = av_d2q(fps, 1001000);
+    const AVRational rate = host_rate(fps);
     char rateText[64];
     std::snprintf(rateText, sizeof rateText, "%g fps", fps);
     if (drop && !(rate.den == 1001 && (rate.num == 30000 || rate.num == 60000))) {

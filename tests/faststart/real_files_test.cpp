@@ -64,9 +64,9 @@ TEST_P(RealMovie, DecodesIdenticallyAndPlaysFromItsHead) {
 
 INSTANTIATE_TEST_SUITE_P(Containers, RealMovie, testing::Values("mov", "mp4"));
 
-TEST(QelhostFaststart, ExitsZeroOnlyWhenTheConversionSucceeded) {
+TEST(QelFaststart, ExitsZeroOnlyWhenTheConversionSucceeded) {
     TempDir dir;
-    const std::string qelhost = std::string(QEL_BUILD_DIR) + "/qelhost faststart ";
+    const std::string qelhost = std::string(QEL_BUILD_DIR) + "/qelfaststart ";
     const std::string in = dir / "in.mov", out = dir / "out.mov";
     write_file(in, cat({ftyp(), atom("mdat", media(100)), moov({trak(offsets({28}))})}));
 
