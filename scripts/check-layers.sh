@@ -30,5 +30,28 @@ for folder in $MODULE_FOLDERS; do
     fi
   done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' -r "$folder" --include='*.h' --include='*.cpp' || true)
 done
+# The stand-in host, and the tests that drive the loaded module through it,
+# know the module only as a host does: by the binary contract (with its log
+# levels) and the catalogue's public functions, to name items. A test header
+# under tests/ is no module folder, though named like one.
+CONTRACT=" base/qel_abi.h base/log.h catalogue/catalogue.h catalogue/entries.h catalogue/profiles.h "
+host_driven_files() {
+  find host -name '*.h' -o -name '*.cpp' | grep -v '^host/include/'
+  for area in faults foundation interop requests soak; do find "tests/$area" -name '*.h' -o -name '*.cpp'; done
+  find tests -name '*_host_test.cpp'
+}
+while read -r file; do
+  while IFS=: read -r line text; do
+    target=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]*)".*/\1/' <<<"$text")
+    [[ $target == */* ]] || continue
+    [[ " $MODULE_FOLDERS " == *" ${target%%/*} "* ]] || continue
+    [ -e "tests/$target" ] && continue
+    if [[ $CONTRACT != *" $target "* ]]; then
+      echo "$file:$line: a host (and a test driving the loaded module) may not include $target: only$CONTRACT"
+      bad=1
+    fi
+  done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
+done < <(host_driven_files)
 if ((bad)); then exit 1; fi
-echo "layers: every include runs down (base < catalogue, faststart < writer, panel < plugin)"
+echo "layers: every include runs down (base < catalogue, faststart < writer, panel < plugin);" \
+  "the stand-in host and the host-driven tests see the contract and the catalogue only"

@@ -11,7 +11,6 @@
 #include "host/harness/module.h"
 #include "host/harness/render.h"
 #include "host/harness/standin_host.h"
-#include "panel/choice_lists.h"
 #include "base/log.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +20,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -195,6 +195,11 @@ Attempt render_with_module(const std::shared_ptr<qelhost::Module>& module, const
     options.echo_log = false;
     qelhost::StandinHost host(module, options);
     if (!host.init()) return {false, "", "INIT failed"};
+    // The audio rate as the panel created it, or its "Maximum" item.
+    const qelhost::Control* audioRate = host.controls().find("klavaudbitrate");
+    if (!audioRate) return {false, "", "no control klavaudbitrate"};
+    const auto maximum = std::find(audioRate->choices.begin(), audioRate->choices.end(), "Maximum");
+    const int chosenRate = setup.maximumBitRate ? int(maximum - audioRate->choices.begin()) : audioRate->int_value();
     // A stored project as the host hands it back: values first, then RESTORE.
     const std::pair<const char*, int> values[] = {
         {"klavformat", cell.containerIndex},
@@ -204,7 +209,7 @@ Attempt render_with_module(const std::shared_ptr<qelhost::Module>& module, const
         {"klavaudprofile", default_profile(cell.audio)},
         {"klavpixelfmt", pixel_format(cell.video, setup.pixelFormat).first},
         {"klavvidbitrate", setup.kBps},
-        {"klavaudbitrate", setup.maximumBitRate ? 5 : DEFAULT_AUDIO_BIT_RATE_INDEX},
+        {"klavaudbitrate", chosenRate},
         {"ffaudioChan1", 1},
         {"ffaudioChan2", setup.channels > 1 ? 1 : 0},
     };
