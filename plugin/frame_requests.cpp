@@ -1,7 +1,10 @@
-// One frame of output: notice cuts, switch outputs by path, pull the frame's
-// audio slice and pixels from the host and hand them to the writer.
+// One frame of output: notice cuts, switch outputs by path, fill the frames
+// a failed request left out, and hand the frame's sound (frame_sound.cpp),
+// picture and metadata (frame_metadata.cpp) to the writer.
 #include "frame_requests.h"
 
+#include "frame_metadata.h"
+#include "frame_sound.h"
 #include "host_picture.h"
 #include "output_plan.h"
 #include "state.h"
@@ -28,51 +31,6 @@ namespace {
 // A gap longer than this after a failed request is not filled.
 constexpr double MAX_GAP_SECONDS = 600;
 
-// The host's metadata of one frame, released exactly once.
-class FrameMetadata {
-public:
-    explicit FrameMetadata(double frame) {
-        if (auto at = suite_entry<QelNodeMetadataAt>(g_suites.node, NODE_METADATA_AT)) {
-            m_handle = at(frame);
-            m_acquired = true;
-        }
-    }
-    ~FrameMetadata() {
-        auto release = suite_entry<QelNodeMetadataRelease>(g_suites.node, NODE_METADATA_RELEASE);
-        if (m_acquired && release) release(m_handle);
-    }
-    FrameMetadata(const FrameMetadata&) = delete;
-    FrameMetadata& operator=(const FrameMetadata&) = delete;
-
-    bool present() const { return m_handle != nullptr; }
-
-    std::vector<MetadataPair> pairs() const {
-        std::vector<MetadataPair> result;
-        auto count = suite_entry<QelNodeMetadataCount>(g_suites.node, NODE_METADATA_COUNT);
-        auto key = suite_entry<QelNodeMetadataText>(g_suites.node, NODE_METADATA_KEY);
-        auto value = suite_entry<QelNodeMetadataText>(g_suites.node, NODE_METADATA_VALUE);
-        if (!m_handle || !count || !key || !value) return result;
-        const int32_t n = count(m_handle);
-        for (int32_t i = 0; i < n; ++i) {
-            MetadataPair pair{key(m_handle, i), value(m_handle, i)};
-            if (!pair.key || !pair.value) continue;  // FFmpeg dictionaries take no null key
-            result.push_back(pair);
-        }
-        return result;
-    }
-
-private:
-    void* m_handle = nullptr;
-    bool m_acquired = false;
-};
-
-// The opening frame's entries, told to the host's log as "key = value".
-void echo(const std::vector<MetadataPair>& pairs) {
-    auto info = suite_entry<QelLogFunction>(g_suites.log, LOG_INFO);
-    if (!info) return;
-    for (const MetadataPair& pair : pairs) info("%s = %s", pair.key, pair.value);
-}
-
 // The writer failed: its movie is finished with what it has, and the path
 // stays, so that later frames to it cannot make it anew and lose it.
 void fail_output(PluginState& state, const char* message) {
@@ -88,21 +46,6 @@ bool detect_cut(QEL_Host* host, PluginState& state, double frame) {
     const bool cut = segment != state.last_segment;
     state.last_segment = segment;
     return cut;
-}
-
-HostAudioFormat host_audio_format() {
-    HostAudioFormat audio;
-    auto format = suite_entry<QelNodeAudioFormat>(g_suites.node, NODE_AUDIO_FORMAT);
-    audio.present = format && format(&audio.sample_rate, &audio.bits_per_sample, &audio.bytes_per_sample,
-                                     &audio.channels, &audio.flags);
-    return audio;
-}
-
-// The frame's metadata, fetched once for the frame whoever asks first.
-using FrameMetadataSlot = std::optional<FrameMetadata>;
-const FrameMetadata& metadata_of(FrameMetadataSlot& slot, double frame) {
-    if (!slot) slot.emplace(frame);
-    return *slot;
 }
 
 bool open_output(PluginState& state, const QEL_FrameParams& params, FrameMetadataSlot& frameMetadata) {
@@ -134,43 +77,6 @@ bool open_output(PluginState& state, const QEL_FrameParams& params, FrameMetadat
     return true;
 }
 
-// Silence of the host's sample layout: unsigned 8-bit samples rest at 128.
-void fill_silence(uint8_t* data, size_t bytes, int32_t bitsPerSample) {
-    std::memset(data, bitsPerSample <= 8 ? 0x80 : 0, bytes);
-}
-
-bool write_audio(PluginState& state, const QEL_FrameParams& params) {
-    const AudioSlicing& audio = state.audio;
-    const double rate = audio.sample_rate;
-    const uint64_t start = uint64_t(std::floor(rate * params.frame / audio.fps + 0.5));
-    const uint64_t end = uint64_t(std::floor((params.frame + 1) * rate / audio.fps + 0.5));
-    if (end <= start) return true;
-    const uint64_t count = end - start;
-    const size_t frameBytes = size_t(audio.channels) * size_t(audio.bytes_per_sample);
-    const size_t bufferSize = frameBytes * count;
-    // Skipping the slice would shift all later sound against the pictures.
-    std::unique_ptr<uint8_t, decltype(&std::free)> buffer(static_cast<uint8_t*>(std::calloc(1, bufferSize)), std::free);
-    if (!buffer) {
-        host_log(LOG_ERROR, "QelFFmpegWriter: memory allocation error (audio samples)");
-        state.frame_failed = true;
-        return false;
-    }
-
-    int64_t delivered = 0;
-    if (auto read = suite_entry<QelNodeReadAudio>(g_suites.node, NODE_READ_AUDIO))
-        delivered = read(rate, audio.bits_per_sample, audio.bytes_per_sample, audio.flags, audio.channel_mask,
-                         params.frame / audio.fps, int64_t(count), buffer.get(), int64_t(bufferSize));
-    if (delivered < 0) delivered = 0;
-    if (uint64_t(delivered) > count) delivered = int64_t(count);
-    // A short delivery is padded with silence so sound and pictures stay in step.
-    fill_silence(buffer.get() + size_t(delivered) * frameBytes, size_t(count - uint64_t(delivered)) * frameBytes,
-                 audio.bits_per_sample);
-
-    const bool ok = state.writer->writeAudio(buffer.get(), int64_t(bufferSize));
-    if (!ok) fail_output(state, "QelFFmpegWriter: Failed to encode/write audio samples");
-    return ok;
-}
-
 // A frame whose picture cannot be taken fails alone: nothing of it is
 // written, and the output goes on.
 bool take_picture(PluginState& state, const QEL_FrameParams& params, HostPicture& picture) {
@@ -199,6 +105,13 @@ bool write_video(PluginState& state, const QEL_FrameParams& params, FrameMetadat
                                                   int32_t(pairs.size()), forceKeyFrame, params.timecode);
     if (!ok) fail_output(state, "QelFFmpegWriter: Failed to encode/write video frame");
     return ok;
+}
+
+bool write_audio(PluginState& state, const QEL_FrameParams& params) {
+    bool writerFailed = false;
+    if (write_frame_sound(state, params, writerFailed)) return true;
+    if (writerFailed) fail_output(state, "QelFFmpegWriter: Failed to encode/write audio samples");
+    return false;
 }
 
 // After a failed request the host goes on with a later frame: the frames it

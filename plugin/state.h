@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class FFWriter;
 class Controls;
@@ -27,8 +28,10 @@ struct PluginState {
     bool video_on = false;
     char path[PATH_SIZE] = {};
     int32_t last_segment = -1;
-    // How the open output's sound is read, frame by frame.
+    // How the open output's sound is read, frame by frame, and the buffer
+    // each frame's slice is read into.
     AudioSlicing audio;
+    std::vector<uint8_t> sound_slice;
     // How the open output has gone: the frame it opened with, the last frame
     // written, a request that failed since (the output goes on), a writer
     // that failed (the output is finished).

@@ -1,0 +1,63 @@
+#include "frame_sound.h"
+
+#include "base/host_services.h"
+#include "base/log.h"
+#include "writer/FFWriter.h"
+
+#include <cmath>
+#include <cstring>
+#include <new>
+
+HostAudioFormat host_audio_format() {
+    HostAudioFormat audio;
+    auto format = suite_entry<QelNodeAudioFormat>(g_suites.node, NODE_AUDIO_FORMAT);
+    audio.present = format && format(&audio.sample_rate, &audio.bits_per_sample, &audio.bytes_per_sample,
+                                     &audio.channels, &audio.flags);
+    return audio;
+}
+
+namespace {
+
+// Silence of the host's sample layout: unsigned 8-bit samples rest at 128.
+void fill_silence(uint8_t* data, size_t bytes, int32_t bitsPerSample) {
+    std::memset(data, bitsPerSample <= 8 ? 0x80 : 0, bytes);
+}
+
+}  // namespace
+
+bool write_frame_sound(PluginState& state, const QEL_FrameParams& params, bool& writerFailed) {
+    writerFailed = false;
+    const AudioSlicing& audio = state.audio;
+    const double rate = audio.sample_rate;
+    const uint64_t start = uint64_t(std::floor(rate * params.frame / audio.fps + 0.5));
+    const uint64_t end = uint64_t(std::floor((params.frame + 1) * rate / audio.fps + 0.5));
+    if (end <= start) return true;
+    const uint64_t count = end - start;
+    const size_t frameBytes = size_t(audio.channels) * size_t(audio.bytes_per_sample);
+    const size_t bufferSize = frameBytes * count;
+    // Skipping the slice would shift all later sound against the pictures.
+    // The buffer is kept for the output: it grows at most to the longest slice.
+    std::vector<uint8_t>& slice = state.sound_slice;
+    try {
+        slice.resize(bufferSize);
+    } catch (const std::bad_alloc&) {
+        host_log(LOG_ERROR, "QelFFmpegWriter: memory allocation error (audio samples)");
+        state.frame_failed = true;
+        return false;
+    }
+    uint8_t* buffer = slice.data();
+
+    int64_t delivered = 0;
+    if (auto read = suite_entry<QelNodeReadAudio>(g_suites.node, NODE_READ_AUDIO))
+        delivered = read(rate, audio.bits_per_sample, audio.bytes_per_sample, audio.flags, audio.channel_mask,
+                         params.frame / audio.fps, int64_t(count), buffer, int64_t(bufferSize));
+    if (delivered < 0) delivered = 0;
+    if (uint64_t(delivered) > count) delivered = int64_t(count);
+    // A short delivery is padded with silence so sound and pictures stay in step.
+    fill_silence(buffer + size_t(delivered) * frameBytes, size_t(count - uint64_t(delivered)) * frameBytes,
+                 audio.bits_per_sample);
+
+    writerFailed = !state.writer->writeAudio(buffer, int64_t(bufferSize));
+    return !writerFailed;
+}
+
