@@ -4,11 +4,13 @@
 #include "commands.h"
 #include "control_settings.h"
 #include "progress.h"
+#include "render_clip.h"
+#include "render_options.h"
+#include "render_report.h"
+#include "stop_signals.h"
 
-#include "host/harness/demo_clip.h"
 #include "host/harness/ffmpeg_log.h"
 #include "host/harness/media_clip.h"
-#include "host/harness/raw_clip.h"
 #include "host/harness/render.h"
 #include "host/harness/standin_host.h"
 
@@ -22,7 +24,6 @@ extern "C" {
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -32,34 +33,12 @@ extern "C" {
 #include <utility>
 #include <vector>
 
-namespace {
-
-struct RenderCommandOptions {
-    std::string module = qelhost::default_module_path();
-    std::string input;
-    std::string raw;
-    std::vector<std::string> sets;
-    int64_t frames = -1;
-    std::string size;
-    double fps = 0;
-    double audio_rate = 0;
-    int audio_bits = 0;
-    int audio_channels = -1;
-    std::vector<double> cuts;
-    int64_t split = 0;
-    std::string timecode;
-    std::string field_order = "progressive";
-    std::string output;
-    bool verbose = false;
-    bool indirect = false;
-    int64_t crash_after = 0;
-    bool crash_in_finish = false;
-};
-
-[[noreturn]] void fail(const std::string& message, int status = 2) {
+[[noreturn]] void fail(const std::string& message, int status) {
     std::fprintf(stderr, "qelhost: %s\n", message.c_str());
     throw CLI::RuntimeError(status);
 }
+
+namespace {
 
 // Where the host's and FFmpeg's messages go while a render runs. Encoders
 // log from their own threads, so the terminal is taken in turn.
@@ -73,186 +52,6 @@ void print_message(const std::string& line) {
     else
         std::fprintf(stderr, "%s\n", line.c_str());
 }
-
-void parse_size(const std::string& text, int32_t& width, int32_t& height) {
-    int w = 0, h = 0;
-    char tail = 0;
-    if (std::sscanf(text.c_str(), "%dx%d%c", &w, &h, &tail) != 2 || w <= 0 || h <= 0 || w > 16384 || h > 16384)
-        fail("--size wants WIDTHxHEIGHT, e.g. 1280x720, not \"" + text + "\"");
-    width = w;
-    height = h;
-}
-
-std::unique_ptr<qelhost::ClipSource> make_clip(const RenderCommandOptions& options) {
-    int32_t width = 0, height = 0;
-    if (!options.size.empty()) parse_size(options.size, width, height);
-
-    if (!options.raw.empty()) {
-        if (width <= 0) fail("--raw needs --size: the file holds only pixels");
-        auto clip = std::make_unique<qelhost::RawVideoClip>(options.raw, width, height,
-                                                            options.fps > 0 ? options.fps : 25.0, options.frames);
-        if (!clip->ok()) fail(options.raw + ": not a file of " + options.size + " rgba64le pictures");
-        return clip;
-    }
-
-    if (!options.input.empty()) {
-        qelhost::MediaClipOptions media;
-        media.width = width;
-        media.height = height;
-        media.fps = options.fps;
-        media.frames = options.frames;
-        media.audio_rate = options.audio_rate;
-        media.audio_channels = options.audio_channels;
-        media.audio_bits = options.audio_bits;
-        media.cuts = options.cuts;
-        std::string error;
-        std::unique_ptr<qelhost::MediaClip> clip = qelhost::MediaClip::open(options.input, media, error);
-        if (!clip) fail(error);
-        return clip;
-    }
-
-    qelhost::DemoClip::Settings demo;
-    if (width > 0) {
-        demo.width = width;
-        demo.height = height;
-    }
-    if (options.fps > 0) demo.fps = options.fps;
-    demo.frames = options.frames >= 0 ? options.frames : std::llround(10 * demo.fps);
-    demo.cuts = options.cuts;
-    const int channels = options.audio_channels >= 0 ? options.audio_channels : 2;
-    if (channels > 0)
-        demo.audio = qelhost::AudioClip::tone(options.audio_rate > 0 ? options.audio_rate : 48000, channels,
-                                              options.audio_bits > 0 ? options.audio_bits : 16);
-    else
-        demo.audio.reset();
-    return std::make_unique<qelhost::DemoClip>(std::move(demo));
-}
-
-std::string default_output(const RenderCommandOptions& options, const char* extension) {
-    std::string stem = "demo";
-    if (!options.input.empty()) stem = std::filesystem::path(options.input).stem().string();
-    if (!options.raw.empty()) stem = std::filesystem::path(options.raw).stem().string();
-    std::string path = "out/" + stem;
-    if (extension && *extension) path += std::string(".") + extension;
-    return path;
-}
-
-std::string size_text(uintmax_t bytes) {
-    char text[32];
-    if (bytes >= 1024 * 1024)
-        std::snprintf(text, sizeof text, "%.2f MiB", double(bytes) / (1024.0 * 1024.0));
-    else if (bytes >= 1024)
-        std::snprintf(text, sizeof text, "%.1f KiB", double(bytes) / 1024.0);
-    else
-        std::snprintf(text, sizeof text, "%ju bytes", bytes);
-    return text;
-}
-
-std::string chosen(qelhost::StandinHost& host, const char* id) {
-    const qelhost::Control* control = host.controls().find(id);
-    return control ? control->value_text() : std::string("?");
-}
-
-void describe(qelhost::StandinHost& host, const qelhost::ClipSource& clip, const std::string& output) {
-    std::string video = chosen(host, "klavvideocodec");
-    const std::string profile = chosen(host, "klavvidprofile");
-    if (profile != "-") video += ", " + profile;
-    video += ", " + chosen(host, "klavpixelfmt");
-    std::string audio = "no sound";
-    if (const auto sound = clip.audio())
-        audio = std::to_string(sound->channels) + " channels at " + std::to_string(int(sound->rate)) + " Hz, " +
-                std::to_string(sound->bits) + " bit -> " + chosen(host, "klavaudiocodec");
-    std::printf("Rendering %lld frames of %dx%d at %g fps to %s\n  container %s; video %s; audio %s\n",
-                static_cast<long long>(clip.frame_count()), clip.width(), clip.height(), clip.fps(), output.c_str(),
-                chosen(host, "klavformat").c_str(), video.c_str(), audio.c_str());
-    std::fflush(stdout);
-}
-
-int summarise(const qelhost::RenderResult& result, const qelhost::ClipSource& clip, double seconds,
-              bool hostFaults, int signal) {
-    // Only regular files are files to list: a FIFO or a device named as
-    // output has no size to report.
-    std::vector<std::pair<std::string, uintmax_t>> files;
-    uintmax_t total = 0;
-    for (const std::string& path : result.paths) {
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(path, error)) continue;
-        const uintmax_t bytes = std::filesystem::file_size(path, error);
-        if (error) continue;
-        total += bytes;
-        files.emplace_back(std::filesystem::absolute(path).lexically_normal().string(), bytes);
-    }
-    std::printf("\n%zu file%s:\n", files.size(), files.size() == 1 ? "" : "s");
-    for (const auto& [path, bytes] : files) std::printf("  %s  %s\n", path.c_str(), size_text(bytes).c_str());
-    const double duration = clip.fps() > 0 ? double(result.requests) / clip.fps() : 0;
-    std::printf("%lld frames, %s (%.2f s) of %dx%d at %g fps, %s in all\n", static_cast<long long>(result.requests),
-                ProgressDisplay::clock_text(duration).c_str(), duration, clip.width(), clip.height(), clip.fps(),
-                size_text(total).c_str());
-    if (!result.first_timecode.empty())
-        std::printf("timecode %s to %s\n", result.first_timecode.c_str(), result.last_timecode.c_str());
-    std::printf("rendered in %.2f s, %.1f frames per second on average; the last output finished in %.2f s\n",
-                seconds, seconds > 0 ? double(result.requests) / seconds : 0.0, result.finish_seconds);
-
-    int status = 0;
-    if (result.failed > 0) {
-        std::printf("%lld of %lld frame requests failed\n", static_cast<long long>(result.failed),
-                    static_cast<long long>(result.requests));
-        status = 1;
-    }
-    if (!result.finished) {
-        std::printf("the final request (empty path) failed: the last file may not be finalised\n");
-        status = 1;
-    }
-    if (hostFaults) {
-        std::printf("the module breached the host contract (see the messages above)\n");
-        status = 1;
-    }
-    if (signal != 0) {
-        std::printf("interrupted after %lld of %lld frames\n", static_cast<long long>(result.requests),
-                    static_cast<long long>(clip.frame_count()));
-        status = 128 + signal;
-    }
-    std::fflush(stdout);
-    return status;
-}
-
-// Ctrl-C, SIGTERM and SIGHUP stop the render after the frame in hand and let
-// the output be finalised; a second one while that runs ends the process.
-volatile std::sig_atomic_t g_stopSignal = 0;
-
-extern "C" void on_stop_signal(int number) {
-    if (g_stopSignal != 0) {
-        std::signal(number, SIG_DFL);
-        std::raise(number);
-        return;
-    }
-    g_stopSignal = number;
-    static const char notice[] = "\nqelhost: interrupted; finishing the output (once more to quit at once)\n";
-    // Nothing to do if the terminal is gone (SIGHUP): the render goes on.
-    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, notice, sizeof notice - 1);
-}
-
-class StopSignals {
-public:
-    StopSignals() {
-        g_stopSignal = 0;
-        struct sigaction action {};
-        action.sa_handler = on_stop_signal;
-        action.sa_flags = SA_RESTART;
-        sigemptyset(&action.sa_mask);
-        for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &action, &m_previous[i]);
-    }
-    ~StopSignals() {
-        for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &m_previous[i], nullptr);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-    static int caught() { return g_stopSignal; }
-
-private:
-    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-    struct sigaction m_previous[std::size(kSignals)] {};
-};
 
 void run_render(const RenderCommandOptions& options) {
     std::vector<ControlSetting> settings;
