@@ -2,8 +2,8 @@
 #include "commands.h"
 #include "control_settings.h"
 
-#include "host/harness/ffmpeg_log.h"
-#include "host/harness/panel_view.h"
+#include "host/tools/ffmpeg_log.h"
+#include "host/tools/panel_view.h"
 #include "host/harness/standin_host.h"
 
 #include "standin.h"

@@ -2,9 +2,9 @@
 // test picture with its tone; and where its output goes by default.
 #include "render_clip.h"
 
-#include "host/harness/demo_clip.h"
-#include "host/harness/media_clip.h"
-#include "host/harness/raw_clip.h"
+#include "host/tools/demo_clip.h"
+#include "host/tools/media_clip.h"
+#include "host/tools/raw_clip.h"
 
 #include <cmath>
 #include <cstdio>

@@ -9,8 +9,8 @@
 #include "render_report.h"
 #include "stop_signals.h"
 
-#include "host/harness/ffmpeg_log.h"
-#include "host/harness/media_clip.h"
+#include "host/tools/ffmpeg_log.h"
+#include "host/tools/media_clip.h"
 #include "host/harness/render.h"
 #include "host/harness/standin_host.h"
 

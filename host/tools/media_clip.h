@@ -2,7 +2,7 @@
 // converted to the host's 16-bit RGBA, sound to interleaved samples.
 #pragma once
 
-#include "render.h"
+#include "host/harness/render.h"
 
 #include <cstdint>
 #include <memory>

@@ -2,7 +2,7 @@
 // render benchmark feeds the same bytes to the plug-in and to the ffmpeg tool.
 #pragma once
 
-#include "render.h"
+#include "host/harness/render.h"
 
 #include <cstddef>
 #include <string>

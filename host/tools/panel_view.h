@@ -2,7 +2,7 @@
 // controls' rows and columns, or JSON.
 #pragma once
 
-#include "controls.h"
+#include "host/harness/controls.h"
 
 #include <nlohmann/json.hpp>
 #include <string>

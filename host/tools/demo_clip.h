@@ -2,7 +2,7 @@
 // with the frame's timecode burnt in, and a tone.
 #pragma once
 
-#include "render.h"
+#include "host/harness/render.h"
 
 #include <cstdint>
 #include <optional>
