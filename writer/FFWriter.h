@@ -111,6 +111,7 @@ private:
     bool padAudioTail();
     bool encodeAudioFifo(bool last);
     bool sendAudioFrame(int samples, int frameSamples);
+    AVFrame* audioFrameFor(int frameSamples);
     void resetAudio();
     void release();
 
@@ -141,6 +142,10 @@ private:
     FramePtr m_outFrame;
     // The last picture sent, for repeatLastFrame.
     FramePtr m_lastPicture;
+    // Per output, reused for every frame: the packets the encoders give, and
+    // the frame of sound sent (its buffer anew only while an encoder holds it).
+    PacketPtr m_packet;
+    FramePtr m_audioFrame;
     int32_t m_inPixelFormat = -1;
     int32_t m_outPixelFormat = -1;
     int32_t m_inSampleFormat = -1;

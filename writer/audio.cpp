@@ -156,22 +156,35 @@ bool FFWriter::encodeAudioFifo(bool last) {
     }
 }
 
-// Sends `samples` from the FIFO as one frame of `frameSamples` (the rest silence).
-bool FFWriter::sendAudioFrame(int samples, int frameSamples) {
+// The output's frame of sound for `frameSamples`, its buffer writable.
+AVFrame* FFWriter::audioFrameFor(int frameSamples) {
+    AVFrame* frame = m_audioFrame.get();
+    if (frame && frame->nb_samples == frameSamples && av_frame_make_writable(frame) >= 0) return frame;
     AVCodecContext* context = m_audioCodecContext.get();
-    FramePtr frame(av_frame_alloc());
+    m_audioFrame.reset(av_frame_alloc());
+    frame = m_audioFrame.get();
     if (!frame) {
         log(LOG_ERROR, "QelFFmpegWriter: memory allocation error");
-        resetAudio();
-        return false;
+        return nullptr;
     }
     frame->nb_samples = frameSamples;
     frame->format = context->sample_fmt;
     frame->sample_rate = context->sample_rate;
     int result = av_channel_layout_copy(&frame->ch_layout, &context->ch_layout);
-    if (result >= 0) result = av_frame_get_buffer(frame.get(), 0);
+    if (result >= 0) result = av_frame_get_buffer(frame, 0);
     if (result < 0) {
         log(LOG_ERROR, "QelFFmpegWriter: Audio encoding failed: %s", ffmpeg_error_text(result));
+        m_audioFrame.reset();
+        return nullptr;
+    }
+    return frame;
+}
+
+// Sends `samples` from the FIFO as one frame of `frameSamples` (the rest silence).
+bool FFWriter::sendAudioFrame(int samples, int frameSamples) {
+    AVCodecContext* context = m_audioCodecContext.get();
+    AVFrame* frame = audioFrameFor(frameSamples);
+    if (!frame) {
         resetAudio();
         return false;
     }
@@ -189,7 +202,7 @@ bool FFWriter::sendAudioFrame(int samples, int frameSamples) {
     // Timestamps count samples at the output rate, the encoder's time base.
     frame->pts = m_audioSampleCount;
     m_audioSampleCount += frameSamples;
-    if (!encodeAndWrite(context, m_audioStream, frame.get(), m_audioLastDts, false)) {
+    if (!encodeAndWrite(context, m_audioStream, frame, m_audioLastDts, false)) {
         resetAudio();
         return false;
     }

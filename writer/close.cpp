@@ -119,6 +119,8 @@ void FFWriter::release() {
     m_outFrame.reset();
     m_inFrame.reset();
     m_lastPicture.reset();
+    m_packet.reset();
+    m_audioFrame.reset();
     m_videoStream = nullptr;
     m_audioStream = nullptr;
     m_formatContext.reset();

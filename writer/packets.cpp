@@ -21,15 +21,17 @@ bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const A
         return false;
     }
 
-    PacketPtr packet(av_packet_alloc());
-    if (!packet) {
+    if (!m_packet) m_packet.reset(av_packet_alloc());
+    if (!m_packet) {
         log(LOG_ERROR, "QelFFmpegWriter: memory allocation error");
         return false;
     }
+    AVPacket* packet = m_packet.get();
+    av_packet_unref(packet);  // what an earlier failure left in it
     const AVRational codecTimeBase = context->time_base;
     const int64_t margin = (m_outputFormat->flags & AVFMT_TS_NONSTRICT) ? 0 : 1;
     for (;;) {
-        result = avcodec_receive_packet(context, packet.get());
+        result = avcodec_receive_packet(context, packet);
         if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return true;
         if (result < 0) {
             log(LOG_ERROR,
@@ -39,7 +41,7 @@ bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const A
             return false;
         }
         if (packet->size == 0) {
-            av_packet_unref(packet.get());
+            av_packet_unref(packet);
             continue;
         }
         const AVRational streamTimeBase = stream->time_base;
@@ -64,7 +66,7 @@ bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const A
         packet->stream_index = stream->index;
         if (isVideo) log(LOG_VERBOSE, "QelFFmpegWriter: Write frame (size=%5d)\n", packet->size);
 
-        if (!m_batches->add(packet.get())) {
+        if (!m_batches->add(packet)) {
             log(LOG_ERROR, "QelFFmpegWriter: memory allocation error");
             return false;
         }
