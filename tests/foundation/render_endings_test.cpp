@@ -59,10 +59,13 @@ protected:
 TEST_F(RenderOutputs, AFifoIsWrittenThroughNotReplaced) {
     const fs::path fifo = folder / "stream";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    // A reader on the other end copies the stream.
+    // A reader on the other end copies the stream. Opening the FIFO read-write
+    // after the render never blocks and ends a reader still waiting for a
+    // writer, so a render that never opened it fails at once, not at ctest's
+    // timeout.
     const std::string reader = "cat '" + fifo.string() + "' > '" + (folder / "copy").string() + "' & ";
-    const CommandResult run =
-        run_command(reader + render(fifo, " --set klavformat=matroska") + "; status=$?; wait; exit $status");
+    const CommandResult run = run_command(reader + render(fifo, " --set klavformat=matroska") +
+                                          "; status=$?; : <>'" + fifo.string() + "'; wait; exit $status");
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_TRUE(fs::is_fifo(fifo));
     EXPECT_EQ(probe::read((folder / "copy").string()).video_frames, 30) << run.out;
