@@ -182,7 +182,6 @@ TEST_F(RequestTest, EachFrameReadsItsOwnSliceOfTheTickedChannels) {
             EXPECT_LT(std::abs(double(reads[f].count) - 48000 / c.fps), 1) << reads[f].count;
             EXPECT_TRUE(reads[f].channel_mask == c.mask && reads[f].bits == bits);
             EXPECT_EQ(reads[f].buffer_size, reads[f].count * 2 * bits / 8);
-            EXPECT_TRUE(c.answer || reads[f].delivered <= reads[f].count);
             next += reads[f].count;
         }
         EXPECT_EQ(next, sound ? std::llround(c.frames * 48000 / c.fps) : 0);
