@@ -94,14 +94,13 @@ TEST_F(Options, ProfileChosenIsTheProfileInTheFile) {
                                {"libx264", "High10", AV_PIX_FMT_YUV420P10LE, AV_PROFILE_H264_HIGH_10},
                                {"libx264", "High422", AV_PIX_FMT_YUV422P, AV_PROFILE_H264_HIGH_422},
                                {"libx264", "High444", AV_PIX_FMT_YUV444P, AV_PROFILE_H264_HIGH_444_PREDICTIVE}};
-    // Every ProRes profile the panel offers, in mov.
-    for (const char* encoder : {"prores_ks", "prores_aw"}) {
-        ChoiceList profiles;
-        list_profiles(encoder, profiles);
-        ASSERT_FALSE(profiles.empty());
-        for (const ChoiceEntry& p : profiles)
-            cases.push_back({encoder, p.label, p.value >= AV_PROFILE_PRORES_4444 ? AV_PIX_FMT_YUV444P10LE : Y422, p.value});
-    }
+    // Every ProRes profile the panel offers, in mov, each with the pixels it carries.
+    const std::pair<const char*, int> prores[] = {
+        {"Proxy", AV_PROFILE_PRORES_PROXY}, {"LT", AV_PROFILE_PRORES_LT}, {"Standard", AV_PROFILE_PRORES_STANDARD},
+        {"HQ", AV_PROFILE_PRORES_HQ},       {"4444", AV_PROFILE_PRORES_4444}, {"XQ", AV_PROFILE_PRORES_XQ}};
+    for (const char* encoder : {"prores_ks", "prores_aw"})
+        for (const auto& [label, profile] : prores)
+            cases.push_back({encoder, label, profile >= AV_PROFILE_PRORES_4444 ? AV_PIX_FMT_YUV444P10LE : Y422, profile});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.encoder + " " + c.label);
         const char* container = c.encoder == "libx264" ? "mp4" : "mov";
