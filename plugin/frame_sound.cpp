@@ -6,7 +6,7 @@
 
 #include <cmath>
 #include <cstring>
-#include <new>
+#include <cstdlib>
 
 HostAudioFormat host_audio_format() {
     HostAudioFormat audio;
@@ -36,16 +36,21 @@ bool write_frame_sound(PluginState& state, const QEL_FrameParams& params, bool& 
     const size_t frameBytes = size_t(audio.channels) * size_t(audio.bytes_per_sample);
     const size_t bufferSize = frameBytes * count;
     // Skipping the slice would shift all later sound against the pictures.
-    // The buffer is kept for the output: it grows at most to the longest slice.
-    std::vector<uint8_t>& slice = state.sound_slice;
-    try {
-        slice.resize(bufferSize);
-    } catch (const std::bad_alloc&) {
-        host_log(LOG_ERROR, "QelFFmpegWriter: memory allocation error (audio samples)");
-        state.frame_failed = true;
-        return false;
+    // The buffer is kept for the output: it grows at most to the longest
+    // slice. malloc, not new: a slice too large for memory is an answer here.
+    if (bufferSize > state.sound_slice_size) {
+        state.sound_slice.reset();
+        state.sound_slice_size = 0;
+        auto* grown = static_cast<uint8_t*>(std::malloc(bufferSize));
+        if (!grown) {
+            host_log(LOG_ERROR, "QelFFmpegWriter: memory allocation error (audio samples)");
+            state.frame_failed = true;
+            return false;
+        }
+        state.sound_slice.reset(grown);
+        state.sound_slice_size = bufferSize;
     }
-    uint8_t* buffer = slice.data();
+    uint8_t* buffer = state.sound_slice.get();
 
     int64_t delivered = 0;
     if (auto read = suite_entry<QelNodeReadAudio>(g_suites.node, NODE_READ_AUDIO))

@@ -7,8 +7,8 @@
 #include "panel/presenter.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
-#include <vector>
 
 class FFWriter;
 class Controls;
@@ -31,7 +31,8 @@ struct PluginState {
     // How the open output's sound is read, frame by frame, and the buffer
     // each frame's slice is read into.
     AudioSlicing audio;
-    std::vector<uint8_t> sound_slice;
+    std::unique_ptr<uint8_t, void (*)(void*)> sound_slice{nullptr, std::free};
+    size_t sound_slice_size = 0;
     // How the open output has gone: the frame it opened with, the last frame
     // written, a request that failed since (the output goes on), a writer
     // that failed (the output is finished).
