@@ -36,5 +36,8 @@ bool muxer_has_option(const AVOutputFormat& muxer, const char* option);
 // MXF and GXF: muxers that interleave whole edit units of their own, pictures
 // first, and drop an unfinished one when their queue is emptied.
 bool is_edit_unit_muxer(const char* name);
+// Muxers that take the picture stream only as the first one: those of edit
+// units, and AMV's.
+bool takes_pictures_first(const char* name);
 // libx264 and libx264rgb: the encoders the quality presets and x264 options serve.
 bool is_x264_encoder(const char* name);

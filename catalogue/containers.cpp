@@ -101,3 +101,5 @@ bool is_edit_unit_muxer(const char* name) {
         if (name && std::strcmp(name, muxer) == 0) return true;
     return false;
 }
+
+bool takes_pictures_first(const char* name) { return is_edit_unit_muxer(name) || (name && std::strcmp(name, "amv") == 0); }

@@ -2,6 +2,7 @@
 // file), its encoder and the resampler from the host's interleaved samples to
 // the encoder's layout.
 #include "FFWriter.h"
+#include "frame_rate.h"
 
 #include "base/compat.h"
 #include "base/error_text.h"
@@ -90,7 +91,8 @@ bool FFWriter::openAudio(WriterSettings& settings) {
         return true;
     }
 
-    // Created before the video stream, so the audio stream is stream 0 (gxf aside).
+    // Created before the video stream, so the audio stream is stream 0,
+    // unless the muxer takes pictures first.
     m_audioStream = avformat_new_stream(m_formatContext.get(), nullptr);
     m_audioCodecContext.reset(m_audioStream ? avcodec_alloc_context3(m_audioCodec) : nullptr);
     if (!m_audioCodecContext) {
@@ -135,6 +137,13 @@ bool FFWriter::openAudio(WriterSettings& settings) {
 
     if (!av_dict_get(m_audioOptions.get(), "threads", nullptr, 0))
         av_dict_set(m_audioOptions.address(), "threads", "auto", 0);
+    // AMV's muxer takes exactly one block of sound per picture; the encoder's
+    // own block of 1024 samples fits no frame rate.
+    if (m_audioCodec->id == AV_CODEC_ID_ADPCM_IMA_AMV && !av_dict_get(m_audioOptions.get(), "block_size", nullptr, 0)) {
+        const AVRational pictureRate = frame_rate_of(m_frameRate);
+        av_dict_set_int(m_audioOptions.address(), "block_size",
+                        av_rescale(m_outSampleRate, pictureRate.den, pictureRate.num), 0);
+    }
 
     if (!listsSampleFormat(m_audioCodec, m_outSampleFormat)) {
         log(LOG_ERROR, "QelFFmpegWriter: audio encoder does not support sample format: %s",

@@ -135,8 +135,7 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
 
     if (!openContainer(settings)) return false;
     // Audio is the first stream, except for a muxer that takes video first only.
-    // Muxers of edit units take the picture stream only as the first one.
-    const bool videoFirst = is_edit_unit_muxer(m_outputFormat->name);
+    const bool videoFirst = takes_pictures_first(m_outputFormat->name);
     if (videoFirst && m_hasVideo && !openVideo(settings)) return false;
     if (m_hasAudio && !openAudio(settings)) return false;
     if (!videoFirst && m_hasVideo && !openVideo(settings)) return false;

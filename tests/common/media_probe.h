@@ -333,7 +333,8 @@ inline File read(const std::string& path, const Options& options = {}) {
     };
     for (;;) {
         const int result = av_read_frame(input, packet);
-        if (result == AVERROR_EOF) break;
+        // RoQ's demuxer says EIO where the file ends.
+        if (result == AVERROR_EOF || (result == AVERROR(EIO) && input->pb && avio_feof(input->pb))) break;
         if (result < 0) {
             file.errors.push_back("av_read_frame: " + av_text(result));
             break;
