@@ -1,8 +1,10 @@
 // Every container the module offers, with each of its encoders that opens
-// here: a host restores a project with the pair, renders ten 64x64 frames with
-// stereo sound, and FFmpeg reads the file back whole. Where the file falls
-// short, the same job through FFmpeg's command line tells a fault of the
-// module from a limit of FFmpeg.
+// here: a host chooses the pair on the panel and restores it, renders ten
+// 64x64 frames with stereo sound, and FFmpeg reads the file back whole. Where
+// the file falls short, the same job through FFmpeg's command line tells a
+// fault of the module from a limit of FFmpeg. The question: does every pair
+// the panel offers give a file FFmpeg reads back whole?
+#include "common/codec_pairs.h"
 #include "common/media_probe.h"
 #include "common/run.h"
 
@@ -299,24 +301,11 @@ bool same_family(AVCodecID written, AVCodecID read) {
 }
 
 // Samples a decoder may give beyond those sent where the container records
-// neither the encoder's priming nor the padding of its last frame: both, as
-// the encoder declares them when opened for the file's sound.
+// neither the encoder's priming nor the padding of its last frame.
 int64_t priming_and_padding(const AVCodec* codec, const Setup& setup, const probe::Stream& sound) {
-    AVCodecContext* context = avcodec_alloc_context3(codec);
-    if (!context) return 0;
-    context->log_level_offset = AV_LOG_TRACE;  // a refusal here is no finding
-    context->sample_rate = sound.sample_rate;
-    context->time_base = AVRational{1, context->sample_rate};
-    for (AVSampleFormat format : ffcompat::sample_formats(codec)) {
-        context->sample_fmt = format;
-        break;
-    }
-    context->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
-    if (!setup.maximumBitRate) context->bit_rate = 192000;
-    av_channel_layout_default(&context->ch_layout, sound.channels);
-    const int64_t samples = avcodec_open2(context, codec, nullptr) < 0 ? 0 : context->initial_padding + context->frame_size;
-    avcodec_free_context(&context);
-    return samples;
+    const SoundFraming framing =
+        sound_framing(codec->name, sound.sample_rate, sound.channels, setup.maximumBitRate ? 0 : 192000);
+    return framing.priming + framing.frame;
 }
 
 Check judge(const Cell& cell, const Setup& setup, const std::string& path) {

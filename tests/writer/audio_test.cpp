@@ -3,6 +3,8 @@
 // the writer ends, and on a writer reused for another output.
 #include "support.h"
 
+#include "common/codec_pairs.h"
+
 #include <memory>
 
 using namespace writer_test;
@@ -38,14 +40,25 @@ struct Step {
     const char* error = nullptr;  // the call fails with this error message
 };
 
+// How far a count read back may lie beyond the samples written.
+enum class Slack {
+    None,
+    Millisecond,  // a container that keeps times to the millisecond
+    LastFrame,    // the encoder's frame: its short last frame is given whole
+};
+
+int64_t samples_of(Slack slack, const CodecPair& pair) {
+    if (slack == Slack::Millisecond) return 48;
+    return slack == Slack::LastFrame ? sound_framing(pair.codec, 48000, 2).frame : 0;
+}
+
 struct Sequence {
     const char* name;
-    const char* container;
-    const char* codec;
+    CodecPair pair;
     AVSampleFormat format;
     std::vector<Step> steps;
-    int decodedSlack;      // the decoder gives a short last frame whole
-    int endSlack;          // how far the container's end may lie from the samples written
+    Slack decoded;         // beyond the samples written, of those decoded
+    Slack end;             // either side of them, of where the container says the sound ends
     bool destroy = false;  // the writer is destroyed instead of closed
 };
 void PrintTo(const Sequence& c, std::ostream* out) { *out << c.name; }
@@ -54,10 +67,10 @@ class AudioSequence : public testing::TestWithParam<Sequence> {};
 
 TEST_P(AudioSequence, EverySampleWrittenReachesTheFile) {
     const Sequence& c = GetParam();
-    const std::string path = output_path(std::string("sequence_") + c.name, c.container);
+    const std::string path = output_path(std::string("sequence_") + c.name, c.pair.extension);
     auto writer = std::make_unique<FFWriter>();
     writer->m_logCallback = keep_message;
-    WriterSettings settings = sound_settings(c.container, c.codec, c.format);
+    WriterSettings settings = sound_settings(c.pair.container, c.pair.codec, c.format);
     ASSERT_TRUE(writer->open(path.c_str(), &settings));
     int64_t written = 0;
     for (const Step& step : c.steps) {
@@ -76,34 +89,35 @@ TEST_P(AudioSequence, EverySampleWrittenReachesTheFile) {
         EXPECT_TRUE(writer->close());
     const probe::File file = probe::read(path);
     ASSERT_TRUE(file.opened) << file.error_text();
-    EXPECT_LE(std::abs(file.audio_end_samples - written), c.endSlack) << "end " << file.audio_end_samples;
+    EXPECT_LE(std::abs(file.audio_end_samples - written), samples_of(c.end, c.pair)) << "end " << file.audio_end_samples;
     EXPECT_GE(file.audio_samples, written);
-    EXPECT_LE(file.audio_samples, written + c.decodedSlack);
+    EXPECT_LE(file.audio_samples, written + samples_of(c.decoded, c.pair));
 }
 
 // mov, mp4 and matroska keep where the audio ends to the millisecond.
+constexpr Slack NONE = Slack::None, MS = Slack::Millisecond, LAST_FRAME = Slack::LastFrame;
 INSTANTIATE_TEST_SUITE_P(
     , AudioSequence,
     testing::Values(
         // aac takes 1024 samples a frame and keeps the rest for the next block;
         // pcm has no frame size and takes each block whole.
-        Sequence{"aac_blocks", "mp4", "aac", FLTP, {{500, 0}, {1101, 1024}, {1602, 3072}}, 1024, 48},
-        Sequence{"pcm_blocks", "mov", "pcm_s16le", S16, {{1601, 1601}, {1602, 3203}, {7, 3210}}, 0, 48},
+        Sequence{"aac_blocks", pairs::MP4_AAC, FLTP, {{500, 0}, {1101, 1024}, {1602, 3072}}, LAST_FRAME, MS},
+        Sequence{"pcm_blocks", pairs::MOV_PCM, S16, {{1601, 1601}, {1602, 3203}, {7, 3210}}, NONE, MS},
         // Less than one frame: encoders that take a short last frame end
         // exactly there; ac3 takes whole frames only and gets silence after.
-        Sequence{"aac_tail", "mp4", "aac", FLTP, {{700}}, 1024, 48},
-        Sequence{"flac_tail", "matroska", "flac", S16, {{700}}, 0, 48},
-        Sequence{"alac_tail", "mov", "alac", S16P, {{700}}, 0, 48},
-        Sequence{"ac3_tail", "matroska", "ac3", FLTP, {{700}}, 1536, 1536},
-        Sequence{"opus_tail", "webm", "libopus", S16, {{700}}, 0, 960},
-        Sequence{"drained_twice", "mp4", "aac", FLTP, {{3000}, {DRAIN}, {DRAIN}}, 1024, 48},
-        Sequence{"destroyed_open", "mp4", "aac", FLTP, {{3000}}, 1024, 48, true},
+        Sequence{"aac_tail", pairs::MP4_AAC, FLTP, {{700}}, LAST_FRAME, MS},
+        Sequence{"flac_tail", pairs::MKV_FLAC, S16, {{700}}, NONE, MS},
+        Sequence{"alac_tail", pairs::MOV_ALAC, S16P, {{700}}, NONE, MS},
+        Sequence{"ac3_tail", pairs::MKV_AC3, FLTP, {{700}}, LAST_FRAME, LAST_FRAME},
+        Sequence{"opus_tail", pairs::WEBM_OPUS, S16, {{700}}, NONE, LAST_FRAME},
+        Sequence{"drained_twice", pairs::MP4_AAC, FLTP, {{3000}, {DRAIN}, {DRAIN}}, LAST_FRAME, MS},
+        Sequence{"destroyed_open", pairs::MP4_AAC, FLTP, {{3000}}, LAST_FRAME, MS, true},
         // More sound for a finished encoder fails and resets the audio path;
         // every later call fails saying so.
-        Sequence{"after_failure", "mp4", "aac", FLTP,
+        Sequence{"after_failure", pairs::MP4_AAC, FLTP,
                  {{1601}, {DRAIN}, {1602, -1, "QelFFmpegWriter: Error encoding audio: "},
                   {1602, -1, "QelFFmpegWriter: "}, {DRAIN, -1, "QelFFmpegWriter: "}},
-                 1024, 48}),
+                 LAST_FRAME, MS}),
     [](const testing::TestParamInfo<Sequence>& info) { return std::string(info.param.name); });
 
 TEST(AudioPath, WriterReopenedForAnotherOutputStartsAfresh) {

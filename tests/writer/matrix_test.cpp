@@ -1,7 +1,9 @@
 // Every container and encoder pairing the host offers for delivery, and both
 // field orders: written through the writer, read back with FFmpeg's own tools.
+// The question: does every picture come back as written?
 #include "support.h"
 
+#include "common/codec_pairs.h"
 #include "common/other_readers.h"
 #include "common/run.h"
 
@@ -13,9 +15,7 @@ using namespace writer_test;
 namespace {
 
 struct Cell {
-    const char* container;
-    const char* codec;
-    const char* extension;
+    CodecPair pair;
     int outPixelFormat, width, height;
     int32_t bitRate;
     bool otherKeys;            // key frames where none was asked (intra codecs, libaom after a forced one)
@@ -28,44 +28,44 @@ struct Cell {
     int32_t colour = COLOUR_REC709;     // the space of the host's pixels
 };
 
-std::ostream& operator<<(std::ostream& out, const Cell& cell) { return out << cell.container << "/" << cell.codec; }
+std::ostream& operator<<(std::ostream& out, const Cell& cell) { return out << cell.pair.container << "/" << cell.pair.codec; }
 
 constexpr int PROGRESSIVE = AV_FIELD_PROGRESSIVE;
 const Cell CELLS[] = {
-    {"mov", "libx264", "mov", AV_PIX_FMT_YUV420P, 320, 240, 0, false, true, "encoder", true, PROGRESSIVE, "progressive"},
-    {"mov", "libx264", "mov", AV_PIX_FMT_YUV420P, 320, 240, 0, false, true, "encoder", true, AV_FIELD_TB, "t"},
-    {"mov", "libx264", "mov", AV_PIX_FMT_YUV420P, 320, 240, 0, false, true, "encoder", true, AV_FIELD_BT, "b"},
-    {"mp4", "libx264", "mp4", AV_PIX_FMT_NONE, 320, 240, 0, false, true, "encoder", true},
-    {"matroska", "libx264", "mkv", AV_PIX_FMT_NONE, 320, 240, 0, false, true, "encoder", true},
+    {pairs::MOV_X264, AV_PIX_FMT_YUV420P, 320, 240, 0, false, true, "encoder", true, PROGRESSIVE, "progressive"},
+    {pairs::MOV_X264, AV_PIX_FMT_YUV420P, 320, 240, 0, false, true, "encoder", true, AV_FIELD_TB, "t"},
+    {pairs::MOV_X264, AV_PIX_FMT_YUV420P, 320, 240, 0, false, true, "encoder", true, AV_FIELD_BT, "b"},
+    {pairs::MP4_X264, AV_PIX_FMT_NONE, 320, 240, 0, false, true, "encoder", true},
+    {pairs::MKV_X264, AV_PIX_FMT_NONE, 320, 240, 0, false, true, "encoder", true},
     // AVI reads its software tag back under another key; MPEG-TS has no tags.
-    {"avi", "mpeg4", "avi", AV_PIX_FMT_NONE, 320, 240, 0, false, false, "software", false},
-    {"mov", "prores_ks", "mov", AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, PROGRESSIVE, "progressive"},
-    {"mov", "prores_ks", "mov", AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, AV_FIELD_TB, "t"},
-    {"mov", "prores_ks", "mov", AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, AV_FIELD_BT, "b"},
-    {"mov", "prores_aw", "mov", AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, AV_FIELD_TB, "t"},
-    {"mov", "prores_aw", "mov", AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, AV_FIELD_BT, "b"},
-    {"mov", "mpeg2video", "mov", AV_PIX_FMT_NONE, 320, 240, 2000000, false, true, "encoder", true, AV_FIELD_TB, "t"},
-    {"mov", "mpeg2video", "mov", AV_PIX_FMT_NONE, 320, 240, 2000000, false, true, "encoder", true, AV_FIELD_BT, "b"},
-    {"mov", "dnxhd", "mov", AV_PIX_FMT_YUV422P, 1920, 1080, 36000000, true, true, "encoder", true},
+    {pairs::AVI_MPEG4, AV_PIX_FMT_NONE, 320, 240, 0, false, false, "software", false},
+    {pairs::MOV_PRORES_KS, AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, PROGRESSIVE, "progressive"},
+    {pairs::MOV_PRORES_KS, AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, AV_FIELD_TB, "t"},
+    {pairs::MOV_PRORES_KS, AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, AV_FIELD_BT, "b"},
+    {pairs::MOV_PRORES_AW, AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, AV_FIELD_TB, "t"},
+    {pairs::MOV_PRORES_AW, AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, AV_FIELD_BT, "b"},
+    {pairs::MOV_MPEG2, AV_PIX_FMT_NONE, 320, 240, 2000000, false, true, "encoder", true, AV_FIELD_TB, "t"},
+    {pairs::MOV_MPEG2, AV_PIX_FMT_NONE, 320, 240, 2000000, false, true, "encoder", true, AV_FIELD_BT, "b"},
+    {pairs::MOV_DNXHD, AV_PIX_FMT_YUV422P, 1920, 1080, 36000000, true, true, "encoder", true},
     // DNxHD's 1080i formats, at the rate it finds for them (mov keeps their
     // order in the pictures only, and they are upper field first).
-    {"mov", "dnxhd", "mov", AV_PIX_FMT_YUV422P, 1920, 1080, 0, true, true, "encoder", true, AV_FIELD_TB},
-    {"mpegts", "mpeg2video", "ts", AV_PIX_FMT_NONE, 320, 240, 2000000, false, true, nullptr, false},
-    {"webm", "libvpx-vp9", "webm", AV_PIX_FMT_NONE, 320, 240, 0, false, false, "encoder", true},
-    {"webm", "libvpx", "webm", AV_PIX_FMT_NONE, 320, 240, 0, false, false, "encoder", true},
+    {pairs::MOV_DNXHD, AV_PIX_FMT_YUV422P, 1920, 1080, 0, true, true, "encoder", true, AV_FIELD_TB},
+    {pairs::TS_MPEG2, AV_PIX_FMT_NONE, 320, 240, 2000000, false, true, nullptr, false},
+    {pairs::WEBM_VP9, AV_PIX_FMT_NONE, 320, 240, 0, false, false, "encoder", true},
+    {pairs::WEBM_VP8, AV_PIX_FMT_NONE, 320, 240, 0, false, false, "encoder", true},
     // libsvtav1 of FFmpeg 5.1 keeps no key frame a host asks for (its command line alike).
-    {"webm", "libaom-av1", "webm", AV_PIX_FMT_NONE, 320, 240, 0, true, false, "encoder", true},
-    {"mxf", "mpeg2video", "mxf", AV_PIX_FMT_NONE, 1920, 1080, 20000000, false, true, nullptr, false},
-    {"mxf", "mpeg2video", "mxf", AV_PIX_FMT_NONE, 1920, 1080, 20000000, false, true, nullptr, false, AV_FIELD_TB},
-    {"mxf", "mpeg2video", "mxf", AV_PIX_FMT_NONE, 1920, 1080, 20000000, false, true, nullptr, false, AV_FIELD_BT},
-    {"mxf", "dnxhd", "mxf", AV_PIX_FMT_YUV422P, 1920, 1080, 36000000, true, true, nullptr, false},
-    {"mxf", "dnxhd", "mxf", AV_PIX_FMT_YUV422P10LE, 1920, 1080, 0, true, true, nullptr, false, AV_FIELD_TB},
-    {"mxf", "prores_ks", "mxf", AV_PIX_FMT_YUV422P10LE, 1920, 1080, 0, true, true, nullptr, false, AV_FIELD_TB, nullptr, "HQ"},
-    {"mxf", "prores_aw", "mxf", AV_PIX_FMT_YUV422P10LE, 1920, 1080, 0, true, true, nullptr, false, AV_FIELD_BT, nullptr, "HQ"},
+    {pairs::WEBM_AOM, AV_PIX_FMT_NONE, 320, 240, 0, true, false, "encoder", true},
+    {pairs::MXF_MPEG2, AV_PIX_FMT_NONE, 1920, 1080, 20000000, false, true, nullptr, false},
+    {pairs::MXF_MPEG2, AV_PIX_FMT_NONE, 1920, 1080, 20000000, false, true, nullptr, false, AV_FIELD_TB},
+    {pairs::MXF_MPEG2, AV_PIX_FMT_NONE, 1920, 1080, 20000000, false, true, nullptr, false, AV_FIELD_BT},
+    {pairs::MXF_DNXHD, AV_PIX_FMT_YUV422P, 1920, 1080, 36000000, true, true, nullptr, false},
+    {pairs::MXF_DNXHD, AV_PIX_FMT_YUV422P10LE, 1920, 1080, 0, true, true, nullptr, false, AV_FIELD_TB},
+    {pairs::MXF_PRORES_KS, AV_PIX_FMT_YUV422P10LE, 1920, 1080, 0, true, true, nullptr, false, AV_FIELD_TB, nullptr, "HQ"},
+    {pairs::MXF_PRORES_AW, AV_PIX_FMT_YUV422P10LE, 1920, 1080, 0, true, true, nullptr, false, AV_FIELD_BT, nullptr, "HQ"},
     // BT.2020 pictures: converted with its matrix, tagged so, read back to the host's values.
-    {"matroska", "ffv1", "mkv", AV_PIX_FMT_YUV444P10LE, 320, 240, 0, true, true, "encoder", true, PROGRESSIVE,
+    {pairs::MKV_FFV1, AV_PIX_FMT_YUV444P10LE, 320, 240, 0, true, true, "encoder", true, PROGRESSIVE,
      nullptr, nullptr, COLOUR_REC2020},
-    {"mov", "prores_ks", "mov", AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, PROGRESSIVE,
+    {pairs::MOV_PRORES_KS, AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, PROGRESSIVE,
      nullptr, "HQ", COLOUR_PQ},
 };
 
@@ -78,13 +78,13 @@ class Matrix : public ::testing::TestWithParam<std::tuple<Cell, int>> {};
 TEST_P(Matrix, DecodesEveryFrameAsWritten) {
     const Cell& cell = std::get<0>(GetParam());
     const int channels = std::get<1>(GetParam());
-    const std::string dir = scratch_dir(std::string("matrix_") + cell.codec + "_" + cell.container +
+    const std::string dir = scratch_dir(std::string("matrix_") + cell.pair.codec + "_" + cell.pair.container +
                                         std::to_string(cell.fieldOrder) + std::to_string(channels));
-    const std::string path = dir + "/clip." + cell.extension;
+    const std::string path = dir + "/clip." + cell.pair.extension;
 
     FFWriter writer;
     writer.m_logCallback = keep_message;
-    WriterSettings settings = video_settings(cell.container, cell.codec, cell.width, cell.height, channels);
+    WriterSettings settings = video_settings(cell.pair.container, cell.pair.codec, cell.width, cell.height, channels);
     settings.outPixelFormat = cell.outPixelFormat;
     settings.keyFrameInterval = 100;
     settings.videoBitRate = cell.bitRate;
@@ -105,7 +105,7 @@ TEST_P(Matrix, DecodesEveryFrameAsWritten) {
     }
 
     EXPECT_TRUE(!cell.containerTag || !file.container_tag(cell.containerTag).empty());
-    if (std::string(cell.container) == "mov") { EXPECT_EQ(file.container_tag("encoder"), WRITER_ENCODER_TAG); }
+    if (std::string(cell.pair.container) == "mov") { EXPECT_EQ(file.container_tag("encoder"), WRITER_ENCODER_TAG); }
     if (cell.streamTags) {
         EXPECT_EQ(file.video_tag("encoder"), WRITER_ENCODER_TAG);
         EXPECT_EQ(file.video_tag("timecode"), "01:00:00:00");
@@ -119,17 +119,17 @@ TEST_P(Matrix, DecodesEveryFrameAsWritten) {
     // pictures say it too, as a decoder and MediaInfo read them.
     const int order = cell.fieldOrder;
     const int pictures = order == AV_FIELD_TB ? AV_FIELD_TT : order == AV_FIELD_BT ? AV_FIELD_BB : order;
-    const bool codesFields = std::set<std::string>{"libx264", "prores_ks", "prores_aw", "mpeg2video", "dnxhd"}.count(cell.codec);
+    const bool codesFields = std::set<std::string>{"libx264", "prores_ks", "prores_aw", "mpeg2video", "dnxhd"}.count(cell.pair.codec);
     for (size_t i = 0; codesFields && i < file.frames.size(); ++i)
         EXPECT_EQ(file.frames[i].field_order, pictures) << "frame " << i;
     // FFmpeg's MXF muxer describes ProRes as whole frames whatever they hold
     // (it reads no field flags from ProRes pictures, on every generation).
-    const bool describedAsCoded = !(cell.container == std::string("mxf") && cell.codec == std::string("prores_ks")) &&
-                                  !(cell.container == std::string("mxf") && cell.codec == std::string("prores_aw"));
+    const bool describedAsCoded = !(cell.pair.container == std::string("mxf") && cell.pair.codec == std::string("prores_ks")) &&
+                                  !(cell.pair.container == std::string("mxf") && cell.pair.codec == std::string("prores_aw"));
     if (codesFields && describedAsCoded) {
         const std::string scan = mediainfo_video(path, "%ScanType%/%ScanOrder%");
-        EXPECT_EQ(scan, pictures == AV_FIELD_TT   ? (cell.codec == std::string("libx264") ? "MBAFF/TFF" : "Interlaced/TFF")
-                        : pictures == AV_FIELD_BB ? (cell.codec == std::string("libx264") ? "MBAFF/BFF" : "Interlaced/BFF")
+        EXPECT_EQ(scan, pictures == AV_FIELD_TT   ? (cell.pair.codec == std::string("libx264") ? "MBAFF/TFF" : "Interlaced/TFF")
+                        : pictures == AV_FIELD_BB ? (cell.pair.codec == std::string("libx264") ? "MBAFF/BFF" : "Interlaced/BFF")
                                                   : "Progressive/");
     }
 
@@ -153,7 +153,7 @@ TEST_P(Matrix, DecodesEveryFrameAsWritten) {
 INSTANTIATE_TEST_SUITE_P(Writer, Matrix, ::testing::Combine(::testing::ValuesIn(CELLS), ::testing::Values(4, 3)),
                          [](const ::testing::TestParamInfo<Matrix::ParamType>& info) {
                              const Cell& cell = std::get<0>(info.param);
-                             std::string name = std::string(cell.container) + "_" + cell.codec;
+                             std::string name = std::string(cell.pair.container) + "_" + cell.pair.codec;
                              for (char& c : name) c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
                              const int order = cell.fieldOrder;
                              name += order == AV_FIELD_TB ? "_tff" : order == AV_FIELD_BT ? "_bff" : "";
