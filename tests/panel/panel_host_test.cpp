@@ -25,7 +25,7 @@ struct Expected {
     std::string identifier;  // empty for labels
     std::string label;
     std::string created;  // the creating call as the host recorded it
-    float row, column, width;
+    float row, column, width;  // a width of 0: beneath the design's rows, anywhere free on its row
 };
 
 // The control table, channel toggles for `channels` host channels in place.
@@ -55,14 +55,14 @@ std::vector<Expected> control_table(int channels) {
     const char* const rates = "add_choice(klavaudbitrate, \"64kbps,128kbps,164kbps,192kbps,256kbps,Maximum\", 3)";
     table.push_back({"klavaudbitrate", "Quality: %s", rates, 3, 3.8f, 0.8f});
     const char* const colours = "add_choice(klavcolour, \"Rec.709,Rec.2020,Rec.2100 PQ,Rec.2100 HLG\", 0)";
-    table.push_back({"klavcolour", "Colour: %s", colours, 5, 0, 1.0f});
+    table.push_back({"klavcolour", "Colour: %s", colours, 5, 0, 0});
     const char* const displays = "add_choice(klavmasterprimaries, \"Display P3,Rec.2020\", 0)";
-    table.push_back({"klavmasterprimaries", "Mastering: %s", displays, 5, 1.0f, 1.0f});
-    table.push_back({"klavmastermax", "Max cd/m2", "add_number(klavmastermax, 1000)", 5, 2.0f, 0.6f});
+    table.push_back({"klavmasterprimaries", "Mastering: %s", displays, 5, 0, 0});
+    table.push_back({"klavmastermax", "Max cd/m2", "add_number(klavmastermax, 1000)", 5, 0, 0});
     const char* const minimums = "add_choice(klavmastermin, \"0.0001,0.0005,0.001,0.005,0.01,0.05,0.1\", 3)";
-    table.push_back({"klavmastermin", "Min cd/m2: %s", minimums, 5, 2.6f, 0.8f});
-    table.push_back({"klavmaxcll", "MaxCLL", "add_number(klavmaxcll, 1000)", 5, 3.4f, 0.5f});
-    table.push_back({"klavmaxfall", "MaxFALL", "add_number(klavmaxfall, 400)", 5, 3.9f, 0.5f});
+    table.push_back({"klavmastermin", "Min cd/m2: %s", minimums, 5, 0, 0});
+    table.push_back({"klavmaxcll", "MaxCLL", "add_number(klavmaxcll, 1000)", 5, 0, 0});
+    table.push_back({"klavmaxfall", "MaxFALL", "add_number(klavmaxfall, 400)", 5, 0, 0});
     return table;
 }
 
@@ -113,9 +113,20 @@ TEST_F(Panel, ControlsAreCreatedAsTheTableSaysWithAToggleForEachHostChannelUpToS
             const std::string wantLabel = hostChannels == 2 && label != translated.end() ? label->second : want.label;
             EXPECT_EQ(std::tie(controls[i].identifier, controls[i].label, created[i]),
                       std::tie(want.identifier, wantLabel, want.created));
-            EXPECT_TRUE(at.placed && near(at.row, want.row) && near(at.column, want.column) &&
-                        near(at.width, want.width) && at.height == 1)
+            const bool where = !want.width || (near(at.column, want.column) && near(at.width, want.width));
+            EXPECT_TRUE(at.placed && near(at.row, want.row) && where && at.height == 1)
                 << want.created << " at " << at.row << "," << at.column << " width " << at.width;
+        }
+        // On the host's grid of six columns no control covers another.
+        for (size_t i = 0; i < controls.size(); ++i) {
+            const auto& a = controls[i].placement;
+            EXPECT_TRUE(a.width > 0 && a.column >= 0 && a.column + a.width <= 6 + 1e-5f) << table[i].created;
+            for (size_t j = 0; j < i; ++j) {
+                const auto& b = controls[j].placement;
+                const bool apart = !near(a.row, b.row) || a.column + a.width <= b.column + 1e-5f ||
+                                   b.column + b.width <= a.column + 1e-5f;
+                EXPECT_TRUE(apart) << table[i].created << " covers " << table[j].created;
+            }
         }
         EXPECT_TRUE(host->faults().empty());
     }
