@@ -3,10 +3,21 @@
 #include "base/host_services.h"
 #include "base/log.h"
 
-FrameMetadata::FrameMetadata(double frame) {
+FrameMetadata::FrameMetadata(double frame, std::vector<MetadataPair>& pairs) : m_pairs(pairs) {
+    m_pairs.clear();
     if (auto at = suite_entry<QelNodeMetadataAt>(g_suites.node, NODE_METADATA_AT)) {
         m_handle = at(frame);
         m_acquired = true;
+    }
+    auto count = suite_entry<QelNodeMetadataCount>(g_suites.node, NODE_METADATA_COUNT);
+    auto key = suite_entry<QelNodeMetadataText>(g_suites.node, NODE_METADATA_KEY);
+    auto value = suite_entry<QelNodeMetadataText>(g_suites.node, NODE_METADATA_VALUE);
+    if (!m_handle || !count || !key || !value) return;
+    const int32_t n = count(m_handle);
+    for (int32_t i = 0; i < n; ++i) {
+        MetadataPair pair{key(m_handle, i), value(m_handle, i)};
+        if (!pair.key || !pair.value) continue;  // FFmpeg dictionaries take no null key
+        m_pairs.push_back(pair);
     }
 }
 
@@ -15,23 +26,8 @@ FrameMetadata::~FrameMetadata() {
     if (m_acquired && release) release(m_handle);
 }
 
-std::vector<MetadataPair> FrameMetadata::pairs() const {
-    std::vector<MetadataPair> result;
-    auto count = suite_entry<QelNodeMetadataCount>(g_suites.node, NODE_METADATA_COUNT);
-    auto key = suite_entry<QelNodeMetadataText>(g_suites.node, NODE_METADATA_KEY);
-    auto value = suite_entry<QelNodeMetadataText>(g_suites.node, NODE_METADATA_VALUE);
-    if (!m_handle || !count || !key || !value) return result;
-    const int32_t n = count(m_handle);
-    for (int32_t i = 0; i < n; ++i) {
-        MetadataPair pair{key(m_handle, i), value(m_handle, i)};
-        if (!pair.key || !pair.value) continue;  // FFmpeg dictionaries take no null key
-        result.push_back(pair);
-    }
-    return result;
-}
-
-const FrameMetadata& metadata_of(FrameMetadataSlot& slot, double frame) {
-    if (!slot) slot.emplace(frame);
+const FrameMetadata& metadata_of(FrameMetadataSlot& slot, double frame, std::vector<MetadataPair>& pairs) {
+    if (!slot) slot.emplace(frame, pairs);
     return *slot;
 }
 

@@ -50,7 +50,7 @@ bool detect_cut(QEL_Host* host, PluginState& state, double frame) {
 
 bool open_output(PluginState& state, const QEL_FrameParams& params, FrameMetadataSlot& frameMetadata) {
     const HostAudioFormat audio = host_audio_format();
-    const FrameMetadata& metadata = metadata_of(frameMetadata, params.frame);
+    const FrameMetadata& metadata = metadata_of(frameMetadata, params.frame, state.frame_pairs);
     std::vector<MetadataPair> pairs;
     if (metadata.present()) {
         pairs = metadata.pairs();
@@ -100,7 +100,7 @@ bool take_picture(PluginState& state, const QEL_FrameParams& params, HostPicture
 
 bool write_video(PluginState& state, const QEL_FrameParams& params, FrameMetadataSlot& frameMetadata,
                  bool forceKeyFrame, const HostPicture& picture) {
-    const std::vector<MetadataPair> pairs = metadata_of(frameMetadata, params.frame).pairs();
+    const std::vector<MetadataPair>& pairs = metadata_of(frameMetadata, params.frame, state.frame_pairs).pairs();
     const bool ok = state.writer->writeVideoFrame(picture.pixels(), pairs.empty() ? nullptr : pairs.data(),
                                                   int32_t(pairs.size()), forceKeyFrame, params.timecode);
     if (!ok) fail_output(state, "QelFFmpegWriter: Failed to encode/write video frame");

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 class FFWriter;
 class Controls;
@@ -33,6 +34,8 @@ struct PluginState {
     AudioSlicing audio;
     std::unique_ptr<uint8_t, void (*)(void*)> sound_slice{nullptr, std::free};
     size_t sound_slice_size = 0;
+    // The frame's metadata entries, their room kept from frame to frame.
+    std::vector<MetadataPair> frame_pairs;
     // How the open output has gone: the frame it opened with, the last frame
     // written, a request that failed since (the output goes on), a writer
     // that failed (the output is finished).
