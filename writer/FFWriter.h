@@ -123,6 +123,10 @@ private:
     // The packets on their way to the muxer, half a second at a time, and for
     // mov and mp4 on disk the index fragments that keep the file readable.
     std::unique_ptr<MediaBatches> m_batches;
+    // The batch being written and its packets in the muxer's order, their
+    // room kept from batch to batch.
+    MediaBatch m_batch;
+    std::vector<AVPacket*> m_batchOrder;
     std::unique_ptr<CrashSafeMovie> m_crashSafe;
     const AVCodec* m_videoCodec = nullptr;
     const AVCodec* m_audioCodec = nullptr;

@@ -66,8 +66,9 @@ int FFWriter::finishFile() {
     AVIOContext* io = context->pb;
     int failure = 0;
     if (m_batches) {
-        MediaBatch rest = m_batches->take(true);
-        if (!writeBatch(rest)) failure = io->error < 0 ? io->error : AVERROR(EIO);
+        m_batches->take(m_batch, true);
+        if (!writeBatch(m_batch)) failure = io->error < 0 ? io->error : AVERROR(EIO);
+        m_batches->giveBack(m_batch);
     }
     avio_flush(io);
     const int64_t indexAt = avio_tell(io);

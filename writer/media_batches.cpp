@@ -36,7 +36,13 @@ MediaBatches::MediaBatches(const AVFormatContext& muxer) : m_streams(muxer.nb_st
 }
 
 bool MediaBatches::add(AVPacket* packet) {
-    PacketPtr queued(av_packet_alloc());
+    PacketPtr queued;
+    if (!m_spare.empty()) {
+        queued = std::move(m_spare.back());
+        m_spare.pop_back();
+    } else {
+        queued.reset(av_packet_alloc());
+    }
     if (!queued) return false;
     av_packet_move_ref(queued.get(), packet);
     Stream& stream = m_streams[size_t(queued->stream_index)];
@@ -112,14 +118,26 @@ void MediaBatches::closePictures(Stream& stream, std::vector<PacketPtr>& taken, 
     stream.highestPlace = closedHighest;
 }
 
-MediaBatch MediaBatches::take(bool everything) {
-    MediaBatch batch;
+void MediaBatches::giveBack(MediaBatch& batch) {
+    for (std::vector<PacketPtr>& packets : batch.packets) {
+        for (PacketPtr& packet : packets) {
+            av_packet_unref(packet.get());
+            m_spare.push_back(std::move(packet));
+        }
+        packets.clear();
+    }
+    for (std::vector<int64_t>& durations : batch.durations) durations.clear();
+}
+
+void MediaBatches::take(MediaBatch& batch, bool everything) {
+    giveBack(batch);
     batch.first = !m_taken;
     batch.packets.resize(m_streams.size());
     batch.durations.resize(m_streams.size());
+    batch.firstDts.clear();
     for (const Stream& stream : m_streams) batch.firstDts.push_back(stream.firstDts);
     Moment until{};
-    if (!reached(until) && !everything) return batch;
+    if (!reached(until) && !everything) return;
     m_taken = true;
     m_lastCut = until;
     const auto before = [&](const Stream& stream, int64_t ts, const Moment& limit) {
@@ -163,5 +181,4 @@ MediaBatch MediaBatches::take(bool everything) {
             batch.durations[i].push_back(std::max<int64_t>(span, 1));
         }
     }
-    return batch;
 }

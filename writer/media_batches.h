@@ -25,13 +25,17 @@ public:
     // For the streams of a muxer whose header is written.
     explicit MediaBatches(const AVFormatContext& muxer);
 
-    // Takes the packet's reference.
+    // Takes the packet's reference, into a packet handed back before where
+    // there is one: after the first batches no packet is allocated.
     bool add(AVPacket* packet);
     // A batch is due: the first as soon as every stream has something to give
     // (so that a movie shows pictures early), then every half second.
     bool due() const;
-    // The batch that is due, or with `everything`, all there is.
-    MediaBatch take(bool everything = false);
+    // Fills `batch` (emptied by giveBack) with the batch that is due, or with
+    // `everything`, all there is.
+    void take(MediaBatch& batch, bool everything = false);
+    // The packets of a batch that was written, kept for those to come.
+    void giveBack(MediaBatch& batch);
 
 private:
     // A time in some stream's time base, compared exactly.
@@ -64,6 +68,7 @@ private:
     static void closePictures(Stream& stream, std::vector<PacketPtr>& taken, Moment& shownUntil);
 
     std::vector<Stream> m_streams;
+    std::vector<PacketPtr> m_spare;
     bool m_taken = false;
     Moment m_lastCut{0, {1, 1}};
 };

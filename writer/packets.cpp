@@ -71,8 +71,10 @@ bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const A
             return false;
         }
         if (m_batches->due()) {
-            MediaBatch batch = m_batches->take();
-            if (!writeBatch(batch)) return false;
+            m_batches->take(m_batch);
+            const bool written = writeBatch(m_batch);
+            m_batches->giveBack(m_batch);
+            if (!written) return false;
         }
     }
 }
@@ -85,7 +87,8 @@ bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const A
 // only Matroska's is asked for: Ogg's changes what its sound decodes to,
 // ISMV's cuts fragments away from key frames.
 bool FFWriter::writeBatch(MediaBatch& batch) {
-    std::vector<AVPacket*> order;
+    std::vector<AVPacket*>& order = m_batchOrder;
+    order.clear();
     for (auto& packets : batch.packets)
         for (PacketPtr& packet : packets) order.push_back(packet.get());
     if (order.empty()) return true;
