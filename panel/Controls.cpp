@@ -3,7 +3,7 @@
 
 #include "VelmoraCore.h"
 #include "VelmoraServices.h"
-#include "choice_lists.h"
+#include "settings_rules.h"
 #include "base/host_services.h"
 #include "catalogue/colour_choices.h"
 

@@ -1,3 +1,4 @@
+// Reading a frame's metadata from the host's node, once per frame, and releasing it.
 #include "frame_metadata.h"
 
 #include "base/host_services.h"

@@ -1,3 +1,5 @@
+// A frame's slice of the host's sound, read into the buffer the output keeps
+// and handed to the writer.
 #include "frame_sound.h"
 
 #include "base/host_services.h"

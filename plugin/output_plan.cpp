@@ -2,7 +2,7 @@
 
 #include "catalogue/colour_choices.h"
 #include "catalogue/profiles.h"
-#include "panel/choice_lists.h"
+#include "panel/settings_rules.h"
 #include "writer/frame_rate.h"
 
 extern "C" {

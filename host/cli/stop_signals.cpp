@@ -1,3 +1,4 @@
+// Stopping a render on a signal: the handlers and what they leave for the render loop.
 #include "stop_signals.h"
 
 #include <unistd.h>

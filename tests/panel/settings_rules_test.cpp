@@ -2,7 +2,7 @@
 // the presenter's lists where a stored container is unknown.
 #include "common/control_values.h"
 #include "common/writer_log.h"
-#include "panel/choice_lists.h"
+#include "panel/settings_rules.h"
 #include "panel/presenter.h"
 
 #include "catalogue/catalogue.h"

@@ -1,4 +1,5 @@
-#include "choice_lists.h"
+// The panel's fixed lists, and control values turned into writer settings.
+#include "settings_rules.h"
 
 #include "Controls.h"
 #include "VelmoraCore.h"
