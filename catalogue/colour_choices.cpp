@@ -39,6 +39,7 @@ const char* colour_name(int32_t choice) {
     }
 }
 
+bool is_bt2020(int32_t choice) { return choice == COLOUR_REC2020 || needs_ten_bits(choice); }
 bool needs_ten_bits(int32_t choice) { return choice == COLOUR_PQ || choice == COLOUR_HLG; }
 
 int luma_depth(int32_t pixel_format) {

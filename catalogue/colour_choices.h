@@ -19,6 +19,8 @@ constexpr int32_t MASTERING_MIN_LUMINANCE_UNITS[] = {1, 5, 10, 50, 100, 500, 100
 constexpr int32_t DEFAULT_MASTERING_MIN_INDEX = 3;
 
 const char* colour_name(int32_t choice);
+// Rec.2020 and both Rec.2100 choices: BT.2020's primaries and matrix.
+bool is_bt2020(int32_t choice);
 // The Rec.2100 transfers are coded in 10 bits or more.
 bool needs_ten_bits(int32_t choice);
 // Bits of the first component; 0 for no format.

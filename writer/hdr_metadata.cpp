@@ -34,8 +34,7 @@ const char* hdr_params_option(const char* encoder) {
     return nullptr;
 }
 
-std::string hdr_params(const char* encoder, const OutputColour& colour) {
-    const char* option = hdr_params_option(encoder);
+std::string hdr_params(const char* option, const OutputColour& colour) {
     if (!option || !colour.hdr10) return {};
     const AVMasteringDisplayMetadata& m = colour.mastering;
     const bool x265 = std::strcmp(option, "x265-params") == 0;

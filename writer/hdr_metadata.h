@@ -21,7 +21,7 @@ bool attach_hdr_to_stream(AVStream& stream, const OutputColour& colour);
 const char* hdr_params_option(const char* encoder);
 // That option's text: x265 counts chromaticities in 0.00002 and luminance
 // in 0.0001 cd/m², SVT-AV1 takes both as decimals; both list G, B, R.
-std::string hdr_params(const char* encoder, const OutputColour& colour);
+std::string hdr_params(const char* option, const OutputColour& colour);
 
 // The muxers measured to write the stream's mastering display and light
 // levels as their own boxes or elements (mov, mp4, Matroska, WebM) on every

@@ -64,7 +64,7 @@ OutputColour decide_colour(AVPixelFormat out, AVCodecID codec, int32_t choice, c
     OutputColour colour;
     colour.range = carries_full_range(out) ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
     colour.space = is_rgb(out) ? AVCOL_SPC_RGB : AVCOL_SPC_BT709;
-    if (choice != COLOUR_REC2020 && choice != COLOUR_PQ && choice != COLOUR_HLG) return colour;
+    if (!is_bt2020(choice)) return colour;
     const int depth = luma_depth(out);
     colour.primaries = AVCOL_PRI_BT2020;
     colour.space = is_rgb(out) ? AVCOL_SPC_RGB : AVCOL_SPC_BT2020_NCL;

@@ -124,10 +124,10 @@ bool FFWriter::openVideo(WriterSettings& settings) {
         return false;
     }
     // BT.2100 codes its transfers in 10 or 12 bits; 8 would band visibly.
-    if (needs_ten_bits(settings.colour) && luma_depth(AVPixelFormat(m_outPixelFormat)) < 10) {
+    const int depth = luma_depth(m_outPixelFormat);
+    if (needs_ten_bits(settings.colour) && depth < 10) {
         log(LOG_ERROR, "QelFFmpegWriter: %s pictures need 10 bits or more: %s has %d; choose a 10-bit pixel format",
-            colour_name(settings.colour), outDescriptor ? outDescriptor->name : "?",
-            luma_depth(AVPixelFormat(m_outPixelFormat)));
+            colour_name(settings.colour), outDescriptor ? outDescriptor->name : "?", depth);
         return false;
     }
     m_fieldOrder = settings.fieldOrder;
@@ -190,7 +190,7 @@ bool FFWriter::openVideo(WriterSettings& settings) {
 void FFWriter::tellHdr() {
     const char* option = hdr_params_option(m_videoCodec->name);
     if (option) {
-        const int set = append_private_params(*m_videoCodecContext, option, hdr_params(m_videoCodec->name, m_colour));
+        const int set = append_private_params(*m_videoCodecContext, option, hdr_params(option, m_colour));
         if (set < 0)
             log(LOG_ERROR, "QelFFmpegWriter: Error setting video codec option '%s': %s", option, ffmpeg_error_text(set));
     }
