@@ -80,18 +80,20 @@ deb:
 	./scripts/make-deb.sh
 
 package-check: build
-	./scripts/package-check.sh $$(. /etc/os-release && echo $$VERSION_CODENAME) $(BUILD)
+	./scripts/package-check.sh $$(. /etc/os-release && echo $$VERSION_CODENAME) $(BUILD) /
 
 # The whole suite, the demo and the package against another FFmpeg
 # generation, inside a Debian root of the release that ships it (kept under
 # /var/cache/qel-roots), the package then proven on a clean root of it.
+ROOTS = $(or $(QEL_ROOTS),/var/cache/qel-roots)
+
 test-ffmpeg7:
 	QEL_WERROR=ON ./scripts/debian-root.sh trixie test demo deb
-	./scripts/package-check.sh trixie build-trixie
+	./scripts/package-check.sh trixie build-trixie $(ROOTS)/trixie
 
 test-ffmpeg9:
 	QEL_WERROR=ON ./scripts/debian-root.sh sid test demo deb
-	./scripts/package-check.sh sid build-sid
+	./scripts/package-check.sh sid build-sid $(ROOTS)/sid
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-release build-debflags build-clang build-trixie build-sid out/deb

@@ -6,76 +6,44 @@
 # release's build tree loads it from where it was installed: its descriptor
 # and version read, one mp4 rendered, then decoded by Debian's ffprobe.
 #
-#   scripts/package-check.sh SUITE BUILD-DIR     e.g. trixie build-trixie
+#   scripts/package-check.sh SUITE BUILD-DIR HOST-ROOT
+#       e.g. trixie build-trixie /var/cache/qel-roots/trixie, or bookworm build /
 #
+# HOST-ROOT is the root BUILD-DIR was built in: / for this machine.
 # The clean root is a minimal debootstrap kept under QEL_ROOTS as SUITE-clean
 # and never changed: each check runs on a throw-away overlay of it. Run as
 # root. Exit 77 (skipped, said loudly) only when unstable's archive cannot
 # give the root or the packages; anything else that stops the check is 1.
 set -euo pipefail
 
-suite=${1:?usage: package-check.sh SUITE BUILD-DIR}
-build=${2:?usage: package-check.sh SUITE BUILD-DIR}
+suite=${1:?usage: package-check.sh SUITE BUILD-DIR HOST-ROOT}
+build=${2:?usage: package-check.sh SUITE BUILD-DIR HOST-ROOT}
+host_root=${3:?usage: package-check.sh SUITE BUILD-DIR HOST-ROOT}
 src=$(cd "$(dirname "$0")/.." && pwd)
-roots=${QEL_ROOTS:-/var/cache/qel-roots}
+me=package-check.sh
+# shellcheck source=scripts/roots.sh
+. "$src/scripts/roots.sh"
 pristine=$roots/$suite-clean
 deb=$(ls "$src"/out/deb/"$suite"/qelffmpegwriter_*.deb 2>/dev/null | head -n 1 || true)
-fail() {
-  echo "package-check.sh: $*" >&2
-  exit 1
-}
-# As for the build roots: only unstable's archive may be unusable for a day.
-unusable() {
-  case $suite in
-    sid | unstable)
-      echo "!!!! SKIPPED: $*" >&2
-      exit 77
-      ;;
-    *) fail "$*" ;;
-  esac
-}
-[ "$(id -u)" -eq 0 ] || fail "must run as root (debootstrap, chroot, mounts)"
 [ -n "$deb" ] || fail "no package in out/deb/$suite: run scripts/make-deb.sh (make deb) for $suite first"
 [ -x "$src/$build/qelhost" ] || fail "no $build/qelhost: build the $suite tree first"
-
-command -v debootstrap >/dev/null || "$src/scripts/install-deps.sh" debootstrap
-mirror=${QEL_MIRROR:-$("$src/scripts/apt-mirror.sh")} || fail "no Debian archive in apt's configuration; set QEL_MIRROR"
-proxy=$(apt-config shell p Acquire::http::Proxy | sed -n "s/^p='\(.*\)'$/\1/p")
-if [ -n "$proxy" ]; then export http_proxy=$proxy; fi
-mkdir -p "$roots"
-exec 9>"$roots/$suite-clean.lock"
-flock 9
-if [ ! -f "$pristine/.qel-root-ready" ]; then
-  rm -rf --one-file-system "$pristine"
-  echo "== making a clean Debian '$suite' root in $pristine"
-  debootstrap --variant=minbase "$suite" "$pristine" "$mirror" >"$roots/$suite-clean.debootstrap.log" 2>&1 ||
-    { tail -n 20 "$roots/$suite-clean.debootstrap.log" >&2; unusable "debootstrap $suite from $mirror failed"; }
-  echo 'Acquire::Check-Valid-Until "false";' >"$pristine/etc/apt/apt.conf.d/99qel-valid-until"
-  touch "$pristine/.qel-root-ready"
-fi
+[ -x "$host_root/usr/bin/dpkg" ] || fail "$host_root is no Debian root"
+make_root "$pristine"
 
 layer=$(mktemp -d "$roots/$suite-check.XXXXXX")
 root=$layer/root
 mkdir -p "$layer/upper" "$layer/work" "$root"
-mounts=()
 cleanup() {
-  local i
-  for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do umount -l "${mounts[$i]}" 2>/dev/null || true; done
+  unmount_all
   rm -rf --one-file-system "$layer"
 }
 trap cleanup EXIT
 mount -t overlay overlay -o "lowerdir=$pristine,upperdir=$layer/upper,workdir=$layer/work" "$root"
 mounts+=("$root")
-for dir in proc dev dev/pts; do
-  mount --bind "/$dir" "$root/$dir"
-  mounts+=("$root/$dir")
-done
-mkdir -p "$root/src"
-mount --bind "$src" "$root/src"
+for dir in proc dev dev/pts; do bind "/$dir" "$root/$dir"; done
+bind "$src" "$root/src"
 mount -o remount,bind,ro "$root/src"
-mounts+=("$root/src")
-cp /etc/resolv.conf "$root/etc/resolv.conf"
-if [ -n "$proxy" ]; then echo "Acquire::http::Proxy \"$proxy\";" >"$root/etc/apt/apt.conf.d/99qel-proxy"; fi
+prepare_apt "$root"
 cp "$deb" "$root/tmp/"
 in_root() {
   chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
@@ -96,9 +64,6 @@ missing=$(in_root ldd "$module" | awk '/not found/ { print $1 }' | sort | tr '\n
 # What the stand-in host itself needs, as the release it was built on names
 # it (its own build tree holds the host's three libraries), and Debian's
 # ffprobe to decode with.
-host_root=/
-[ -f "$roots/$suite/.qel-root-ready" ] && [ "$suite" != "$(. /etc/os-release && echo "${VERSION_CODENAME:-}")" ] &&
-  host_root=$roots/$suite
 needs=()
 for library in $(in_root ldd "/src/$build/qelhost" | awk '/not found/ { print $1 }'); do
   path=$(chroot "$host_root" sh -c "ldconfig -p | awk -v l=$library '\$1 == l { print \$NF; exit }'")
