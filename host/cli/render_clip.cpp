@@ -51,12 +51,10 @@ std::unique_ptr<qelhost::ClipSource> make_clip(const RenderCommandOptions& optio
         return clip;
     }
 
-    qelhost::DemoClip::Settings demo;
-    if (width > 0) {
-        demo.width = width;
-        demo.height = height;
-    }
-    if (options.fps > 0) demo.fps = options.fps;
+    qelhost::ClipShape demo;
+    demo.width = width > 0 ? width : 1920;
+    demo.height = width > 0 ? height : 1080;
+    demo.fps = options.fps > 0 ? options.fps : 25;
     demo.frames = options.frames >= 0 ? options.frames : std::llround(10 * demo.fps);
     demo.cuts = options.cuts;
     const int channels = options.audio_channels >= 0 ? options.audio_channels : 2;

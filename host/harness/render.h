@@ -67,31 +67,41 @@ private:
     int32_t m_fieldOrder = 0;
 };
 
-// The moving test picture of Picture::draw_test_pattern, with optional tone.
-class TestPatternClip : public ClipSource {
-public:
-    struct Settings {
-        int32_t width = 320;
-        int32_t height = 240;
-        int32_t channels = 4;
-        double fps = 25;
-        int64_t frames = 25;
-        std::optional<AudioClip> audio;
-        std::vector<double> cuts;
-    };
-    explicit TestPatternClip(Settings settings) : m_settings(std::move(settings)) {}
+// What a clip drawn from nothing is: its pictures' shape and rate, its
+// length, its sound and its cuts.
+struct ClipShape {
+    int32_t width = 320;
+    int32_t height = 240;
+    int32_t channels = 4;
+    double fps = 25;
+    int64_t frames = 25;
+    std::optional<AudioClip> audio;
+    std::vector<double> cuts;
+};
 
-    int32_t width() const override { return m_settings.width; }
-    int32_t height() const override { return m_settings.height; }
-    int32_t channels() const override { return m_settings.channels; }
-    double fps() const override { return m_settings.fps; }
-    int64_t frame_count() const override { return m_settings.frames; }
-    bool draw(int64_t frame, Picture& picture) override;
-    std::optional<AudioClip> audio() const override { return m_settings.audio; }
-    std::vector<double> cuts() const override { return m_settings.cuts; }
+// A clip drawn from nothing: its shape answers all but the picture.
+class DrawnClip : public ClipSource {
+public:
+    explicit DrawnClip(ClipShape shape) : m_shape(std::move(shape)) {}
+
+    int32_t width() const override { return m_shape.width; }
+    int32_t height() const override { return m_shape.height; }
+    int32_t channels() const override { return m_shape.channels; }
+    double fps() const override { return m_shape.fps; }
+    int64_t frame_count() const override { return m_shape.frames; }
+    std::optional<AudioClip> audio() const override { return m_shape.audio; }
+    std::vector<double> cuts() const override { return m_shape.cuts; }
 
 private:
-    Settings m_settings;
+    ClipShape m_shape;
+};
+
+// The moving test picture of Picture::draw_test_pattern, with optional tone.
+class TestPatternClip : public DrawnClip {
+public:
+    using Settings = ClipShape;
+    using DrawnClip::DrawnClip;
+    bool draw(int64_t frame, Picture& picture) override;
 };
 
 struct RenderOptions {

@@ -80,15 +80,15 @@ void draw_timecode(Picture& picture, std::string_view text, int32_t x, int32_t y
     }
 }
 
-DemoClip::DemoClip(Settings settings) : m_settings(std::move(settings)) {
-    const int32_t w = std::max(m_settings.width, 1);
+DemoClip::DemoClip(ClipShape shape) : DrawnClip(std::move(shape)) {
+    const int32_t w = std::max(width(), 1);
     m_columnRamp.resize(size_t(w));
     for (int32_t x = 0; x < w; ++x) m_columnRamp[size_t(x)] = uint16_t(int64_t(x) * 65535 / std::max(w - 1, 1));
 }
 
 bool DemoClip::draw(int64_t frame, Picture& picture) {
     const int32_t w = picture.width(), h = picture.height(), c = picture.channels();
-    if (w != m_settings.width || h != m_settings.height || c < 3) return false;
+    if (w != width() || h != height() || c < 3) return false;
 
     // Red across, green down, a blue wave drifting diagonally: smooth ramps
     // that need all 16 bits, and motion everywhere.

@@ -18,28 +18,12 @@ void draw_timecode(Picture& picture, std::string_view text, int32_t x, int32_t y
 // Width in pixels of what draw_timecode draws, box included.
 int32_t timecode_width(std::string_view text, int32_t digit_width);
 
-class DemoClip : public ClipSource {
+class DemoClip : public DrawnClip {
 public:
-    struct Settings {
-        int32_t width = 1920;
-        int32_t height = 1080;
-        double fps = 25;
-        int64_t frames = 250;
-        std::optional<AudioClip> audio = AudioClip::tone(48000, 2, 16);
-        std::vector<double> cuts;
-    };
-    explicit DemoClip(Settings settings);
-
-    int32_t width() const override { return m_settings.width; }
-    int32_t height() const override { return m_settings.height; }
-    double fps() const override { return m_settings.fps; }
-    int64_t frame_count() const override { return m_settings.frames; }
+    explicit DemoClip(ClipShape shape);
     bool draw(int64_t frame, Picture& picture) override;
-    std::optional<AudioClip> audio() const override { return m_settings.audio; }
-    std::vector<double> cuts() const override { return m_settings.cuts; }
 
 private:
-    Settings m_settings;
     std::vector<uint16_t> m_columnRamp;  // red by column, the same every frame
 };
 
