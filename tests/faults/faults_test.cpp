@@ -42,6 +42,9 @@ struct Fault {
     std::function<bool()> in_child = [] { return true; };  // limits and identity; false if it cannot
     std::function<void(qelhost::FrameRequest&)> spoil = nullptr;
     bool spoilsFirst = false;  // the spoilt frame is the output's first: no file may be left
+    // The file-size limit falls this many bytes short of the finished movie,
+    // measured first: every frame fits, the finish does not.
+    int64_t shortAtTheFinish = 0;
 };
 
 // Root may write anywhere: the unwritable folder is tried as "nobody". A frame the
@@ -64,6 +67,7 @@ std::vector<Fault> faults() {
              const rlimit limit{16 * 1024, 16 * 1024};
              return setrlimit(RLIMIT_FSIZE, &limit) == 0;
          }},
+        {"size limit met by the finish", "end.mkv", 30, {"File too large"}, nullptr, nullptr, false, 1},
         {"smaller frame", "open/small.mkv", 0,
          {"QelFFmpegWriter: frame is 32x24 with 4 channels, the output was opened at 64x48 with 4", failedVideo},
          nullptr, [](qelhost::FrameRequest& r) { r.picture = &small; }},
@@ -125,6 +129,16 @@ TEST_F(Faults, TheRequestFailsSayingWhyAndTheNextOutputWorks) {
                     auto host = open_panel({{"klavformat", fastStart ? items::MP4 : items::MATROSKA},
                                             {"klavquality", "Maximum"}});
                     if (fastStart && !host->change("klavfaststart", 1)) code |= 32;
+                    if (fault.shortAtTheFinish) {
+                        const std::string measured = path("open/measured") + std::filesystem::path(bad).extension().string();
+                        std::error_code error;
+                        const auto size = render_frames(*host, measured, fault.frames)
+                                              ? std::filesystem::file_size(measured, error) : 0;
+                        std::signal(SIGXFSZ, SIG_IGN);
+                        const rlimit limit{rlim_t(size) - rlim_t(fault.shortAtTheFinish),
+                                           rlim_t(size) - rlim_t(fault.shortAtTheFinish)};
+                        if (!size || error || setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(128);
+                    }
                     const int descriptors = open_descriptors();
                     qelhost::Picture picture(64, 48);
                     qelhost::FrameRequest spoilt;
