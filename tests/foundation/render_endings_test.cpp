@@ -180,7 +180,10 @@ struct CrashCase {
     const char* container;
     const char* encoders;  // --set of the video and audio encoders
     bool fastStart;
-    int crashAfter;  // frame requests; 0: halfway through the copy at the finish
+    // Frame requests; 0: halfway through the copy at the finish. After 60,
+    // x264's last batch is shown past the decode time it was cut at: sound
+    // cut there too would end short of the pictures.
+    int crashAfter;
 };
 void PrintTo(const CrashCase& c, std::ostream* out) { *out << c.name; }
 
@@ -252,7 +255,7 @@ const char* const PRORES_PCM = " --set klavvideocodec=prores_ks --set klavaudioc
 INSTANTIATE_TEST_SUITE_P(
     , RenderCrashes,
     testing::Values(CrashCase{"mov_x264_early", "mov", X264_AAC, false, 12},
-                    CrashCase{"mov_x264_middle", "mov", X264_AAC, false, 100},
+                    CrashCase{"mov_x264_middle", "mov", X264_AAC, false, 60},
                     CrashCase{"mov_x264_faststart_early", "mov", X264_AAC, true, 12},
                     CrashCase{"mov_x264_faststart_middle", "mov", X264_AAC, true, 100},
                     CrashCase{"mov_x264_faststart_finish", "mov", X264_AAC, true, 0},
@@ -263,14 +266,14 @@ INSTANTIATE_TEST_SUITE_P(
                     CrashCase{"mov_prores_faststart_finish", "mov", PRORES_PCM, true, 0},
                     // ProRes and PCM are not offered in mp4.
                     CrashCase{"mp4_x264_early", "mp4", X264_AAC, false, 12},
-                    CrashCase{"mp4_x264_middle", "mp4", X264_AAC, false, 100},
+                    CrashCase{"mp4_x264_middle", "mp4", X264_AAC, false, 60},
                     CrashCase{"mp4_x264_faststart_early", "mp4", X264_AAC, true, 12},
                     CrashCase{"mp4_x264_faststart_middle", "mp4", X264_AAC, true, 100},
                     CrashCase{"mp4_x264_faststart_finish", "mp4", X264_AAC, true, 0},
                     // x264 gives nothing in the first second: a Matroska file without media does not open.
                     CrashCase{"matroska_early", "matroska", " --set klavvideocodec=ffv1 --set klavaudiocodec=pcm_s16le",
                               false, 12},
-                    CrashCase{"matroska_middle", "matroska", X264_AAC, false, 100},
+                    CrashCase{"matroska_middle", "matroska", X264_AAC, false, 60},
                     CrashCase{"mxf_early", "mxf", " --set klavvideocodec=mpeg2video --set klavaudiocodec=pcm_s16le", false, 12},
                     CrashCase{"mxf_middle", "mxf", " --set klavvideocodec=mpeg2video --set klavaudiocodec=pcm_s16le", false, 100}),
     row_name<CrashCase>);
