@@ -63,6 +63,7 @@ struct SoundFraming {
     int64_t frame = 0;  // 0: it takes blocks of any size
 };
 
+// A bit rate of 0 leaves the encoder's own.
 inline SoundFraming sound_framing(const char* codec, int rate, int channels, int64_t bitRate = 0) {
     SoundFraming framing;
     const AVCodec* encoder = avcodec_find_encoder_by_name(codec);
@@ -76,7 +77,7 @@ inline SoundFraming sound_framing(const char* codec, int rate, int channels, int
         break;
     }
     context->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
-    context->bit_rate = bitRate;
+    if (bitRate) context->bit_rate = bitRate;  // else the encoder's own default
     av_channel_layout_default(&context->ch_layout, channels);
     if (avcodec_open2(context, encoder, nullptr) >= 0) framing = {context->initial_padding, context->frame_size};
     avcodec_free_context(&context);
