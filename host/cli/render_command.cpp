@@ -64,6 +64,18 @@ void run_render(const RenderCommandOptions& options) {
 
     std::unique_ptr<qelhost::ClipSource> clip = make_clip(options);
     if (clip->frame_count() <= 0) fail("the clip has no frames to render");
+    int64_t firstFrame = 0, lastFrame = clip->frame_count() - 1;
+    if (!options.range.empty()) {
+        long long first = 0, last = 0;
+        char rest = 0;
+        if (std::sscanf(options.range.c_str(), "%lld-%lld%c", &first, &last, &rest) != 2 || first < 0 || last < first)
+            fail("--range takes FIRST-LAST, frames of the clip counted from 0: " + options.range);
+        if (last > lastFrame)
+            fail("--range " + options.range + " goes beyond the clip's " + std::to_string(clip->frame_count()) +
+                 " frames (0-" + std::to_string(lastFrame) + ")");
+        firstFrame = first;
+        lastFrame = last;
+    }
     if (!options.timecode.empty()) {
         std::string error;
         const auto counter = qelhost::TimecodeCounter::parse(options.timecode, clip->fps(), error);
@@ -114,11 +126,13 @@ void run_render(const RenderCommandOptions& options) {
     if (folderError) fail("cannot create " + folder.string() + ": " + folderError.message());
     describe(*host, *clip, output);
 
-    ProgressDisplay display(clip->frame_count(), isatty(STDERR_FILENO) != 0);
+    ProgressDisplay display(lastFrame - firstFrame + 1, isatty(STDERR_FILENO) != 0);
     g_display = &display;
     qelhost::RenderOptions renderOptions;
     renderOptions.path = output;
     renderOptions.split = options.split;
+    renderOptions.first_frame = firstFrame;
+    renderOptions.last_frame = lastFrame;
     renderOptions.direct = !options.indirect;
     int64_t done = 0;
     qelhost::NodeServices& node = host->node();
@@ -193,6 +207,11 @@ void add_render_command(CLI::App& app) {
     render->add_option("--cuts", options->cuts, "Frames where a new timeline segment begins, e.g. 50,120")
         ->delimiter(',')
         ->check(CLI::NonNegativeNumber);
+    render
+        ->add_option("--range", options->range,
+                     "Render only frames FIRST-LAST of the clip (counted from 0), as a farm task renders its part of "
+                     "a timeline: requests, sound, timecode and cuts as they fall there")
+        ->check([](const std::string& text) { return text.find('-') == std::string::npos ? "FIRST-LAST" : ""; });
     render->add_option("--split", options->split, "A new output file every N frames (name_1.ext, name_2.ext, ...)")
         ->check(CLI::Range(int64_t(1), INT64_MAX));
     render

@@ -20,6 +20,7 @@ struct RenderCommandOptions {
     int audio_channels = -1;
     std::vector<double> cuts;
     int64_t split = 0;
+    std::string range;  // FIRST-LAST of the whole clip, as a farm task renders it
     std::string timecode;
     std::string field_order = "progressive";
     std::string output;

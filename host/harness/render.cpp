@@ -113,7 +113,12 @@ RenderResult render(StandinHost& host, ClipSource& clip, const RenderOptions& op
     request.fps = clip.fps();
     request.reel_id = clip.reel_id();
     request.field_order = clip.field_order();
-    for (int64_t frame = 0; frame < clip.frame_count(); ++frame) {
+    const int64_t end = options.last_frame >= 0 ? std::min(options.last_frame + 1, clip.frame_count()) : clip.frame_count();
+    for (int64_t frame = clip.any_frame_first() ? options.first_frame : 0; frame < end; ++frame) {
+        if (frame < options.first_frame) {
+            clip.draw(frame, picture);
+            continue;
+        }
         if (options.stop && options.stop()) {
             result.stopped = true;
             break;

@@ -57,6 +57,9 @@ public:
     virtual int32_t field_order() const { return m_fieldOrder; }
     // Frames where a new timeline segment begins.
     virtual std::vector<double> cuts() const { return {}; }
+    // False for a clip whose pictures come one after the other only: a
+    // render of a later range then draws the frames before it unsent.
+    virtual bool any_frame_first() const { return true; }
 
     // What the timeline sets for any clip on it.
     void set_first_timecode(const TimecodeCounter& counter) { m_timecode = counter; }
@@ -107,6 +110,10 @@ public:
 struct RenderOptions {
     std::string path;
     int64_t split = 0;     // a new output every `split` frames ("name_1.ext", ...); 0 = one output
+    // The range of the clip's frames sent, as a farm task renders its part
+    // of a timeline; the last -1 for the clip's end.
+    int64_t first_frame = 0;
+    int64_t last_frame = -1;
     bool direct = true;    // false: pictures the module has to copy first
     // Called after each frame's request with its result.
     std::function<void(int64_t frame, bool ok)> progress;

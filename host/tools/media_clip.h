@@ -37,6 +37,7 @@ public:
     bool draw(int64_t frame, Picture& picture) override;
     std::optional<AudioClip> audio() const override;
     std::vector<double> cuts() const override;
+    bool any_frame_first() const override { return false; }
 
     // Frames the file ran out before (the last picture was held for them).
     int64_t held_frames() const;
