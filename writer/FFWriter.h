@@ -47,6 +47,12 @@ public:
     // `size` in bytes of interleaved host samples; null data drains the encoder.
     bool writeAudio(const void* data, int64_t size);
     bool close();
+    // The join's pictures, coded already: a packet of a segment, its
+    // timestamps in `timeBase`, counted from `frameOffset` frames on.
+    bool writeVideoPacket(AVPacket* packet, AVRational timeBase, int64_t frameOffset);
+    // Ends the output without naming it: a join that failed leaves the
+    // earlier take and its segments as they were.
+    void discard();
     bool fastStartConvert(const char* inFileName, const char* outFileName);
 
     void log(int32_t level, const char* format, ...) __attribute__((format(printf, 3, 4)));
@@ -65,6 +71,7 @@ public:
     const AVCodecContext* audioCodecContext() const { return m_audioCodecContext.get(); }
     int32_t outSampleRate() const { return m_outSampleRate; }
     const AVFormatContext* formatContext() const { return m_formatContext.get(); }
+    const AVStream* videoStream() const { return m_videoStream; }
 
     // Constant-rate buffer in bits: about one GOP of frames at `bitRate`, at
     // least one frame, saturating at INT32_MAX.
@@ -75,13 +82,14 @@ public:
 private:
     // Steps of open, in the order they run.
     bool openOutput(const char* fileName, WriterSettings& settings);
+    bool openSegment(const char* outputPath, const WriterSettings& settings);
     bool openContainer(const WriterSettings& settings);
     void addMetadata(AVDictionary** dictionary, const WriterSettings& settings);
     bool openAudio(WriterSettings& settings);
     bool openVideo(WriterSettings& settings);
     void applyRateControl(const WriterSettings& settings);
     bool openFile();
-    bool openConverter(const char* timecode);
+    bool openConverter();
     bool writeHeader(const char* timecode);
     void applyVideoOptions(const WriterSettings& settings, const char* codecName);
     void tellHdr();
@@ -95,11 +103,20 @@ private:
     // clock (m_audioSampleCount) is the audio path's: it counts samples sent.
     bool encodeAndWrite(AVCodecContext* context, AVStream* stream, const AVFrame* frame, int64_t& lastDts,
                         bool isVideo);
+    // One packet, its timestamps in `timeBase`, onto its way to the muxer.
+    bool writePacket(AVPacket* packet, AVRational timeBase, AVStream* stream, int64_t& lastDts, bool isVideo);
+    bool queuePacket(AVPacket* packet);
+    // A segment's sound: the host's samples, kept as they came.
+    bool openSoundAsIs();
+    bool writeSoundAsIs(const void* data, int64_t size);
+    bool writeSegmentManifest();
     bool writeBatch(MediaBatch& batch);
     bool drainAudio();
     // Steps of close.
     int finishFile();
     bool nameFinishedFile(bool finished);
+    bool nameFinishedSegment(bool finished);
+    bool nameJoinedFile(bool finished);
     bool leaveNoEmptyFile();
 
     // Audio helpers (writer/audio_open.cpp, writer/audio.cpp).
@@ -116,6 +133,16 @@ private:
     void release();
 
     char m_fileName[PATH_SIZE];
+    // A segment: the output it is a piece of, and what its manifest says of
+    // the settings it was written with.
+    bool m_segment = false;
+    std::string m_segmentOutput;
+    std::string m_segmentSettings;
+    int64_t m_segmentFirstFrame = 0;
+    std::string m_segmentTimecode;
+    std::vector<std::pair<std::string, std::string>> m_segmentMetadata;
+    bool m_soundAsIs = false;
+    bool m_copyVideo = false;
     // The unfinished name the movie is written under; empty for a device or FIFO.
     std::string m_tempFileName;
     OutputFile m_outputFile;

@@ -21,6 +21,7 @@ constexpr const char* AUDIO_STOPPED = "QelFFmpegWriter: audio stopped by an earl
 
 bool FFWriter::writeAudio(const void* data, int64_t size) {
     if (!m_isOpen || !m_hasAudio) return false;
+    if (m_soundAsIs) return !data || size == 0 || writeSoundAsIs(data, size);
     if (!data || size == 0) return drainAudio();
     // An audio reset released the buffers; the output goes on without sound.
     if (!m_audioBuffers) {

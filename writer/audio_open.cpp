@@ -175,6 +175,8 @@ bool FFWriter::openAudio(WriterSettings& settings) {
         return false;
     }
     m_audioStream->time_base = context->time_base;
+    // The encoder opened: the join will code this sound with it.
+    if (m_soundAsIs) return openSoundAsIs();
 
     m_swrContext.reset(swr_alloc());
     if (!m_swrContext) {

@@ -42,7 +42,7 @@ bool FFWriter::close() {
     bool drained = true;
     if (m_hasAudio && m_audioBuffers) drained = drainAudio();
     // Nothing to drain without a picture; the release below ends the encoder.
-    if (m_hasVideo && m_videoCodecContext && m_videoFrameCount > 0)
+    if (m_hasVideo && m_videoCodecContext && m_videoFrameCount > 0 && !m_copyVideo)
         drained = encodeAndWrite(m_videoCodecContext.get(), m_videoStream, nullptr, m_videoLastDts, true) && drained;
     const std::string written = m_useTempFile ? m_tempFileName : std::string(m_fileName);
     if (!drained)
@@ -52,7 +52,10 @@ bool FFWriter::close() {
         log(LOG_ERROR, "QelFFmpegWriter: failed to finish file <%s>: %s", written.c_str(), ffmpeg_error_text(failure));
     release();
     m_isOpen = false;
-    const bool named = m_mediaWritten ? nameFinishedFile(failure >= 0) : leaveNoEmptyFile();
+    const bool named = !m_mediaWritten ? leaveNoEmptyFile()
+                       : m_segment     ? nameFinishedSegment(drained && failure >= 0)
+                       : m_copyVideo   ? nameJoinedFile(drained && failure >= 0)
+                                       : nameFinishedFile(failure >= 0);
     m_fileName[0] = '\0';
     m_tempFileName.clear();
     return drained && failure >= 0 && named;
@@ -99,6 +102,14 @@ bool FFWriter::nameFinishedFile(bool finished) {
     return true;
 }
 
+// A join is whole or nothing: what failed is not named, so an earlier take
+// and the segments stay as they were.
+bool FFWriter::nameJoinedFile(bool finished) {
+    if (finished) return nameFinishedFile(true);
+    m_outputFile.discard();
+    return false;
+}
+
 // Every frame refused (the first among them): a movie of no frame is no
 // render, and no stub of one is left to be taken for it.
 bool FFWriter::leaveNoEmptyFile() {
@@ -113,7 +124,7 @@ void FFWriter::release() {
     m_batches.reset();
     m_pictureConverter.reset();
     m_swsContext.reset();
-    end_encoder_input(m_videoCodecContext.get(), m_videoFrameCount > 0);
+    end_encoder_input(m_videoCodecContext.get(), m_videoFrameCount > 0 && !m_copyVideo);
     end_encoder_input(m_audioCodecContext.get(), m_audioSampleCount > 0);
     m_videoCodecContext.reset();
     m_audioCodecContext.reset();
@@ -133,6 +144,15 @@ void FFWriter::release() {
     m_swrContext.reset();
     m_videoOptions.reset();
     m_audioOptions.reset();
+}
+
+void FFWriter::discard() {
+    if (!m_isOpen) return;
+    release();
+    m_isOpen = false;
+    m_outputFile.discard();
+    m_fileName[0] = '\0';
+    m_tempFileName.clear();
 }
 
 bool FFWriter::fastStartConvert(const char* inFileName, const char* outFileName) {

@@ -21,7 +21,7 @@ AVPixelFormat converter_format(AVPixelFormat format) {
 
 }  // namespace
 
-bool FFWriter::openConverter(const char* timecode) {
+bool FFWriter::openConverter() {
     m_outFrame.reset(av_frame_alloc());
     m_inFrame.reset(av_frame_alloc());
     if (!m_outFrame || !m_inFrame) {
@@ -57,7 +57,5 @@ bool FFWriter::openConverter(const char* timecode) {
     m_inFrame->format = inFormat;
     m_inFrame->width = m_width;
     m_inFrame->height = m_height;
-
-    av_dict_set(&m_videoStream->metadata, "timecode", timecode, 0);
     return true;
 }

@@ -4,6 +4,7 @@
 #include "FFWriter.h"
 #include "frame_rate.h"
 #include "output_path.h"
+#include "segment_files.h"
 
 #include "VelmoraCore.h"
 #include "catalogue/catalogue.h"
@@ -64,6 +65,10 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
         return false;
     }
     copy_text(m_fileName, fileName);
+    m_segment = false;
+    if (settings.segment && !openSegment(fileName, settings)) return false;
+    m_soundAsIs = m_segment;
+    m_copyVideo = settings.copyVideo;
     m_hasVideo = settings.videoCodecName && settings.videoCodecName[0];
     m_hasAudio = settings.audioCodecName && settings.audioCodecName[0];
 
@@ -91,9 +96,9 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
 
     // A link's movie goes to its target; only a regular file is ever
     // replaced by a rename, so a device or FIFO is written straight through.
-    const OutputTarget target = resolve_output(fileName);
+    const OutputTarget target = resolve_output(m_fileName);
     if (target.kind == OutputKind::Directory) {
-        log(LOG_ERROR, "QelFFmpegWriter: output path is a directory: %s", fileName);
+        log(LOG_ERROR, "QelFFmpegWriter: output path is a directory: %s", m_fileName);
         return false;
     }
     if (target.path.size() >= size_t(PATH_SIZE)) {
@@ -105,7 +110,8 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
 
     const bool quickTime = is_quicktime_container(settings.containerName);
     m_useTempFile = target.kind != OutputKind::Special;
-    m_fastStart = settings.fastStart && quickTime && m_useTempFile;
+    // A segment's index is rewritten by the join, not here.
+    m_fastStart = settings.fastStart && quickTime && m_useTempFile && !m_segment;
     if (settings.fastStart && quickTime && !m_fastStart)
         log(LOG_WARNING,
             "QelFFmpegWriter: faststart needs a seekable file; <%s> is not a regular file, so the movie is written "
@@ -140,8 +146,40 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
     if (m_hasAudio && !openAudio(settings)) return false;
     if (!videoFirst && m_hasVideo && !openVideo(settings)) return false;
     if (!openFile()) return false;
-    if (m_hasVideo && !openConverter(settings.timecode)) return false;
+    if (m_hasVideo && !m_copyVideo && !openConverter()) return false;
+    if (m_hasVideo) av_dict_set(&m_videoStream->metadata, "timecode", settings.timecode, 0);
     return writeHeader(settings.timecode);
+}
+
+// A piece of a farm render goes into the folder beside the output, under
+// the name of its first frame; what it was set up with goes to its manifest.
+bool FFWriter::openSegment(const char* outputPath, const WriterSettings& settings) {
+    if (!joins_segments(settings.containerName)) {
+        log(LOG_ERROR,
+            "QelFFmpegWriter: %s movies cannot be rendered in segments: the join makes mov, mp4, Matroska and MXF "
+            "movies only",
+            settings.containerName ? settings.containerName : "these");
+        return false;
+    }
+    if (settings.segmentFirstFrame < 0) {
+        log(LOG_ERROR, "QelFFmpegWriter: a segment cannot start at frame %lld", (long long)settings.segmentFirstFrame);
+        return false;
+    }
+    m_segment = true;
+    m_segmentOutput = outputPath;
+    m_segmentFirstFrame = settings.segmentFirstFrame;
+    m_segmentSettings = settings_text(settings);
+    m_segmentTimecode = settings.timecode ? settings.timecode : "";
+    m_segmentMetadata.clear();
+    for (int32_t i = 0; settings.metadataPairs && i < settings.metadataCount; ++i)
+        m_segmentMetadata.emplace_back(settings.metadataPairs[i].key, settings.metadataPairs[i].value);
+    const std::string path = segment_path(outputPath, settings.segmentFirstFrame);
+    if (path.size() >= size_t(PATH_SIZE)) {
+        log(LOG_ERROR, "QelFFmpegWriter: file path longer than %d characters: %s", PATH_SIZE - 1, path.c_str());
+        return false;
+    }
+    copy_text(m_fileName, path.c_str());
+    return true;
 }
 
 bool FFWriter::openContainer(const WriterSettings& settings) {
@@ -154,8 +192,11 @@ bool FFWriter::openContainer(const WriterSettings& settings) {
         log(LOG_ERROR, "QelFFmpegWriter: format doesn't require file to be created");
         return false;
     }
+    // The output's container decides how the encoders are set up; a segment
+    // is carried in its own, which the join reads back exactly.
+    const AVOutputFormat* muxer = m_segment ? find_muxer(SEGMENT_CARRIER) : m_outputFormat;
     AVFormatContext* context = nullptr;
-    avformat_alloc_output_context2(&context, m_outputFormat, nullptr, m_fileName);
+    if (muxer) avformat_alloc_output_context2(&context, muxer, nullptr, m_fileName);
     m_formatContext.reset(context);
     if (!context) {
         log(LOG_ERROR, "QelFFmpegWriter: failed to allocate format context");
@@ -204,18 +245,19 @@ bool FFWriter::writeHeader(const char* timecode) {
     av_dict_set(options.address(), "timecode", timecode, AV_DICT_APPEND);
     // Ogg holds a page of each stream until it lasts a second: half a second
     // keeps a crash's loss to what the other muxers lose.
-    if (muxer_has_option(*m_outputFormat, "page_duration")) av_dict_set(options.address(), "page_duration", "500000", 0);
+    const AVOutputFormat* muxer = m_formatContext->oformat;
+    if (muxer_has_option(*muxer, "page_duration")) av_dict_set(options.address(), "page_duration", "500000", 0);
 
     const int result = avformat_write_header(m_formatContext.get(), options.address());
     if (result < 0) {
         log(LOG_ERROR, "QelFFmpegWriter: Error occurred when opening output file: %s", ffmpeg_error_text(result));
-        if (const char* needs = mxf_needs(m_outputFormat->name)) log(LOG_ERROR, "QelFFmpegWriter: %s", needs);
+        if (const char* needs = mxf_needs(muxer->name)) log(LOG_ERROR, "QelFFmpegWriter: %s", needs);
         return false;
     }
     // A movie with no media yet is a movie all the same, from the start.
     avio_flush(m_formatContext->pb);
     m_batches = std::make_unique<MediaBatches>(*m_formatContext);
-    if (m_useTempFile && writes_index_last(m_outputFormat->name)) {
+    if (m_useTempFile && writes_index_last(muxer->name)) {
         m_crashSafe = std::make_unique<CrashSafeMovie>();
         if (!m_crashSafe->start(m_formatContext.get(), m_outputFile, m_logCallback)) {
             m_crashSafe.reset();
@@ -226,7 +268,7 @@ bool FFWriter::writeHeader(const char* timecode) {
     // libavformat puts its own name over the container's "encoder". mov
     // writes its tags only at the trailer, so ours can go back; muxers that
     // rewrite their header at the trailer (asf) must keep what they wrote.
-    if (!m_noMetadata && std::strcmp(m_outputFormat->name, "mov") == 0)
+    if (!m_noMetadata && std::strcmp(muxer->name, "mov") == 0)
         av_dict_set(&m_formatContext->metadata, "encoder", WRITER_ENCODER_TAG, 0);
     return true;
 }

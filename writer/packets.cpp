@@ -29,7 +29,6 @@ bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const A
     AVPacket* packet = m_packet.get();
     av_packet_unref(packet);  // what an earlier failure left in it
     const AVRational codecTimeBase = context->time_base;
-    const int64_t margin = (m_outputFormat->flags & AVFMT_TS_NONSTRICT) ? 0 : 1;
     for (;;) {
         result = avcodec_receive_packet(context, packet);
         if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return true;
@@ -44,39 +43,58 @@ bool FFWriter::encodeAndWrite(AVCodecContext* context, AVStream* stream, const A
             av_packet_unref(packet);
             continue;
         }
-        const AVRational streamTimeBase = stream->time_base;
-        if (packet->pts != AV_NOPTS_VALUE) packet->pts = av_rescale_q(packet->pts, codecTimeBase, streamTimeBase);
-        if (packet->dts != AV_NOPTS_VALUE) {
-            const int64_t minDts = lastDts + margin;
-            packet->dts = av_rescale_q(packet->dts, codecTimeBase, streamTimeBase);
-            // Raised where the muxer would refuse it, under the muxer's own
-            // condition (nothing is checked after a dts of 0).
-            if (lastDts != 0 && lastDts != AV_NOPTS_VALUE && packet->dts < minDts) {
-                log(LOG_WARNING,
-                    isVideo ? "QelFFmpegWriter: Video timestamp %i < %i invalid, clipping"
-                            : "QelFFmpegWriter: Audio timestamp %i < %i invalid, clipping",
-                    int32_t(packet->dts), int32_t(minDts));
-                packet->pts = minDts;
-                packet->dts = minDts;
-            }
-            lastDts = packet->dts;
-        }
-        if (packet->duration > 0)
-            packet->duration = int32_t(av_rescale_q(packet->duration, codecTimeBase, streamTimeBase));
-        packet->stream_index = stream->index;
-        if (isVideo) log(LOG_VERBOSE, "QelFFmpegWriter: Write frame (size=%5d)\n", packet->size);
-
-        if (!m_batches->add(packet)) {
-            log(LOG_ERROR, "QelFFmpegWriter: memory allocation error");
-            return false;
-        }
-        if (m_batches->due()) {
-            m_batches->take(m_batch);
-            const bool written = writeBatch(m_batch);
-            m_batches->giveBack(m_batch);
-            if (!written) return false;
-        }
+        if (!writePacket(packet, codecTimeBase, stream, lastDts, isVideo)) return false;
     }
+}
+
+bool FFWriter::writePacket(AVPacket* packet, AVRational timeBase, AVStream* stream, int64_t& lastDts, bool isVideo) {
+    const int64_t margin = (m_formatContext->oformat->flags & AVFMT_TS_NONSTRICT) ? 0 : 1;
+    const AVRational streamTimeBase = stream->time_base;
+    if (packet->pts != AV_NOPTS_VALUE) packet->pts = av_rescale_q(packet->pts, timeBase, streamTimeBase);
+    if (packet->dts != AV_NOPTS_VALUE) {
+        const int64_t minDts = lastDts + margin;
+        packet->dts = av_rescale_q(packet->dts, timeBase, streamTimeBase);
+        // Raised where the muxer would refuse it, under the muxer's own
+        // condition (nothing is checked after a dts of 0).
+        if (lastDts != 0 && lastDts != AV_NOPTS_VALUE && packet->dts < minDts) {
+            log(LOG_WARNING,
+                isVideo ? "QelFFmpegWriter: Video timestamp %i < %i invalid, clipping"
+                        : "QelFFmpegWriter: Audio timestamp %i < %i invalid, clipping",
+                int32_t(packet->dts), int32_t(minDts));
+            packet->pts = minDts;
+            packet->dts = minDts;
+        }
+        lastDts = packet->dts;
+    }
+    if (packet->duration > 0) packet->duration = av_rescale_q(packet->duration, timeBase, streamTimeBase);
+    packet->stream_index = stream->index;
+    if (isVideo) log(LOG_VERBOSE, "QelFFmpegWriter: Write frame (size=%5d)\n", packet->size);
+    return queuePacket(packet);
+}
+
+bool FFWriter::queuePacket(AVPacket* packet) {
+    if (!m_batches->add(packet)) {
+        log(LOG_ERROR, "QelFFmpegWriter: memory allocation error");
+        return false;
+    }
+    if (!m_batches->due()) return true;
+    m_batches->take(m_batch);
+    const bool written = writeBatch(m_batch);
+    m_batches->giveBack(m_batch);
+    return written;
+}
+
+bool FFWriter::writeVideoPacket(AVPacket* packet, AVRational timeBase, int64_t frameOffset) {
+    if (!m_isOpen || !m_hasVideo || !m_copyVideo || !packet) return false;
+    // The encoder's time base counts frames: the segment's place on the
+    // timeline is a whole number of them.
+    const AVRational frames = m_videoCodecContext->time_base;
+    if (packet->pts != AV_NOPTS_VALUE) packet->pts = av_rescale_q(packet->pts, timeBase, frames) + frameOffset;
+    if (packet->dts != AV_NOPTS_VALUE) packet->dts = av_rescale_q(packet->dts, timeBase, frames) + frameOffset;
+    if (packet->duration > 0) packet->duration = av_rescale_q(packet->duration, timeBase, frames);
+    packet->pos = -1;
+    ++m_videoFrameCount;
+    return writePacket(packet, frames, m_videoStream, m_videoLastDts, true);
 }
 
 // A batch goes to the muxer whole and then to the kernel: through the
@@ -111,9 +129,10 @@ bool FFWriter::writeBatch(MediaBatch& batch) {
             return false;
         }
     }
-    int result = is_edit_unit_muxer(m_outputFormat->name) ? 0 : av_interleaved_write_frame(context, nullptr);
+    const AVOutputFormat* muxer = context->oformat;
+    int result = is_edit_unit_muxer(muxer->name) ? 0 : av_interleaved_write_frame(context, nullptr);
     // Matroska keeps its cluster in memory until the cluster ends: it ends here.
-    if (result >= 0 && muxer_has_option(*m_outputFormat, "cluster_time_limit")) result = av_write_frame(context, nullptr);
+    if (result >= 0 && muxer_has_option(*muxer, "cluster_time_limit")) result = av_write_frame(context, nullptr);
     avio_flush(context->pb);
     if (result >= 0 && context->pb->error < 0) result = context->pb->error;
     if (result < 0) {

@@ -72,6 +72,18 @@ void tell_x264_first_field(AVCodecContext* context, int32_t fieldOrder) {
     append_private_params(*context, "x264-params", top_field_first(fieldOrder) ? "tff=1" : "bff=1");
 }
 
+// The join copies the segments' packets, which their container stored in its
+// own layout: the description goes with them, not the encoder's.
+int take_extradata(AVCodecParameters& parameters, const WriterSettings& settings) {
+    av_freep(&parameters.extradata);
+    parameters.extradata_size = 0;
+    parameters.extradata = static_cast<uint8_t*>(av_mallocz(size_t(settings.videoExtradataSize) + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!parameters.extradata) return AVERROR(ENOMEM);
+    std::memcpy(parameters.extradata, settings.videoExtradata, size_t(settings.videoExtradataSize));
+    parameters.extradata_size = settings.videoExtradataSize;
+    return 0;
+}
+
 }  // namespace
 
 bool FFWriter::openVideo(WriterSettings& settings) {
@@ -170,6 +182,7 @@ bool FFWriter::openVideo(WriterSettings& settings) {
 
     int result = avcodec_open2(context, m_videoCodec, m_videoOptions.address());
     if (result >= 0) result = avcodec_parameters_from_context(m_videoStream->codecpar, context);
+    if (result >= 0 && m_copyVideo && settings.videoExtradata) result = take_extradata(*m_videoStream->codecpar, settings);
     if (result >= 0 && !attach_hdr_to_stream(*m_videoStream, m_colour)) result = AVERROR(ENOMEM);
     if (result < 0) {
         log(LOG_ERROR, "QelFFmpegWriter: failed to open encoder: %s", ffmpeg_error_text(result));

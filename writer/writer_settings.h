@@ -51,4 +51,16 @@ struct WriterSettings {
     // output_colour.h); Rec.709 unless told.
     int32_t colour = 0;
     MasteringChoice mastering;  // written for PQ only
+    // One piece of a farm render: written beside the output as a segment
+    // that the join makes into the movie (writer/segment_files.h), starting
+    // at this frame of the timeline.
+    bool segment = false;
+    int64_t segmentFirstFrame = 0;
+    // The join: the pictures arrive coded (FFWriter::writeVideoPacket); the
+    // video encoder is opened only to set up the stream as a render would.
+    bool copyVideo = false;
+    // The segments' own description of their pictures (avcC and the like),
+    // which the muxer then takes as their packets are.
+    const uint8_t* videoExtradata = nullptr;
+    int32_t videoExtradataSize = 0;
 };
