@@ -108,6 +108,8 @@ void Controls::build() {
                                 DEFAULT_MASTERING_MIN_INDEX, 5, 2.6f, 0.8f);
     m_maxContentLight = add_number("klavmaxcll", tr("MaxCLL"), 1000, 0, 10000, 5, 3.4f, 0.5f);
     m_maxFrameAverageLight = add_number("klavmaxfall", tr("MaxFALL"), 400, 0, 10000, 5, 3.9f, 0.5f);
+    // One piece of a farm render: a project stored before it renders whole.
+    m_segment = add_toggle("klavsegment", tr("Farm segment"), false, false, 6, 0, 1.0f);
 }
 
 void Controls::refresh() {}

@@ -80,6 +80,8 @@ public:
     uint32_t m_masteringMin = 0;
     uint32_t m_maxContentLight = 0;
     uint32_t m_maxFrameAverageLight = 0;
+    // Rendered as a segment for the join (writer/segment_files.h).
+    uint32_t m_segment = 0;
 
 private:
     void place(uint32_t control, float row, float column, float width);

@@ -99,6 +99,11 @@ OutputPlan plan_output(const Controls& controls, const PanelLists& lists, const 
     mastering.minLuminance = mastering_min_luminance(controls.get_int(controls.m_masteringMin));
     mastering.maxContentLight = controls.get_int(controls.m_maxContentLight);
     mastering.maxFrameAverageLight = controls.get_int(controls.m_maxFrameAverageLight);
+    settings.segment = controls.get_bool(controls.m_segment);
+    // A frame number beyond every timeline is refused at open, as a negative one is.
+    settings.segmentFirstFrame = std::isfinite(params.frame) && std::fabs(params.frame) < 1e15
+                                     ? int64_t(std::llround(params.frame))
+                                     : -1;
     plan.video_on = settings.videoCodecName != nullptr;
     return plan;
 }

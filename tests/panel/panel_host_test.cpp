@@ -63,6 +63,7 @@ std::vector<Expected> control_table(int channels) {
     table.push_back({"klavmastermin", "Min cd/m2: %s", minimums, 5, 0, 0});
     table.push_back({"klavmaxcll", "MaxCLL", "add_number(klavmaxcll, 1000)", 5, 0, 0});
     table.push_back({"klavmaxfall", "MaxFALL", "add_number(klavmaxfall, 400)", 5, 0, 0});
+    table.push_back({"klavsegment", "Farm segment", "add_toggle(klavsegment, off)", 6, 0, 0});
     return table;
 }
 
