@@ -13,6 +13,7 @@ declare -A USES=(
   [writer]="catalogue faststart base"
   [panel]="catalogue base"
   [plugin]="panel writer catalogue faststart base"
+  [join]="writer catalogue faststart base"
 )
 MODULE_FOLDERS="${!USES[*]}"
 
@@ -67,5 +68,5 @@ mapfile -t shared_files < <(shared_headers_of "${test_files[@]}")
 check_includes "$CONTRACT" "${host_files[@]}"
 check_includes "$TEST_CONTRACT" "${test_files[@]}" "${shared_files[@]}"
 if ((bad)); then exit 1; fi
-echo "layers: every include runs down (base < catalogue, faststart < writer, panel < plugin);" \
+echo "layers: every include runs down (base < catalogue, faststart < writer, panel < plugin, join);" \
   "the stand-in host and the host-driven tests see the contract and the catalogue only"
