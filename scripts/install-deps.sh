@@ -14,13 +14,15 @@ packages=(
 # Arguments name more packages, or a group of optional tools: "bench" is
 # what the benchmarks measure with (time) and profile with (perf), "clang"
 # the fuzzing and warning builds' compiler with its sanitizer runtimes, "deb"
-# Debian's packaging tools.
+# Debian's packaging tools, "farm" the Slurm daemons and munge the farm test
+# runs a one-machine cluster with.
 with_clang=
 for wanted in "$@"; do
   case "$wanted" in
     bench) packages+=(time linux-perf) ;;
     clang) packages+=(clang) with_clang=1 ;;
     deb) packages+=(debhelper dpkg-dev lintian fakeroot) ;;
+    farm) packages+=(slurm-wlm munge) ;;
     *) packages+=("$wanted") ;;
   esac
 done
