@@ -1,0 +1,295 @@
+// Farm segments joined by qeljoin, held against one render of the same clip.
+#include "common/media_probe.h"
+#include "common/other_readers.h"
+#include "common/run.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string BUILD = QEL_BUILD_DIR;
+constexpr int FRAMES = 60;
+// A GOP of 12: the cuts below fall on it at 12, 24, 36 and 48, off it elsewhere.
+const std::string CLIP = "--frames 60 --size 320x240 --set klavkeyframes=12";
+const std::map<int, std::vector<std::string>> CUTS = {
+    {2, {"0-23", "24-59"}},
+    {4, {"0-11", "12-29", "30-47", "48-59"}},
+    {7, {"0-8", "9-17", "18-26", "27-35", "36-44", "45-51", "52-59"}},
+};
+
+class Scratch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        for (char& c : name)
+            if (c == '/') c = '_';
+        dir = (fs::temp_directory_path() / ("qeljoin-" + std::to_string(getpid()) + "-" + name)).string();
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        if (!HasFailure()) fs::remove_all(dir);
+    }
+    std::string path(const std::string& name) const { return dir + "/" + name; }
+    CommandResult in_dir(const std::string& command) const { return run_command("cd '" + dir + "' && " + command); }
+    CommandResult render(const std::string& arguments) const {
+        return in_dir("'" + BUILD + "/qelhost' render " + arguments + " >/dev/null");
+    }
+    CommandResult join(const std::string& arguments) const { return in_dir("'" + BUILD + "/qeljoin' " + arguments); }
+    // Segments of `output` for each range, as farm tasks render them.
+    void render_segments(const std::string& clip, const std::string& output, const std::vector<std::string>& ranges) {
+        for (const std::string& range : ranges) {
+            const CommandResult made = render(clip + " --set klavsegment=1 --range " + range + " -o " + output);
+            ASSERT_EQ(made.status, 0) << range << ": " << made.out;
+        }
+    }
+    // Every file below the folder with its size.
+    std::vector<std::string> listing() const {
+        std::vector<std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(dir))
+            if (entry.is_regular_file())
+                files.push_back(entry.path().string() + " " + std::to_string(entry.file_size()));
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+    std::string dir;
+};
+
+// The payload hashes of a file's video packets in stored order.
+std::string video_packets(const std::string& file) {
+    return run_command("ffprobe -v error -select_streams v:0 -show_data_hash md5 -show_entries packet=data_hash "
+                       "-of csv=p=0 '" + file + "'").out;
+}
+std::string decoded(const std::string& file, const char* stream) {
+    return run_command(std::string("ffmpeg -v error -i '") + file + "' -map 0:" + stream + ":0 -f framemd5 -").out;
+}
+std::string decoded_sound(const std::string& file) {
+    return run_command("ffmpeg -v error -i '" + file + "' -map 0:a:0 -f md5 -").out;
+}
+
+// Per track of a mov/mp4: its sample descriptions and its edit list's
+// bytes; and the top-level boxes in order (moov before mdat with faststart).
+struct TrackBoxes {
+    std::vector<std::string> tracks;
+    std::string top;
+};
+uint64_t be(const std::string& data, size_t at, int bytes) {
+    uint64_t value = 0;
+    for (int i = 0; i < bytes; ++i) value = value << 8 | uint8_t(data[at + i]);
+    return value;
+}
+void walk(const std::string& data, size_t from, size_t to, const std::string& parent, TrackBoxes& found) {
+    static const std::string containers = "moov trak edts mdia minf stbl";
+    while (from + 8 <= to) {
+        uint64_t size = be(data, from, 4);
+        size_t header = 8;
+        if (size == 1 && from + 16 <= to) size = be(data, from + 8, 8), header = 16;
+        if (size == 0) size = to - from;
+        if (size < header || from + size > to) return;
+        const std::string type = data.substr(from + 4, 4);
+        if (parent.empty() && type != "free" && type != "wide") found.top += type + " ";
+        if (type == "trak") found.tracks.emplace_back();
+        if (type == "stsd" && !found.tracks.empty())
+            found.tracks.back() += "stsd entries " + std::to_string(be(data, from + 12, 4)) + "; ";
+        if (type == "elst" && !found.tracks.empty())
+            found.tracks.back() += "elst " + data.substr(from + header, size - header) + "; ";
+        if (containers.find(type) != std::string::npos) walk(data, from + header, from + size, type, found);
+        from += size;
+    }
+}
+TrackBoxes track_boxes(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    TrackBoxes found;
+    walk(data, 0, data.size(), "", found);
+    return found;
+}
+
+// What a movie's streams say of themselves, without what a render's clock stamps.
+std::string streams(const std::string& file) {
+    return probe_streams("-show_entries stream=codec_name,profile,codec_tag_string,width,height,pix_fmt,field_order,"
+                         "color_range,color_space,color_primaries,color_transfer,sample_rate,channels,nb_frames:"
+                         "stream_tags=timecode,reel_name:format_tags=timecode,title '" + file + "'")
+        .out;
+}
+
+struct JoinRow {
+    const char* name;
+    const char* extension;
+    const char* sets;
+    bool intra;  // every picture stands alone: decoded, they equal the single render's
+};
+void PrintTo(const JoinRow& row, std::ostream* out) { *out << row.name; }
+
+const JoinRow JOIN_ROWS[] = {
+    {"MovX264Aac", "mov", "--set klavformat=mov --set klavvideocodec=libx264 --set klavaudiocodec=aac", false},
+    {"MovX264AacFaststart", "mov", "--set klavformat=mov --set klavvideocodec=libx264 --set klavaudiocodec=aac "
+                                   "--set klavfaststart=1", false},
+    {"MovProresPcm", "mov", "--set klavformat=mov --set klavvideocodec=prores_ks --set klavaudiocodec=pcm_s16le", true},
+    {"MovProresPcmFaststart", "mov", "--set klavformat=mov --set klavvideocodec=prores_ks "
+                                     "--set klavaudiocodec=pcm_s16le --set klavfaststart=1", true},
+    {"MovDnxhdPcm", "mov", "--set klavformat=mov --set klavvideocodec=dnxhd --set klavvidprofile=1 "
+                           "--set klavaudiocodec=pcm_s16le", true},
+    {"MovDnxhdPcmFaststart", "mov", "--set klavformat=mov --set klavvideocodec=dnxhd --set klavvidprofile=1 "
+                                    "--set klavaudiocodec=pcm_s16le --set klavfaststart=1", true},
+    {"Mp4X264Aac", "mp4", "--set klavformat=mp4 --set klavvideocodec=libx264 --set klavaudiocodec=aac "
+                          "--set klavfaststart=0", false},
+    {"Mp4X264AacFaststart", "mp4", "--set klavformat=mp4 --set klavvideocodec=libx264 --set klavaudiocodec=aac "
+                                   "--set klavfaststart=1", false},
+    // mp4 takes neither ProRes, DNxHD nor PCM: its intra row is Motion JPEG with ALAC.
+    {"Mp4MjpegAlac", "mp4", "--set klavformat=mp4 --set klavvideocodec=mjpeg --set klavaudiocodec=alac "
+                            "--set klavfaststart=0", true},
+    {"Mp4MjpegAlacFaststart", "mp4", "--set klavformat=mp4 --set klavvideocodec=mjpeg --set klavaudiocodec=alac "
+                                     "--set klavfaststart=1", true},
+    {"MkvX264Aac", "mkv", "--set klavformat=matroska --set klavvideocodec=libx264 --set klavaudiocodec=aac", false},
+    {"MkvFfv1Flac", "mkv", "--set klavformat=matroska --set klavvideocodec=ffv1 --set klavaudiocodec=flac", true},
+    {"MxfMpeg2Pcm", "mxf", "--set klavformat=mxf --set klavvideocodec=mpeg2video --set klavaudiocodec=pcm_s16le",
+     false},
+};
+
+struct Rate {
+    const char* name;
+    const char* arguments;
+};
+const Rate RATES[] = {
+    {"At25", "--fps 25 --timecode 10:00:00:00"},
+    // Drop-frame timecode; a frame's sound is 1601.6 samples, no whole number of AAC's 1024.
+    {"At2997", "--fps 29.97 --timecode '00:59:59;28'"},
+};
+void PrintTo(const Rate& rate, std::ostream* out) { *out << rate.name; }
+
+class JoinTable : public Scratch, public ::testing::WithParamInterface<std::tuple<JoinRow, Rate>> {};
+
+}  // namespace
+
+// Each cut joins into the movie one render of the whole clip makes: the same
+// streams, frames, timecode, tags, sample descriptions and edit lists; intra
+// pictures identical; every segment's coded pictures once and in order; and,
+// the sound being coded once at the join, the same decoded sound.
+TEST_P(JoinTable, JoinsIntoTheSingleRendersMovie) {
+    const auto& [row, rate] = GetParam();
+    const std::string clip = CLIP + " " + rate.arguments + " " + row.sets;
+    const std::string single = std::string("single.") + row.extension;
+    const std::string joined = std::string("joined.") + row.extension;
+    ASSERT_EQ(render(clip + " -o " + single).status, 0);
+    const probe::File reference = probe::read(path(single), {false, 0, 0, true});
+    ASSERT_EQ(reference.video_frames, FRAMES) << reference.error_text();
+    const bool boxes = row.extension != std::string("mkv") && row.extension != std::string("mxf");
+    for (const auto& [count, ranges] : CUTS) {
+        SCOPED_TRACE(std::to_string(count) + " segments");
+        ASSERT_NO_FATAL_FAILURE(render_segments(clip, joined, ranges));
+        std::string segmentPackets;
+        for (const std::string& range : ranges) {
+            char name[32];
+            std::snprintf(name, sizeof name, "%08d.mov", std::stoi(range));
+            segmentPackets += video_packets(path(joined + ".segments/" + name));
+        }
+        const CommandResult joining = join(joined + " --frames 60 --keep-segments");
+        ASSERT_EQ(joining.status, 0) << joining.out;
+        const probe::File movie = probe::read(path(joined), {false, 0, 0, true});
+        EXPECT_TRUE(movie.errors.empty()) << movie.error_text();
+        EXPECT_EQ(movie.video_frames, FRAMES);
+        EXPECT_EQ(movie.audio_samples, reference.audio_samples);
+        EXPECT_EQ(streams(path(joined)), streams(path(single)));
+        EXPECT_EQ(movie.tag("timecode"), reference.tag("timecode"));
+        EXPECT_EQ(video_packets(path(joined)), segmentPackets);
+        EXPECT_EQ(decoded_sound(path(joined)), decoded_sound(path(single)));
+        if (row.intra) {
+            EXPECT_EQ(decoded(path(joined), "v"), decoded(path(single), "v"));
+        }
+        if (boxes) {
+            const TrackBoxes got = track_boxes(path(joined)), want = track_boxes(path(single));
+            EXPECT_EQ(got.top, want.top);
+            EXPECT_EQ(got.tracks, want.tracks);
+        }
+        if (count == 7) {  // the other readers, once a row (GStreamer here decodes no DNxHD)
+            EXPECT_EQ(gstreamer_frames(path(joined), 320, 240), gstreamer_frames(path(single), 320, 240));
+            EXPECT_EQ(mediainfo_frames(path(joined)), mediainfo_frames(path(single)));
+        }
+        fs::remove_all(path(joined + ".segments"));
+        fs::remove(path(joined));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, JoinTable, ::testing::Combine(::testing::ValuesIn(JOIN_ROWS), ::testing::ValuesIn(RATES)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + std::get<1>(info.param).name;
+                         });
+
+namespace {
+
+// Three good segments of joined.mov beside an earlier take of it; each row
+// then spoils them its way. `$H` runs qelhost render with the segments'
+// settings, `$J` the join of frames 0-59.
+struct RefusalRow {
+    const char* name;
+    const char* spoil;
+    const char* command;
+    int status;
+    const char* says;
+};
+void PrintTo(const RefusalRow& row, std::ostream* out) { *out << row.name; }
+
+const char* const J = "\"$B/qeljoin\" joined.mov --frames 60";
+const RefusalRow REFUSALS[] = {
+    {"Missing", "rm joined.mov.segments/00000020.*", J, 1, "frames 20 to 39 of <joined.mov> are in no segment"},
+    {"Doubled", "$H --range 30-49 -o joined.mov", J, 1,
+     "the segments from frame 20 and from frame 30 both hold frames 30 to 39"},
+    {"Unfinished", "rm joined.mov.segments/00000020.*; $H --range 20-39 --crash-after 10 -o joined.mov; true", J, 1,
+     "the segment from frame 20 is unfinished"},
+    {"Truncated", "truncate -s -1000 joined.mov.segments/00000040.mov", J, 1, "00000040.mov> is truncated"},
+    {"OtherSettings", "rm joined.mov.segments/00000020.*; $H --range 20-39 --set klavvidprofile=3 -o joined.mov", J, 1,
+     "was rendered with other settings than"},
+    {"NoManifest", "rm joined.mov.segments/00000040.txt", J, 1, "00000040.mov> has no manifest beside it"},
+    {"NotASegment", "echo notes > joined.mov.segments/notes.txt", J, 1, "notes.txt> is not a segment"},
+    {"NoSegments", "rm -r joined.mov.segments", J, 1, "no segments of <joined.mov>"},
+    {"BeyondTheSegments", "", "\"$B/qeljoin\" joined.mov --frames 80", 1,
+     "frames 60 to 79 of <joined.mov> are in no segment"},
+    {"DiskFills", "", "(trap '' XFSZ; ulimit -f 400; \"$B/qeljoin\" joined.mov --frames 60)", 1,
+     "the segments in <joined.mov.segments> stay"},
+    {"RangeBeyondTheClip", "", "$H --range 50-70 -o other.mov", 2, "--range 50-70 goes beyond the clip's 60 frames"},
+    {"ContainerThatDoesNotJoin", "", "\"$B/qelhost\" render --frames 10 --set klavformat=avi --set klavsegment=1 -o other.avi", 1,
+     "avi movies cannot be rendered in segments"},
+};
+
+class JoinRefusals : public Scratch, public ::testing::WithParamInterface<RefusalRow> {};
+
+}  // namespace
+
+// A clear sentence, and nothing lost: the segments stay, the earlier take stays
+// whole and no unfinished movie is left beside it.
+TEST_P(JoinRefusals, SayWhyAndLoseNothing) {
+    const RefusalRow& row = GetParam();
+    const std::string settings = CLIP + " --set klavformat=mov --set klavvideocodec=prores_ks --set klavaudiocodec=pcm_s16le";
+    const std::string host = "\"$B/qelhost\" render " + settings + " --set klavsegment=1";
+    const std::string shell = "export B='" + BUILD + "' && H() { " + host + " \"$@\" >/dev/null; } && ";
+    ASSERT_NO_FATAL_FAILURE(render_segments(settings, "joined.mov", {"0-19", "20-39", "40-59"}));
+    const std::string take = "an earlier take\n";
+    std::ofstream(path("joined.mov")) << take;
+    const std::string spoil = std::regex_replace(std::string(row.spoil), std::regex("\\$H"), "H");
+    if (!spoil.empty()) {
+        ASSERT_EQ(in_dir(shell + "{ " + spoil + "; }").status, 0);
+    }
+    const std::vector<std::string> before = listing();
+    const CommandResult result = in_dir(shell + std::regex_replace(std::string(row.command), std::regex("\\$H"), "H"));
+    EXPECT_EQ(result.status, row.status) << result.out;
+    EXPECT_NE(result.out.find(row.says), std::string::npos) << result.out;
+    std::ifstream in(path("joined.mov"));
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), take);
+    EXPECT_EQ(listing(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, JoinRefusals, ::testing::ValuesIn(REFUSALS),
+                         [](const auto& info) { return std::string(info.param.name); });
