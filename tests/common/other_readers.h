@@ -7,11 +7,12 @@
 #include <filesystem>
 #include <string>
 
-// The pictures GStreamer decodes, counted as raw 4:2:0 frames; -1 when it fails.
+// The pictures GStreamer decodes, counted as raw 4:2:0 frames; -1 when it
+// fails, or spins on a file for minutes as it does on some MXF.
 inline int64_t gstreamer_frames(const std::string& path, int width, int height) {
     const std::string raw = path + ".i420";
     const CommandResult run =
-        run_command("gst-launch-1.0 -q filesrc location='" + path +
+        run_command("timeout 300 gst-launch-1.0 -q filesrc location='" + path +
                     "' ! decodebin ! videoconvert ! video/x-raw,format=I420 ! filesink location='" + raw + "'");
     std::error_code error;
     const auto bytes = std::filesystem::file_size(raw, error);

@@ -148,10 +148,10 @@ const JoinRow JOIN_ROWS[] = {
                           "--set klavfaststart=0", false},
     {"Mp4X264AacFaststart", "mp4", "--set klavformat=mp4 --set klavvideocodec=libx264 --set klavaudiocodec=aac "
                                    "--set klavfaststart=1", false},
-    // mp4 takes neither ProRes, DNxHD nor PCM: its intra row is Motion JPEG with ALAC.
-    {"Mp4MjpegAlac", "mp4", "--set klavformat=mp4 --set klavvideocodec=mjpeg --set klavaudiocodec=alac "
+    // mp4 takes neither ProRes, DNxHD nor PCM: its intra row is PNG with ALAC.
+    {"Mp4PngAlac", "mp4", "--set klavformat=mp4 --set klavvideocodec=png --set klavaudiocodec=alac "
                             "--set klavfaststart=0", true},
-    {"Mp4MjpegAlacFaststart", "mp4", "--set klavformat=mp4 --set klavvideocodec=mjpeg --set klavaudiocodec=alac "
+    {"Mp4PngAlacFaststart", "mp4", "--set klavformat=mp4 --set klavvideocodec=png --set klavaudiocodec=alac "
                                      "--set klavfaststart=1", true},
     {"MkvX264Aac", "mkv", "--set klavformat=matroska --set klavvideocodec=libx264 --set klavaudiocodec=aac", false},
     {"MkvFfv1Flac", "mkv", "--set klavformat=matroska --set klavvideocodec=ffv1 --set klavaudiocodec=flac", true},
@@ -214,8 +214,12 @@ TEST_P(JoinTable, JoinsIntoTheSingleRendersMovie) {
             EXPECT_EQ(got.top, want.top);
             EXPECT_EQ(got.tracks, want.tracks);
         }
-        if (count == 7) {  // the other readers, once a row (GStreamer here decodes no DNxHD)
+        // The other readers, once a row. GStreamer here decodes no DNxHD and
+        // spins on any MXF the FFmpeg muxer writes, a single render's too.
+        if (count == 7 && row.extension != std::string("mxf")) {
             EXPECT_EQ(gstreamer_frames(path(joined), 320, 240), gstreamer_frames(path(single), 320, 240));
+        }
+        if (count == 7) {
             EXPECT_EQ(mediainfo_frames(path(joined)), mediainfo_frames(path(single)));
         }
         fs::remove_all(path(joined + ".segments"));
