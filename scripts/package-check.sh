@@ -4,7 +4,8 @@
 # needs; nothing else of the project's is there), the installed module finds
 # every library but the three the host supplies, and the stand-in host of that
 # release's build tree loads it from where it was installed: its descriptor
-# and version read, one mp4 rendered, then decoded by Debian's ffprobe.
+# and version read, one mp4 rendered, then decoded by Debian's ffprobe; two
+# farm segments rendered and joined by the installed qeljoin.
 #
 #   scripts/package-check.sh SUITE BUILD-DIR HOST-ROOT
 #       e.g. trixie build-trixie /var/cache/qel-roots/trixie, or bookworm build /
@@ -82,4 +83,20 @@ counts=$(in_root ffprobe -v error -count_frames -show_entries stream=codec_name,
 echo "decoded: $(echo "$counts" | tr '\n' ' ')"
 echo "$counts" | grep -q '^h264,25$' || fail "the render through the installed module did not decode to 25 pictures"
 echo "$counts" | grep -q '^aac,' || fail "the render through the installed module has no sound"
-echo "== $suite: the package installs, loads and renders"
+
+# The farm's commands: two segments rendered through the installed module and
+# joined by the installed qeljoin, which runs beside the host's libraries.
+for tool in qeljoin qelfarm; do
+  in_root sh -c "command -v $tool" >/dev/null || fail "the package installs no $tool"
+done
+for range in 0-11 12-24; do
+  in_root sh -c "cd /tmp && /src/$build/qelhost render --module '$module' --frames 25 --size 320x240 --range $range \
+    --set klavformat=mov --set klavvideocodec=prores_ks --set klavaudiocodec=pcm_s16le --set klavsegment=1 \
+    -o /tmp/joined.mov" >/dev/null
+done
+in_root env LD_LIBRARY_PATH="/src/$build" qeljoin /tmp/joined.mov --frames 25 ||
+  fail "the installed qeljoin did not join two segments"
+counts=$(in_root ffprobe -v error -count_frames -show_entries stream=codec_name,nb_read_frames -of csv=p=0 /tmp/joined.mov)
+echo "joined: $(echo "$counts" | tr '\n' ' ')"
+echo "$counts" | grep -q '^prores,25$' || fail "the joined movie did not decode to 25 pictures"
+echo "== $suite: the package installs, loads, renders and joins"
