@@ -12,14 +12,14 @@ packages=(
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav mediainfo
 )
 # Arguments name more packages, or a group of optional tools: "bench" is
-# what the benchmarks measure with (time) and profile with (perf), "clang"
+# what the benchmarks measure with (time, python3) and profile with (perf), "clang"
 # the fuzzing and warning builds' compiler with its sanitizer runtimes, "deb"
 # Debian's packaging tools, "farm" the Slurm daemons and munge the farm test
 # runs a one-machine cluster with.
 with_clang=
 for wanted in "$@"; do
   case "$wanted" in
-    bench) packages+=(time linux-perf) ;;
+    bench) packages+=(time linux-perf python3) ;;
     clang) packages+=(clang) with_clang=1 ;;
     deb) packages+=(debhelper dpkg-dev lintian fakeroot) ;;
     farm) packages+=(slurm-wlm munge) ;;
