@@ -21,6 +21,7 @@ build: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
+	./scripts/install-deps.sh farm
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 demo: build
