@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc)
 # (anyone else's compiler and flags) does not.
 DEV_FLAGS = -DQEL_WERROR=ON
 
-.PHONY: all deps build test demo asan-test fuzz-ci browser-test render-bench codec-bench test-ffmpeg7 test-ffmpeg9 \
+.PHONY: all deps build test demo asan-test fuzz-ci browser-test render-bench codec-bench farm-bench test-ffmpeg7 test-ffmpeg9 \
 	warnings deb package-check clean
 
 all: build
@@ -59,6 +59,12 @@ render-bench: build
 # alone; SIZES, FRAMES_1080, FRAMES_2160, ROWS pick (bench/README.md).
 codec-bench: build
 	./bench/codec_table.sh $(BUILD)
+
+# A farm render on a one-machine Slurm cluster against one render, the join
+# against cp, and what a long master would take on more nodes (as root).
+farm-bench: build
+	./scripts/install-deps.sh farm
+	./bench/farm_bench.sh $(BUILD)
 
 # Every target, warnings as errors, as a user's or a packager's compiler
 # would build it: Release (-O3) with GCC, Debian's own flags (dpkg-buildflags)
