@@ -155,6 +155,15 @@ NodeName=$node NodeAddr=127.0.0.1 $hw State=UNKNOWN
 PartitionName=farm Nodes=$node Default=YES MaxTime=INFINITE State=UP
 EOF
 
+  # From Slurm 23.02 on slurmd starts a cgroup plugin whatever the
+  # process tracking; in a root without /sys/fs/cgroup that fails, so it is
+  # switched off (older releases know no "disabled" and start none).
+  local version
+  version=$(slurmd -V | awk '{ print $2 }')
+  if [ "$(printf '%s\n' 23.02 "$version" | sort -V | head -n 1)" = 23.02 ]; then
+    echo "CgroupPlugin=disabled" >"$_sc_dir/cgroup.conf"
+  fi
+
   _slurm_cluster_spawn munged munged --foreground --force \
     --socket="$_sc_munge/munge.socket" --key-file="$_sc_munge/munge.key" \
     --pid-file="$_sc_pid/munged.daemon" --log-file="$_sc_log/munged.log" \
