@@ -6,7 +6,10 @@
 #       what a segment adds: scheduling latency, encoder start, key-frame bytes;
 #   (3) from those, the hours a MASTER-frame movie takes on 1, 8 and 32 nodes.
 #   bench/farm_bench.sh [BUILD_DIR]   (FRAMES=250 TASKS=5 SIZE=1920x1080
-#                                      VIDEO=libx264 REPEATS=5 MASTER=270000)
+#                                      CONTAINER=mov VIDEO=prores_ks AUDIO=pcm_s16le
+#                                      REPEATS=5 MASTER=270000)
+# The defaults are a master's; CONTAINER=mp4 VIDEO=libx264 AUDIO=aac a
+# delivery's, whose join also codes the sound.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck disable=SC2034  # read by bench_lib.sh
@@ -15,7 +18,10 @@ work="${BENCH_DIR:-/tmp/qel-farm-bench}"
 frames="${FRAMES:-250}"
 tasks="${TASKS:-5}"
 size="${SIZE:-1920x1080}"
-video="${VIDEO:-libx264}"
+container="${CONTAINER:-mov}"
+video="${VIDEO:-prores_ks}"
+audio="${AUDIO:-pcm_s16le}"
+ext=$container
 repeats="${REPEATS:-5}"
 master="${MASTER:-270000}"
 start_frames=10
@@ -31,18 +37,18 @@ cd "$work"
 trap 'slurm_cluster_stop "$work/cluster"' EXIT
 slurm_cluster_start "$work/cluster"
 
-args=(--fps 25 --size "$size" --set klavformat=mp4 --set "klavvideocodec=$video" --set klavaudiocodec=aac
+args=(--fps 25 --size "$size" --set "klavformat=$container" --set "klavvideocodec=$video" --set "klavaudiocodec=$audio"
   --set klavkeyframes=24 --set klavfaststart=off)
 seconds() { "$@" | cut -d' ' -f1; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 bytes() { stat -c %s "$@" | awk '{ s += $1 } END { print s }'; }
 
 machine_line
-echo "clip: $frames frames of $size at 25 fps, $video + AAC in mp4, GOP 24; $tasks tasks"
+echo "clip: $frames frames of $size at 25 fps, $video + $audio in $container, GOP 24; $tasks tasks"
 
 # One render, and a short one for what every process pays once.
-t_short=$(seconds measure "$build/qelhost" render --frames "$start_frames" "${args[@]}" -o "$work/short.mp4")
-t_single=$(seconds measure "$build/qelhost" render --frames "$frames" "${args[@]}" -o "$work/single.mp4")
+t_short=$(seconds measure "$build/qelhost" render --frames "$start_frames" "${args[@]}" -o "$work/short.$ext")
+t_single=$(seconds measure "$build/qelhost" render --frames "$frames" "${args[@]}" -o "$work/single.$ext")
 per_frame=$(calc "($t_single - $t_short) / ($frames - $start_frames)")
 encoder_start=$(calc "$t_short - $start_frames * $per_frame")
 [ "$(calc "$encoder_start < 0 ? 1 : 0")" = 0 ] || encoder_start=0
@@ -57,11 +63,11 @@ exec $(printf %q "$build/qeljoin") --keep-segments "\$@"
 EOF
 chmod +x "$work/join-keep"
 mkdir -p "$work/farm"
-t_farm=$(seconds measure env PATH="$build:$PATH" "$top/farm/qelfarm" -o "$work/farm/m.mp4" --frames "$frames" \
+t_farm=$(seconds measure env PATH="$build:$PATH" "$top/farm/qelfarm" -o "$work/farm/m.$ext" --frames "$frames" \
   --tasks "$tasks" --join "$work/join-keep" --wait -- "${args[@]}")
 # The segments' own container, whatever the movie's; the manifests beside them are not counted.
 segs=()
-for f in "$work"/farm/m.mp4.segments/*; do [[ $f == *.txt ]] || segs+=("$f"); done
+for f in "$work"/farm/m.$ext.segments/*; do [[ $f == *.txt ]] || segs+=("$f"); done
 [ "${#segs[@]}" -eq "$tasks" ] || { echo "farm_bench: $tasks segments expected, found ${#segs[@]}" >&2; exit 1; }
 seg_bytes=$(bytes "${segs[@]}")
 video_bytes() {
@@ -73,18 +79,18 @@ video_bytes() {
 # The sound of a segment may be kept uncoded for the join; only the video
 # tells what a segment's fresh start costs.
 seg_video=$(video_bytes "${segs[@]}")
-single_video=$(video_bytes "$work/single.mp4")
-single_bytes=$(bytes "$work/single.mp4")
-joined_bytes=$(bytes "$work/farm/m.mp4")
+single_video=$(video_bytes "$work/single.$ext")
+single_bytes=$(bytes "$work/single.$ext")
+joined_bytes=$(bytes "$work/farm/m.$ext")
 
 # (1) The join against cp of its input, turn about, from the page cache.
 mkdir -p "$work/join"
-cp -r "$work/farm/m.mp4.segments" "$work/join/"
-cat "$work/join/m.mp4.segments"/* >/dev/null
+cp -r "$work/farm/m.$ext.segments" "$work/join/"
+cat "$work/join/m.$ext.segments"/* >/dev/null
 t_join=() t_cp=()
 for ((i = 0; i < repeats; i++)); do
-  rm -f "$work/join/m.mp4"
-  t_join+=("$(seconds measure "$build/qeljoin" "$work/join/m.mp4" --frames "$frames" --keep-segments)")
+  rm -f "$work/join/m.$ext"
+  t_join+=("$(seconds measure "$build/qeljoin" "$work/join/m.$ext" --frames "$frames" --keep-segments)")
   rm -rf "$work/cp"
   mkdir -p "$work/cp"
   t_cp+=("$(seconds measure cp "${segs[@]/#"$work/farm"/"$work/join"}" "$work/cp/")")
