@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -25,7 +26,7 @@ TEST(Qelhost, InfoPrintsEveryDescriptorField) {
 
 // An install puts the module alone into the host's plug-in folder, where it
 // still loads (the host's libraries are the host's, not beside it).
-TEST(Qelhost, InstallPutsTheModuleAloneInThePluginFolder) {
+TEST(Qelhost, InstallPutsTheModuleInThePluginFolderAndTheFarmCommandsInBin) {
     namespace fs = std::filesystem;
     const fs::path prefix = fs::path(QEL_BUILD_DIR) / "test_files" / "install";
     fs::remove_all(prefix);
@@ -35,11 +36,16 @@ TEST(Qelhost, InstallPutsTheModuleAloneInThePluginFolder) {
     std::vector<std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(prefix))
         if (!entry.is_directory()) files.push_back(fs::relative(entry.path(), prefix).string());
-    ASSERT_EQ(files.size(), 1u) << install.out;
-    EXPECT_EQ(fs::path(files[0]).filename(), "QelFFmpegWriter.so");
-    EXPECT_EQ(fs::path(files[0]).parent_path().filename(), "plugins") << files[0];
-    EXPECT_EQ(fs::path(files[0]).parent_path().parent_path().filename(), "velmora") << files[0];
-    const CommandResult info = qelhost("info --module '" + (prefix / files[0]).string() + "'");
+    std::sort(files.begin(), files.end());
+    ASSERT_EQ(files.size(), 3u) << install.out;
+    EXPECT_EQ(files[0], "bin/qelfarm");
+    EXPECT_EQ(files[1], "bin/qeljoin");
+    EXPECT_EQ(fs::path(files[2]).filename(), "QelFFmpegWriter.so");
+    EXPECT_EQ(fs::path(files[2]).parent_path().filename(), "plugins") << files[2];
+    EXPECT_EQ(fs::path(files[2]).parent_path().parent_path().filename(), "velmora") << files[2];
+    for (const std::string& command : {files[0], files[1]})
+        EXPECT_EQ(fs::status(prefix / command).permissions() & fs::perms::owner_exec, fs::perms::owner_exec) << command;
+    const CommandResult info = qelhost("info --module '" + (prefix / files[2]).string() + "'");
     EXPECT_EQ(info.status, 0) << info.out;
     EXPECT_EQ(info.out.rfind("QelFFmpegWriter " QEL_VERSION " ", 0), 0u) << info.out;
 }
