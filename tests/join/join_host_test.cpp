@@ -214,10 +214,11 @@ TEST_P(JoinTable, JoinsIntoTheSingleRendersMovie) {
             EXPECT_EQ(got.top, want.top);
             EXPECT_EQ(got.tracks, want.tracks);
         }
-        // The other readers, once a row. GStreamer here decodes no DNxHD and
-        // spins on any MXF the FFmpeg muxer writes, a single render's too.
-        if (count == 7 && row.extension != std::string("mxf")) {
-            EXPECT_EQ(gstreamer_frames(path(joined), 320, 240), gstreamer_frames(path(single), 320, 240));
+        // The other readers, once a row. GStreamer here has no ProRes, DNxHD
+        // or FFV1 decoder (and may stall on such a file instead of failing)
+        // and spins on any MXF the FFmpeg muxer writes: it reads the H.264 rows.
+        if (count == 7 && std::string(row.sets).find("libx264") != std::string::npos) {
+            EXPECT_EQ(gstreamer_frames(path(joined), 320, 240), FRAMES);
         }
         if (count == 7) {
             EXPECT_EQ(mediainfo_frames(path(joined)), mediainfo_frames(path(single)));
