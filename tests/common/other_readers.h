@@ -3,17 +3,35 @@
 
 #include "common/run.h"
 
+#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 
+// A file's absolute path as a file:// URI, every byte but the unreserved ones escaped.
+inline std::string file_uri(const std::string& path) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string uri = "file://";
+    for (unsigned char c : std::filesystem::absolute(path).string()) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+            uri += char(c);
+        } else {
+            uri += '%';
+            uri += hex[c >> 4];
+            uri += hex[c & 15];
+        }
+    }
+    return uri;
+}
+
 // The pictures GStreamer decodes, counted as raw 4:2:0 frames; -1 when it
-// fails, or spins on a file for minutes as it does on some MXF.
+// fails, or spins on a file for minutes as it does on some MXF. playbin
+// takes the sound too: a decodebin pad left unlinked can stall the pipeline.
 inline int64_t gstreamer_frames(const std::string& path, int width, int height) {
     const std::string raw = path + ".i420";
-    const CommandResult run =
-        run_command("timeout 300 gst-launch-1.0 -q filesrc location='" + path +
-                    "' ! decodebin ! videoconvert ! video/x-raw,format=I420 ! filesink location='" + raw + "'");
+    const CommandResult run = run_command("timeout 300 gst-launch-1.0 -q playbin uri='" + file_uri(path) +
+                                          "' video-sink='videoconvert ! video/x-raw,format=I420 ! filesink location=\"" +
+                                          raw + "\"' audio-sink='fakesink sync=false'");
     std::error_code error;
     const auto bytes = std::filesystem::file_size(raw, error);
     std::filesystem::remove(raw, error);

@@ -70,8 +70,9 @@ check() {  # WHAT COMMAND...: counts a failure rather than stopping the rows
   fi
 }
 same() { [ "$1" = "$2" ] || { echo "    joined: '$1'  single: '$2'" >&2; return 1; }; }
+# From FFmpeg 8 on a timecode track's group lists the video stream again.
 video_frames() {
-  ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$1"
+  ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$1" | grep -m1 .
 }
 timecode() { ffprobe -v error -show_entries stream_tags=timecode -of csv=p=0 "$1" | grep -m1 .; }
 decode_errors() { ffmpeg -nostdin -v error -i "$1" -f null - 2>&1; }
