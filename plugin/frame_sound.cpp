@@ -5,6 +5,7 @@
 #include "base/host_services.h"
 #include "base/log.h"
 #include "writer/FFWriter.h"
+#include "writer/frame_rate.h"
 
 #include <cmath>
 #include <cstring>
@@ -31,8 +32,8 @@ bool write_frame_sound(PluginState& state, const QEL_FrameParams& params, bool& 
     writerFailed = false;
     const AudioSlicing& audio = state.audio;
     const double rate = audio.sample_rate;
-    const uint64_t start = uint64_t(std::floor(rate * params.frame / audio.fps + 0.5));
-    const uint64_t end = uint64_t(std::floor((params.frame + 1) * rate / audio.fps + 0.5));
+    const uint64_t start = first_sample_of(params.frame, rate, audio.fps);
+    const uint64_t end = first_sample_of(params.frame + 1, rate, audio.fps);
     if (end <= start) return true;
     const uint64_t count = end - start;
     const size_t frameBytes = size_t(audio.channels) * size_t(audio.bytes_per_sample);

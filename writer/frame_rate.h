@@ -41,3 +41,9 @@ inline double slicing_fps(double fps) {
     AVRational exact;
     return is_ntsc_rate(fps, &exact) ? av_q2d(exact) : fps;
 }
+
+// The first of the host's samples that goes with `frame` at `slicingFps`: a
+// frame's sound runs from its own first sample to the next frame's.
+inline uint64_t first_sample_of(double frame, double sampleRate, double slicingFps) {
+    return uint64_t(std::floor(sampleRate * frame / slicingFps + 0.5));
+}

@@ -3,6 +3,7 @@
 // with an empty path, EXIT.
 #include "commands.h"
 #include "control_settings.h"
+#include "join_program.h"
 #include "progress.h"
 #include "render_clip.h"
 #include "render_options.h"
@@ -124,6 +125,26 @@ void run_render(const RenderCommandOptions& options) {
     std::error_code folderError;
     if (!folder.empty()) std::filesystem::create_directories(folder, folderError);
     if (folderError) fail("cannot create " + folder.string() + ": " + folderError.message());
+    // What a dead render left is kept as far as it is whole; the rest is
+    // rendered as a segment, and the join makes the one movie of them.
+    int64_t continueFrom = 0;
+    if (options.continue_render) {
+        std::string printed;
+        long long kept = 0;
+        if (run_join_program({output, "--resume-point", "--frames", std::to_string(lastFrame + 1)}, &printed) != 0 ||
+            std::sscanf(printed.c_str(), "%lld", &kept) != 1 || kept < 0 || kept > lastFrame)
+            fail("qeljoin could not tell where to continue <" + output + ">", 1);
+        continueFrom = kept;
+        if (continueFrom > 0) {
+            print_message("qelhost: what the render of <" + output + "> left holds frames 0 to " +
+                          std::to_string(continueFrom - 1) + " whole; frames " + std::to_string(continueFrom) +
+                          " to " + std::to_string(lastFrame) + " are rendered and joined to them");
+            firstFrame = continueFrom;
+            if (!host->change("klavsegment", 1)) fail("the module offers no segment control", 1);
+        } else {
+            print_message("qelhost: nothing an earlier render of <" + output + "> left can be kept; it starts over");
+        }
+    }
     describe(*host, *clip, output);
 
     ProgressDisplay display(lastFrame - firstFrame + 1, isatty(STDERR_FILENO) != 0);
@@ -167,7 +188,13 @@ void run_render(const RenderCommandOptions& options) {
     host.reset();
     ffmpegLog.reset();
 
-    const int status = summarise(result, *clip, seconds, faults, result.stopped ? StopSignals::caught() : 0);
+    int status = summarise(result, *clip, seconds, faults, result.stopped ? StopSignals::caught() : 0);
+    if (status == 0 && continueFrom > 0 &&
+        run_join_program({output, "--continue", "--frames", std::to_string(lastFrame + 1)}) != 0) {
+        std::fprintf(stderr, "qelhost: the rendered frames and the leftover of <%s> were not joined; both stay\n",
+                     output.c_str());
+        status = 1;
+    }
     if (status != 0) throw CLI::RuntimeError(status);
 }
 
@@ -233,6 +260,12 @@ void add_render_command(CLI::App& app) {
     render->add_flag("--crash-in-finish", options->crash_in_finish,
                      "End the process with SIGKILL halfway through the module's copy of the movie at the end "
                      "(the faststart rewrite)");
+    render
+        ->add_flag("--continue", options->continue_render,
+                   "Continue a render of the same output that died: the frames its leftover (the output's "
+                   "unfinished name) holds whole are kept, the rest rendered as a segment, and qeljoin joins them")
+        ->excludes("--range")
+        ->excludes("--split");
     render->add_option("--module", options->module, "Module to load")->capture_default_str();
     render->callback([options] { run_render(*options); });
 }

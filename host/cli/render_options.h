@@ -28,6 +28,7 @@ struct RenderCommandOptions {
     bool indirect = false;
     int64_t crash_after = 0;
     bool crash_in_finish = false;
+    bool continue_render = false;  // after a crash: the leftover's frames kept, the rest rendered and joined
 };
 
 // Ends the command with its message on stderr and the status (2: bad arguments).

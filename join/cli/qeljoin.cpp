@@ -1,6 +1,8 @@
 // qeljoin OUTPUT: the segments a farm rendered for OUTPUT (in OUTPUT.segments/)
-// joined into the movie.
+// joined into the movie; or, after a render that died, where to continue it
+// and the leftover joined with the rest.
 #include "join/join.h"
+#include "join/leftover.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -39,6 +41,13 @@ int main(int argc, char** argv) {
                              ->check(CLI::Range(int64_t(1), INT64_MAX));
     app.add_option("--range", range, "The segments must hold frames FIRST-LAST")->excludes(framesOption);
     app.add_flag("--keep-segments", request.keepSegments, "Keep the segments after the join");
+    bool resumePoint = false, continued = false;
+    app.add_flag("--resume-point", resumePoint,
+                 "Print the first frame a dead render's leftover (OUTPUT's unfinished name) lacks: the rest is "
+                 "rendered from there as a segment (0: nothing of it can be kept)");
+    app.add_flag("--continue", continued,
+                 "Make the leftover's frames the first segment, then join: the segments start where "
+                 "--resume-point said");
     app.add_flag("-v,--verbose", g_verbose, "Verbose messages and FFmpeg's notes");
     CLI11_PARSE(app, argc, argv);
     if (frames > 0) request.expected = join::FrameRange{0, frames - 1};
@@ -52,5 +61,15 @@ int main(int argc, char** argv) {
     }
     av_log_set_level(g_verbose ? AV_LOG_INFO : AV_LOG_ERROR);
     request.log = print_message;
+    if (resumePoint) {
+        // A render continued must have a frame to render: its segment carries the settings.
+        join::Leftover leftover;
+        std::string why;
+        if (!join::find_leftover(request.output, frames > 0 ? frames - 1 : 0, leftover, why))
+            std::fprintf(stderr, "qeljoin: %s\n", why.c_str());
+        std::printf("%lld\n", (long long)leftover.frames);
+        return 0;
+    }
+    if (continued && !join::adopt_leftover(request.output, print_message)) return 1;
     return join::join_segments(request) ? 0 : 1;
 }
