@@ -112,7 +112,7 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
     m_useTempFile = target.kind != OutputKind::Special;
     // A segment's index is rewritten by the join, not here.
     m_fastStart = settings.fastStart && quickTime && m_useTempFile && !m_segment;
-    if (settings.fastStart && quickTime && !m_fastStart)
+    if (settings.fastStart && quickTime && !m_fastStart && !m_segment)
         log(LOG_WARNING,
             "QelFFmpegWriter: faststart needs a seekable file; <%s> is not a regular file, so the movie is written "
             "straight to it without faststart",
