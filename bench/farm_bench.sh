@@ -97,10 +97,26 @@ for ((i = 0; i < repeats; i++)); do
 done
 join=$(printf '%s\n' "${t_join[@]}" | median)
 copy=$(printf '%s\n' "${t_cp[@]}" | median)
+# The same of the first segment alone: what a join pays once, whatever its size.
+mkdir -p "$work/one"
+cp -r "$work/join/m.$ext.segments" "$work/one/"
+find "$work/one/m.$ext.segments" -type f | sort | tail -n +3 | xargs rm -f
+t_join1=() t_cp1=()
+for ((i = 0; i < repeats; i++)); do
+  rm -f "$work/one/m.$ext"
+  t_join1+=("$(seconds measure "$build/qeljoin" "$work/one/m.$ext" --keep-segments)")
+  rm -rf "$work/cp"
+  mkdir -p "$work/cp"
+  t_cp1+=("$(seconds measure cp "$work/one/m.$ext.segments/"*.mov "$work/cp/")")
+done
+join1=$(printf '%s\n' "${t_join1[@]}" | median)
+copy1=$(printf '%s\n' "${t_cp1[@]}" | median)
 
 echo
 echo "(1) join of $tasks segments ($(calc "$seg_bytes / 1048576" | xargs printf '%.1f') MB), median of $repeats:"
 printf '  qeljoin %.3f s, cp %.3f s: %.2fx cp (goal <= 1.2x)\n' "$join" "$copy" "$(calc "$join / $copy")"
+printf '  the first segment alone: qeljoin %.3f s, cp %.3f s; beyond it, per byte: %.2fx cp\n' "$join1" "$copy1" \
+  "$(calc "($join - $join1) / ($copy - $copy1 > 0 ? $copy - $copy1 : 1e-9)")"
 
 echo
 echo "(2) farm render in $tasks tasks against one render, on this one machine ($(nproc) cores):"

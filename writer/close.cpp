@@ -19,9 +19,13 @@ namespace {
 // never had a picture gets a black one first; what comes out is dropped. An
 // audio encoder without input has nothing to finish (FFmpeg's vorbis would
 // hand out empty packets for ever). An encoder already drained answers at once.
-void end_encoder_input(AVCodecContext* context, bool hadInput) {
+void end_encoder_input(AVCodecContext* context, bool hadInput, bool copied) {
     if (!context || !avcodec_is_open(context) || !av_codec_is_encoder(context->codec)) return;
-    if (!hadInput) {
+    // The join's encoder ran on one thread and coded nothing: FFmpeg's own
+    // encoders then end at once, and a picture coded only to be dropped
+    // costs the join more than all its copying (a ProRes 1080p frame).
+    const bool ownEncoder = !context->codec->wrapper_name;
+    if (!hadInput && !(copied && ownEncoder)) {
         if (context->codec_type != AVMEDIA_TYPE_VIDEO) return;
         if (FramePtr blank = blank_picture(*context)) avcodec_send_frame(context, blank.get());
     }
@@ -124,8 +128,8 @@ void FFWriter::release() {
     m_batches.reset();
     m_pictureConverter.reset();
     m_swsContext.reset();
-    end_encoder_input(m_videoCodecContext.get(), m_videoFrameCount > 0 && !m_copyVideo);
-    end_encoder_input(m_audioCodecContext.get(), m_audioSampleCount > 0);
+    end_encoder_input(m_videoCodecContext.get(), m_videoFrameCount > 0 && !m_copyVideo, m_copyVideo);
+    end_encoder_input(m_audioCodecContext.get(), m_audioSampleCount > 0, false);
     m_videoCodecContext.reset();
     m_audioCodecContext.reset();
     m_outFrame.reset();

@@ -177,7 +177,11 @@ bool FFWriter::openVideo(WriterSettings& settings) {
     if (m_colour.hdr10) tellHdr();
     context->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
     if (m_outputFormat->flags & AVFMT_GLOBALHEADER) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (!av_dict_get(m_videoOptions.get(), "threads", nullptr, 0))
+    // The join codes no picture: its encoder only sets the stream up, and
+    // threads of their own would cost it more than copying the pictures.
+    if (m_copyVideo)
+        av_dict_set(m_videoOptions.address(), "threads", "1", 0);
+    else if (!av_dict_get(m_videoOptions.get(), "threads", nullptr, 0))
         av_dict_set(m_videoOptions.address(), "threads", "auto", 0);
 
     int result = avcodec_open2(context, m_videoCodec, m_videoOptions.address());

@@ -266,6 +266,11 @@ const RefusalRow REFUSALS[] = {
     {"DiskFills", "", "(trap '' XFSZ; ulimit -f 400; \"$B/qeljoin\" joined.mov --frames 60)", 1,
      "the segments in <joined.mov.segments> stay"},
     {"RangeBeyondTheClip", "", "$H --range 50-70 -o other.mov", 2, "--range 50-70 goes beyond the clip's 60 frames"},
+    {"ContinueWithNothingLeft", "", "\"$B/qeljoin\" joined.mov --continue --frames 60", 1,
+     "no render of <joined.mov> left anything"},
+    {"ContinueShortOfTheSegments",
+     "rm joined.mov.segments/00000000.*; H --set klavsegment=0 --crash-after 15 -o joined.mov; true",
+     "\"$B/qeljoin\" joined.mov --continue --frames 60", 1, "whole, the segments start at frame 20"},
     {"ContainerThatDoesNotJoin", "", "\"$B/qelhost\" render --frames 10 --set klavformat=avi --set klavsegment=1 -o other.avi", 1,
      "avi movies cannot be rendered in segments"},
 };
