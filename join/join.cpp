@@ -33,7 +33,8 @@ bool open_segment(const FoundSegment& segment, OpenSegment& open, LogSink log) {
     AVFormatContext* opened = nullptr;
     int result = avformat_open_input(&opened, segment.path.c_str(), nullptr, nullptr);
     open.input.reset(opened);
-    if (result >= 0) result = avformat_find_stream_info(opened, nullptr);
+    // A segment's index describes its streams whole; decoding pictures to
+    // learn more would cost the join more than the copy of a segment.
     if (result < 0) {
         log_to(log, LOG_ERROR, "QelFFmpegWriter: cannot read the segment <%s>: %s", segment.path.c_str(),
                ffmpeg_error_text(result));
