@@ -1,4 +1,5 @@
 #include "join.h"
+#include "movie_input.h"
 
 #include "writer/FFWriter.h"
 
@@ -20,32 +21,18 @@ namespace join {
 
 namespace {
 
-// A segment opened for reading, with its picture and sound streams.
-struct OpenSegment {
-    InputContextPtr input;
-    int video = -1;
-    int audio = -1;
-    const AVCodecParameters* pictures() const { return video >= 0 ? input->streams[video]->codecpar : nullptr; }
-    const AVCodecParameters* sound() const { return audio >= 0 ? input->streams[audio]->codecpar : nullptr; }
-};
+using OpenSegment = MovieInput;
 
+const AVCodecParameters* pictures_of(const OpenSegment& open) { return open.video >= 0 ? open.pictures()->codecpar : nullptr; }
+const AVCodecParameters* sound_of(const OpenSegment& open) { return open.audio >= 0 ? open.sound()->codecpar : nullptr; }
+
+// A segment's index describes its streams whole; decoding pictures to learn
+// more would cost the join more than the copy of a segment.
 bool open_segment(const FoundSegment& segment, OpenSegment& open, LogSink log) {
-    AVFormatContext* opened = nullptr;
-    int result = avformat_open_input(&opened, segment.path.c_str(), nullptr, nullptr);
-    open.input.reset(opened);
-    // A segment's index describes its streams whole; decoding pictures to
-    // learn more would cost the join more than the copy of a segment.
-    if (result < 0) {
-        log_to(log, LOG_ERROR, "QelFFmpegWriter: cannot read the segment <%s>: %s", segment.path.c_str(),
-               ffmpeg_error_text(result));
-        return false;
-    }
-    for (unsigned i = 0; i < opened->nb_streams; ++i) {
-        const AVMediaType type = opened->streams[i]->codecpar->codec_type;
-        if (type == AVMEDIA_TYPE_VIDEO && open.video < 0) open.video = int(i);
-        if (type == AVMEDIA_TYPE_AUDIO && open.audio < 0) open.audio = int(i);
-    }
-    return true;
+    std::string why;
+    if (open_movie(segment.path, false, open, why)) return true;
+    log_to(log, LOG_ERROR, "QelFFmpegWriter: cannot read the segment <%s>: %s", segment.path.c_str(), why.c_str());
+    return false;
 }
 
 bool same_pictures(const AVCodecParameters* a, const AVCodecParameters* b) {
@@ -102,7 +89,7 @@ bool open_all(const SegmentSet& set, std::vector<OpenSegment>& opened, LogSink l
     opened.resize(set.segments.size());
     for (size_t i = 0; i < set.segments.size(); ++i) {
         if (!open_segment(set.segments[i], opened[i], log)) return false;
-        if (same_pictures(opened[i].pictures(), opened[0].pictures()) && same_sound(opened[i].sound(), opened[0].sound()))
+        if (same_pictures(pictures_of(opened[i]), pictures_of(opened[0])) && same_sound(sound_of(opened[i]), sound_of(opened[0])))
             continue;
         log_to(log, LOG_ERROR,
                "QelFFmpegWriter: the segment <%s> was coded otherwise than <%s>, though their manifests agree: its "
@@ -138,7 +125,7 @@ bool join_segments(const JoinRequest& request) {
 
     WriterSettings settings = stored.settings();
     settings.copyVideo = true;
-    if (const AVCodecParameters* pictures = opened.front().pictures()) {
+    if (const AVCodecParameters* pictures = pictures_of(opened.front())) {
         settings.videoExtradata = pictures->extradata;
         settings.videoExtradataSize = pictures->extradata_size;
     }

@@ -1,5 +1,6 @@
 #include "leftover.h"
 
+#include "movie_input.h"
 #include "segment_set.h"
 
 #include "writer/FFWriter.h"
@@ -31,27 +32,10 @@ namespace join {
 
 namespace {
 
-struct OpenLeftover {
-    InputContextPtr input;
-    int video = -1;
-    int audio = -1;
-    const AVStream* pictures() const { return input->streams[video]; }
-    const AVStream* sound() const { return audio >= 0 ? input->streams[audio] : nullptr; }
-};
-
-bool open_leftover(const std::string& path, OpenLeftover& open, std::string& why) {
-    AVFormatContext* opened = nullptr;
-    int result = avformat_open_input(&opened, path.c_str(), nullptr, nullptr);
-    open.input.reset(opened);
-    if (result >= 0) result = avformat_find_stream_info(opened, nullptr);
-    if (result < 0) {
-        why = "the leftover <" + path + "> cannot be read: " + ffmpeg_error_text(result);
+bool open_leftover(const std::string& path, MovieInput& open, std::string& why) {
+    if (!open_movie(path, true, open, why)) {
+        why = "the leftover <" + path + "> cannot be read: " + why;
         return false;
-    }
-    for (unsigned i = 0; i < opened->nb_streams; ++i) {
-        const AVMediaType type = opened->streams[i]->codecpar->codec_type;
-        if (type == AVMEDIA_TYPE_VIDEO && open.video < 0) open.video = int(i);
-        if (type == AVMEDIA_TYPE_AUDIO && open.audio < 0) open.audio = int(i);
     }
     if (open.video < 0) {
         why = "the leftover <" + path + "> holds no pictures";
@@ -194,7 +178,7 @@ bool find_leftover(const std::string& output, int64_t atMost, Leftover& leftover
         why = "no render of <" + output + "> left anything: <" + unfinished_name(output) + "> is not there";
         return false;
     }
-    OpenLeftover open;
+    MovieInput open;
     if (!open_leftover(leftover.path, open, why)) return false;
     const AVStream& video = *open.pictures();
     const AVRational frame = frame_duration(video);
@@ -245,7 +229,7 @@ bool adopt_leftover(const std::string& output, LogSink log) {
                              ": render the frames between as a segment too");
     StoredSettings stored;
     if (!stored.parse(next.manifest, why)) return fail(log, "<" + next.path + "> cannot be continued: " + why);
-    OpenLeftover open;
+    MovieInput open;
     if (!open_leftover(leftover.path, open, why)) return fail(log, why);
 
     WriterSettings settings = stored.settings();
