@@ -1,6 +1,7 @@
 #include "pending_output.h"
 
 #include "VelmoraCore.h"
+#include "base/disk_flush.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -65,11 +66,18 @@ PendingOutput::~PendingOutput() {
     remove();
 }
 
+// On the disk before it has a name, and the name flushed with its folder:
+// after a power cut the name holds this movie or the earlier take, whole.
 bool PendingOutput::commit() {
     FILE* file = m_file.release();
-    const bool named = !m_unnamed || link_as(fileno(file), m_name);
-    if (std::fclose(file) == 0 && named) return true;
-    if (named) file_delete(m_name.c_str());
+    const bool onDisk = m_unnamed || m_regular;  // a device is written as it is
+    const bool durable = std::fflush(file) == 0 && (!onDisk || ::fdatasync(fileno(file)) == 0);
+    const bool named = durable && (!m_unnamed || link_as(fileno(file), m_name));
+    if (std::fclose(file) == 0 && named) {
+        if (onDisk) flush_folder_of(m_name);
+        return true;
+    }
+    if (named || m_regular) file_delete(m_name.c_str());
     return false;
 }
 

@@ -10,6 +10,8 @@ packages=(
   libgtest-dev nlohmann-json3-dev libcli11-dev libhwy-dev
   # Readers besides FFmpeg that a movie left by a crash must satisfy.
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav mediainfo
+  # The power-cut check records a render's file-system calls with it.
+  strace
 )
 # Arguments name more packages, or a group of optional tools: "bench" is
 # what the benchmarks measure with (time, python3) and profile with (perf), "clang"

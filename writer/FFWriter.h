@@ -106,6 +106,7 @@ private:
     // One packet, its timestamps in `timeBase`, onto its way to the muxer.
     bool writePacket(AVPacket* packet, AVRational timeBase, AVStream* stream, int64_t& lastDts, bool isVideo);
     bool queuePacket(AVPacket* packet);
+    bool syncOnCadence();
     // A segment's sound: the host's samples, kept as they came.
     bool openSoundAsIs();
     bool writeSoundAsIs(const void* data, int64_t size);
@@ -208,6 +209,10 @@ private:
     int64_t m_audioSampleCount = 0;
     // Last dts handed to the muxer per stream, in the stream's time base.
     bool m_mediaWritten = false;  // a packet has gone to the muxer
+    // Where the file was last made durable: a power cut during the render
+    // loses at most SYNC_SECONDS of media or SYNC_BYTES of file after it.
+    double m_syncedSeconds = 0;
+    int64_t m_syncedBytes = 0;
     int64_t m_videoLastDts = AV_NOPTS_VALUE;
     int64_t m_audioLastDts = AV_NOPTS_VALUE;
 };

@@ -82,6 +82,8 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
     m_videoLastDts = AV_NOPTS_VALUE;
     m_audioLastDts = AV_NOPTS_VALUE;
     m_mediaWritten = false;
+    m_syncedSeconds = 0;
+    m_syncedBytes = 0;
 
     m_width = settings.width;
     m_height = settings.height;

@@ -3,6 +3,7 @@
 #include "output_path.h"
 
 #include "VelmoraCore.h"
+#include "base/disk_flush.h"
 #include "base/error_text.h"
 
 extern "C" {
@@ -185,6 +186,13 @@ bool OutputFile::releaseHeldWrites() {
     return ok;
 }
 
+bool OutputFile::sync() {
+    if (m_fd < 0 || !m_positioned) return true;
+    if (::fdatasync(m_fd) == 0) return true;
+    if (!m_error) m_error = AVERROR(errno);
+    return false;
+}
+
 int OutputFile::close() {
     if (m_io) {
         avio_flush(m_io);
@@ -192,6 +200,7 @@ int OutputFile::close() {
         av_freep(&m_io->buffer);
         avio_context_free(&m_io);
     }
+    if (m_fd >= 0 && m_unfinished && !m_error) sync();
     if (m_fd >= 0) {
         if (::close(m_fd) != 0 && !m_error) m_error = AVERROR(errno);
         m_fd = -1;
@@ -209,6 +218,10 @@ bool OutputFile::publish(const std::string& finalPath, LogSink log) {
     }
     m_unfinished = false;
     m_path = finalPath;
+    if (!flush_folder_of(finalPath))
+        log_to(log, LOG_WARNING,
+               "QelFFmpegWriter: the folder of <%s> could not be flushed: %s; a power cut now may lose its new name",
+               finalPath.c_str(), std::strerror(errno));
     return true;
 }
 

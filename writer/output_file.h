@@ -47,9 +47,18 @@ public:
     void replaceHeldWrites(int64_t position, std::vector<uint8_t> bytes);
     bool releaseHeldWrites();
 
+    // What was written so far made durable (fdatasync): a power cut then
+    // loses nothing before it. False on the disk's error, kept as error().
+    bool sync();
+    // Bytes the file holds.
+    int64_t size() const { return m_size; }
+
     // Flushes and closes; 0 or the first error (an AVERROR) the file met.
+    // An unfinished file that met none is on the disk before it is named.
     int close();
-    // Gives the finished file its final name, replacing what was there.
+    // Gives the finished file its final name, replacing what was there, and
+    // flushes the folder, so that after a power cut the name holds the new
+    // movie or the earlier take, whole.
     bool publish(const std::string& finalPath, LogSink log);
     // Removes the unfinished file: nothing of a refused output stays, and a
     // movie rewritten under its final name leaves no copy.

@@ -16,6 +16,7 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -122,7 +123,9 @@ bool FFWriter::writeSegmentManifest() {
     const std::string passing = path + ".part";
     const std::string text = manifest.text();
     FILE* file = std::fopen(passing.c_str(), "wb");
-    bool written = file && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    // On the disk before its name: a manifest stands for a whole segment.
+    bool written = file && std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0 &&
+                   ::fdatasync(fileno(file)) == 0;
     if (file && std::fclose(file) != 0) written = false;
     if (!written || std::rename(passing.c_str(), path.c_str()) != 0) {
         log(LOG_ERROR, "QelFFmpegWriter: could not write the manifest <%s>: %s", path.c_str(), std::strerror(errno));
