@@ -5,6 +5,7 @@
 
 #include "writer/FFWriter.h"
 #include "writer/frame_rate.h"
+#include "writer/output_file.h"
 #include "writer/output_path.h"
 #include "writer/segment_files.h"
 
@@ -176,6 +177,11 @@ bool find_leftover(const std::string& output, int64_t atMost, Leftover& leftover
     }
     if (leftover.path.empty()) {
         why = "no render of <" + output + "> left anything: <" + unfinished_name(output) + "> is not there";
+        return false;
+    }
+    if (held_by_a_render(leftover.path)) {
+        why = "<" + leftover.path + "> is being written by a render that is still running";
+        leftover.path.clear();
         return false;
     }
     MovieInput open;

@@ -87,8 +87,11 @@ bool FFWriter::openAudio(WriterSettings& settings) {
 
     m_audioCodec = avcodec_find_encoder_by_name(m_audioCodecName);
     if (!m_audioCodec) {
-        m_hasAudio = false;  // an unknown encoder gives a file without sound
-        return true;
+        // A movie without its sound is no render of the project (one stored
+        // where FFmpeg had this encoder): said and refused.
+        log(LOG_ERROR, "QelFFmpegWriter: this FFmpeg has no audio encoder %s; the output is not written",
+            m_audioCodecName);
+        return false;
     }
 
     // Created before the video stream, so the audio stream is stream 0,

@@ -28,7 +28,8 @@ constexpr int MAX_ATTEMPTS = 99;
 // A name that is taken is never written over.
 constexpr int NEW_FILE = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC;
 
-// True when a render of this process or another holds the file.
+}  // namespace
+
 bool held_by_a_render(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno != ENOENT;  // unreadable: never ours to judge
@@ -37,8 +38,6 @@ bool held_by_a_render(const std::string& path) {
     return held;
 }
 
-}  // namespace
-
 OutputFile::~OutputFile() { close(); }
 
 bool OutputFile::create(const std::string& finalPath, LogSink log) {
@@ -46,7 +45,13 @@ bool OutputFile::create(const std::string& finalPath, LogSink log) {
         const std::string name = unfinished_name(finalPath, attempt);
         const int fd = ::open(name.c_str(), NEW_FILE, 0666);
         if (fd >= 0) {
-            flock(fd, LOCK_EX | LOCK_NB);
+            // Without the lock another render, or the continuing of a dead
+            // one, would take this file for a dead render's leftover.
+            if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+                log_to(log, LOG_WARNING,
+                       "QelFFmpegWriter: <%s> cannot be locked here (%s): while it is written, it looks like the "
+                       "leftover of a render that died",
+                       name.c_str(), std::strerror(errno));
             return attach(fd, name, true, true);
         }
         if (errno != EEXIST) {

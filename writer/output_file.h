@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+// True when a render of this process or another holds the file (or it
+// cannot be read, so that nothing else takes it).
+bool held_by_a_render(const std::string& path);
+
 class OutputFile {
 public:
     OutputFile() = default;

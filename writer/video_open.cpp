@@ -89,9 +89,9 @@ int take_extradata(AVCodecParameters& parameters, const WriterSettings& settings
 bool FFWriter::openVideo(WriterSettings& settings) {
     m_videoCodec = avcodec_find_encoder_by_name(m_videoCodecName);
     if (!m_videoCodec) {
-        // An encoder this FFmpeg lacks turns the output into one without video.
-        m_hasVideo = false;
-        return true;
+        log(LOG_ERROR, "QelFFmpegWriter: this FFmpeg has no video encoder %s; the output is not written",
+            m_videoCodecName);
+        return false;
     }
     m_videoStream = avformat_new_stream(m_formatContext.get(), nullptr);
     if (m_videoStream) m_videoCodecContext.reset(avcodec_alloc_context3(m_videoCodec));

@@ -271,6 +271,10 @@ const RefusalRow REFUSALS[] = {
     {"ContinueShortOfTheSegments",
      "rm joined.mov.segments/00000000.*; H --set klavsegment=0 --crash-after 15 -o joined.mov; true",
      "\"$B/qeljoin\" joined.mov --continue --frames 60", 1, "whole, the segments start at frame 20"},
+    {"ContinueARenderStillRunning",
+     "rm joined.mov.segments/00000000.*; H --set klavsegment=0 --crash-after 15 -o joined.mov; true",
+     "flock joined_Unfinished.mov \"$B/qeljoin\" joined.mov --continue --frames 60", 1,
+     "joined_Unfinished.mov> is being written by a render that is still running"},
     {"ContainerThatDoesNotJoin", "", "\"$B/qelhost\" render --frames 10 --set klavformat=avi --set klavsegment=1 -o other.avi", 1,
      "avi movies cannot be rendered in segments"},
 };
