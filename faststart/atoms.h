@@ -24,8 +24,6 @@ constexpr uint32_t ATOM_CO64 = fourcc("co64");
 
 constexpr uint64_t ATOM_HEADER_SIZE = 8;
 constexpr uint64_t EXTENDED_HEADER_SIZE = 16;
-// Header, version and flags, entry count: where a chunk-offset table's entries start.
-constexpr uint64_t CHUNK_OFFSET_HEADER_SIZE = 16;
 // The media goes through one buffer in blocks. A block that stays in the CPU
 // caches copies at the speed of cp; blocks of several MiB and more (32 MiB
 // was measured) fall out of them and the copy gets several times slower.

@@ -1,8 +1,10 @@
 #include "fragment_boxes.h"
 
 #include "faststart/atoms.h"
+#include "faststart/boxes.h"
 
 using faststart::fourcc;
+using Box = faststart::ConstBox;
 using faststart::read_be32;
 
 namespace {
@@ -49,29 +51,14 @@ private:
     std::vector<uint8_t> m_bytes;
 };
 
-struct Box {
-    uint32_t type;
-    const uint8_t* body;
-    size_t size;  // of the body
-};
-
 // The boxes inside [begin, end), in order, until one does not fit.
 std::vector<Box> children(const uint8_t* begin, const uint8_t* end) {
     std::vector<Box> boxes;
-    while (end - begin >= 8) {
-        const uint32_t size = read_be32(begin);
-        if (size < 8 || size > size_t(end - begin)) break;
-        boxes.push_back({read_be32(begin + 4), begin + 8, size - 8});
-        begin += size;
-    }
+    faststart::read_boxes(begin, end, boxes);
     return boxes;
 }
 
-const Box* child(const std::vector<Box>& boxes, uint32_t type) {
-    for (const Box& box : boxes)
-        if (box.type == type) return &box;
-    return nullptr;
-}
+const Box* child(const std::vector<Box>& boxes, uint32_t type) { return faststart::find_box(boxes, type); }
 
 }  // namespace
 

@@ -60,6 +60,10 @@ std::vector<Shape> shapes() {
         return cat({ftyp(), mdat, moov({atom("trak", cat({table, atom("stsz", Bytes(64, 0))}))})});
     };
     const Bytes tail = cat({atom("moov", cat({atom("mvhd", Bytes(100, 0)), {0, 0, 0, 0, 's', 't', 'c', 'o', 0, 0, 0, 0}}))});
+    // Metadata whose text names the tables, before and after the track.
+    const std::string words = "the stco and co64 tables";
+    const Bytes title = atom("udta", atom("\xa9nam", Bytes(words.begin(), words.end())));
+    const uint64_t dTitle = ftyp().size() + 8;
     using D = uint64_t;
     return {
         {"three_tracks_both_tables", cat({ftyp(), free, mdat3000}), [=](D d) {
@@ -67,6 +71,10 @@ std::vector<Shape> shapes() {
                           trak(offsets({d3 + 50 + d, d3 + 2000 + d, 0x123456789Aull + d}, true)),
                           trak(offsets({d3 + 2999 + d}))});
          }, ftyp(), cat({free, mdat3000}), {PATCH_STCO, PATCH_CO64, PATCH_STCO}},
+        {"metadata_naming_the_tables", cat({ftyp(), mdat}), [=](D d) {
+             return atom("moov", cat({atom("mvhd", Bytes(100, 0)), title, trak(offsets({dTitle + d, dTitle + 9 + d})),
+                                      atom("meta", cat({Bytes(4, 0), title}))}));
+         }, ftyp(), mdat, {PATCH_STCO}},
         {"mdat_64bit_size", cat({ftyp(), atom("wide", {}), wide}),
          [=](D d) { return moov({trak(offsets({d64 + d, d64 + 392 + d}))}); }, ftyp(), cat({atom("wide", {}), wide}),
          {PATCH_STCO}},
@@ -88,7 +96,7 @@ std::vector<Shape> shapes() {
         {"stco_in_the_last_bytes_of_moov", cat({ftyp(), mdat, tail}), nullptr, {}, {}, {PATCH_STCO, BAD_SIZE}},
         {"entry_count_past_moov", wrap(raw_table("stco", 16, 0xFFFFFFFF, 0)), nullptr, {}, {}, {PATCH_STCO, BAD_SIZE}},
         {"entries_past_their_table", wrap(raw_table("stco", 20, 3, 4)), nullptr, {}, {}, {PATCH_STCO, BAD_SIZE}},
-        {"table_past_moov", wrap(raw_table("co64", 4000, 0, 0)), nullptr, {}, {}, {PATCH_CO64, BAD_SIZE}},
+        {"table_past_moov", wrap(raw_table("co64", 4000, 0, 0)), nullptr, {}, {}, {BAD_SIZE}},
         {"stco_entry_that_would_wrap", cat({ftyp(), mdat16, moov({trak(offsets({40, top + 1}))})}), nullptr, {}, {},
          {PATCH_STCO, BAD_SIZE}},
         {"co64_entry_that_would_wrap", cat({ftyp(), mdat, moov({trak(offsets({UINT64_MAX - 3}, true))})}), nullptr, {},
