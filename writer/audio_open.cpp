@@ -91,6 +91,7 @@ bool FFWriter::openAudio(WriterSettings& settings) {
         // where FFmpeg had this encoder): said and refused.
         log(LOG_ERROR, "QelFFmpegWriter: this FFmpeg has no audio encoder %s; the output is not written",
             m_audioCodecName);
+        m_hasAudio = false;
         return false;
     }
 

@@ -91,6 +91,7 @@ bool FFWriter::openVideo(WriterSettings& settings) {
     if (!m_videoCodec) {
         log(LOG_ERROR, "QelFFmpegWriter: this FFmpeg has no video encoder %s; the output is not written",
             m_videoCodecName);
+        m_hasVideo = false;
         return false;
     }
     m_videoStream = avformat_new_stream(m_formatContext.get(), nullptr);

@@ -65,11 +65,12 @@ const Refusal REFUSALS[] = {
     {"negative_width", "nut", "rawvideo", -2, 48, -1, nullptr, 25, DIMENSIONS},
     {"odd_width", "nut", "rawvideo", 1921, 1080, -1, nullptr, 25, EVEN},
     {"odd_height", "nut", "rawvideo", 1920, 1081, -1, nullptr, 25, EVEN},
-    // No encoder named: no picture checks and no stream for the muxer. One
-    // this FFmpeg lacks drops the video without a word of its own. The
-    // muxer's own refusals come after the file was made: it goes again.
+    // No encoder named: no picture checks and no stream for the muxer,
+    // whose own refusal comes after the file was made: it goes again. One
+    // this FFmpeg lacks is named and refused.
     {"no_encoder", "mov", nullptr, 0, 0, -1, nullptr, 25, NOT_OPENED},
-    {"unknown_encoder", "mov", "no-such-encoder", 64, 48, -1, nullptr, 25, NOT_OPENED},
+    {"unknown_encoder", "mov", "no-such-encoder", 64, 48, -1, nullptr, 25,
+     "QelFFmpegWriter: this FFmpeg has no video encoder no-such-encoder; the output is not written"},
     {"pixels_the_encoder_refuses", "mov", "libx264", 64, 48, AV_PIX_FMT_RGBA64LE, nullptr, 25,
      "QelFFmpegWriter: failed to open encoder: "},
     {"pixels_swscale_cannot_make", "nut", "rawvideo", 64, 48, UNCONVERTIBLE, nullptr, 25,
