@@ -142,7 +142,11 @@ bool join_segments(const JoinRequest& request) {
         const bool copied = copy_segment(writer, segment, opened[i], segment.manifest.firstFrame - firstFrame, request.log);
         opened[i].input.reset();
         if (copied) continue;
+        const int error = writer.fileError();
         writer.discard();
+        if (error < 0)
+            log_to(request.log, LOG_ERROR, "QelFFmpegWriter: <%s> cannot be written: %s", request.output.c_str(),
+                   ffmpeg_error_text(error));
         log_to(request.log, LOG_ERROR, "QelFFmpegWriter: nothing is joined; the segments in <%s> stay",
                set.folder.c_str());
         return false;

@@ -72,6 +72,8 @@ public:
     int32_t outSampleRate() const { return m_outSampleRate; }
     const AVFormatContext* formatContext() const { return m_formatContext.get(); }
     const AVStream* videoStream() const { return m_videoStream; }
+    // The first error the output's file met (an AVERROR), or 0.
+    int fileError() const { return m_outputFile.error(); }
 
     // Constant-rate buffer in bits: about one GOP of frames at `bitRate`, at
     // least one frame, saturating at INT32_MAX.

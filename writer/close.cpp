@@ -93,15 +93,20 @@ int FFWriter::finishFile() {
 }
 
 // A finished movie takes the final name, through the faststart rewrite when
-// asked; a broken one is not rewritten, and what there is keeps the final name.
+// asked. A broken one (the disk filled) stays under its unfinished name,
+// readable to its last batch: it must not take the place of an earlier take.
 bool FFWriter::nameFinishedFile(bool finished) {
     if (!m_useTempFile) return true;
-    if (m_fastStart && finished && fastStartConvert(m_tempFileName.c_str(), m_fileName)) {
+    if (!finished) {
+        log(LOG_ERROR, "QelFFmpegWriter: what was written of <%s> stays in <%s>", m_fileName, m_tempFileName.c_str());
+        return false;
+    }
+    if (m_fastStart && fastStartConvert(m_tempFileName.c_str(), m_fileName)) {
         m_outputFile.discard();
         return true;
     }
     if (!m_outputFile.publish(m_fileName, m_logCallback)) return false;
-    if (m_fastStart && finished)
+    if (m_fastStart)
         log(LOG_WARNING, "QelFFmpegWriter: the movie is kept without faststart in <%s>", m_fileName);
     return true;
 }
