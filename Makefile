@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc)
 # (anyone else's compiler and flags) does not.
 DEV_FLAGS = -DQEL_WERROR=ON
 
-.PHONY: all deps build test demo asan-test fuzz-ci browser-test render-bench codec-bench farm-bench test-ffmpeg7 test-ffmpeg9 \
+.PHONY: all deps build test demo asan-test tsan-test fuzz-ci browser-test render-bench codec-bench farm-bench test-ffmpeg7 test-ffmpeg9 \
 	warnings deb package-check clean
 
 all: build
@@ -33,6 +33,14 @@ asan-test: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=ON $(DEV_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# The tests of threads, module and stand-in host built with ThreadSanitizer:
+# any race they see fails.
+TSAN_BUILD ?= build-tsan
+tsan-test: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQEL_TSAN=ON $(DEV_FLAGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_threads
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(abspath tests/threads/tsan.supp)" ctest --test-dir $(TSAN_BUILD) --output-on-failure -R '^TwoThreads\.'
 
 # A short coverage-guided run of each fuzz target under ASan + UBSan; any
 # finding fails. Only the fuzz targets are built: clang does not link the
@@ -103,4 +111,4 @@ test-ffmpeg9:
 	./scripts/package-check.sh sid build-sid $(ROOTS)/sid
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-release build-debflags build-clang build-trixie build-sid out/deb
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) build-release build-debflags build-clang build-trixie build-sid out/deb

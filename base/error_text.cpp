@@ -4,9 +4,12 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
-char g_errorText[ERROR_TEXT_SIZE];
+namespace {
+// One per thread: instances on different threads report at once.
+thread_local char t_errorText[ERROR_TEXT_SIZE];
+}  // namespace
 
 const char* ffmpeg_error_text(int32_t code) {
-    av_strerror(code, g_errorText, sizeof g_errorText);
-    return g_errorText;
+    av_strerror(code, t_errorText, sizeof t_errorText);
+    return t_errorText;
 }

@@ -3,9 +3,8 @@
 
 #include <cstdint>
 
-// One buffer shared by the whole module: use the text at once, the next call
+// One buffer per thread: use the text at once, the thread's next call
 // overwrites it.
 const char* ffmpeg_error_text(int32_t code);
 
 constexpr int ERROR_TEXT_SIZE = 64;
-extern char g_errorText[ERROR_TEXT_SIZE];

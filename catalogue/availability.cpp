@@ -5,6 +5,7 @@
 
 #include "base/compat.h"
 #include "base/quiet_log.h"
+#include "trial_cache.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -18,7 +19,6 @@ extern "C" {
 #include <dlfcn.h>
 #include <filesystem>
 #include <initializer_list>
-#include <map>
 #include <string>
 #include <utility>
 
@@ -62,14 +62,13 @@ bool could_have_device(AVHWDeviceType type) {
 }
 
 bool device_opens(AVHWDeviceType type) {
-    static std::map<AVHWDeviceType, bool> known;
-    const auto found = known.find(type);
-    if (found != known.end()) return found->second;
-    AVBufferRef* device = nullptr;
-    const bool opens = could_have_device(type) && av_hwdevice_ctx_create(&device, type, nullptr, nullptr, 0) >= 0;
-    av_buffer_unref(&device);
-    known.emplace(type, opens);
-    return opens;
+    static TrialCache<AVHWDeviceType, bool> known;
+    return known.find(type, [type] {
+        AVBufferRef* device = nullptr;
+        const bool opens = could_have_device(type) && av_hwdevice_ctx_create(&device, type, nullptr, nullptr, 0) >= 0;
+        av_buffer_unref(&device);
+        return opens;
+    });
 }
 
 // Encoders of a device that FFmpeg describes by no device type (V4L2
@@ -174,40 +173,28 @@ bool trial_takes(const AVOutputFormat& muxer, const AVCodec& codec, const Trial&
 }  // namespace
 
 const char* encoder_unavailable(const AVCodec& codec) {
-    static std::map<std::string, const char*> known;
-    const auto found = known.find(codec.name);
-    if (found != known.end()) return found->second;
-    const char* reason = probe_encoder(codec);
-    known.emplace(codec.name, reason);
-    return reason;
+    static TrialCache<std::string, const char*> known;
+    return known.find(codec.name, [&codec] { return probe_encoder(codec); });
 }
 
 const char* muxer_refuses(const AVOutputFormat& muxer, const AVCodec& codec) {
-    static std::map<std::pair<std::string, int>, const char*> known;
-    const std::pair<std::string, int> key{muxer.name, codec.id};
-    const auto found = known.find(key);
-    if (found != known.end()) return found->second;
-    bool taken = false;
-    for (const Trial& trial : TRIALS) taken = taken || trial_takes(muxer, codec, trial, false);
-    const char* reason = taken ? nullptr : "the container does not take this codec";
-    known.emplace(key, reason);
-    return reason;
+    static TrialCache<std::pair<std::string, int>, const char*> known;
+    return known.find({muxer.name, codec.id}, [&]() -> const char* {
+        bool taken = false;
+        for (const Trial& trial : TRIALS) taken = taken || trial_takes(muxer, codec, trial, false);
+        return taken ? nullptr : "the container does not take this codec";
+    });
 }
 
 bool muxer_writes_header(const AVOutputFormat& muxer, const AVCodec& codec) {
-    static std::map<std::pair<std::string, int>, bool> known;
-    const std::pair<std::string, int> key{muxer.name, codec.id};
-    const auto found = known.find(key);
-    if (found != known.end()) return found->second;
-    const bool taken = trial_takes(muxer, codec, TRIALS[0], true);
-    known.emplace(key, taken);
-    return taken;
+    static TrialCache<std::pair<std::string, int>, bool> known;
+    return known.find({muxer.name, codec.id}, [&] { return trial_takes(muxer, codec, TRIALS[0], true); });
 }
 
 const char* marked_label(const char* label, const char* mark) {
-    static std::map<std::string, std::string> labels;
+    static TrialCache<std::string, std::string> labels;
     const std::string marked = std::string(label) + mark;
-    return labels.emplace(marked, marked).first->second.c_str();
+    return labels.find(marked, [&marked] { return marked; }).c_str();
 }
 
 void mark_unavailable(const AVOutputFormat& muxer, EncoderList& list) {

@@ -8,6 +8,7 @@
 #include "base/compat.h"
 #include "base/ffmpeg_ptr.h"
 #include "base/quiet_log.h"
+#include "trial_cache.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -15,7 +16,6 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -159,25 +159,23 @@ const char* probe_raw_pixels(const AVOutputFormat& muxer, const AVCodec& codec, 
     if (decoded == format) return nullptr;
     if (decoded == AV_PIX_FMT_NONE) return "the container stores these pictures so that no reader takes them back";
     // Texts live as long as the process, as FFmpeg's own do.
-    static std::map<AVPixelFormat, std::string> others;
-    std::string& text = others[decoded];
-    if (text.empty())
-        text = std::string("the container stores these pictures so that they read back as ") +
-               av_get_pix_fmt_name(decoded);
-    return text.c_str();
+    static TrialCache<AVPixelFormat, std::string> others;
+    return others
+        .find(decoded,
+              [decoded] {
+                  return std::string("the container stores these pictures so that they read back as ") +
+                         av_get_pix_fmt_name(decoded);
+              })
+        .c_str();
 }
 
 }  // namespace
 
 const char* muxer_misreads_pixels(const AVOutputFormat& muxer, const AVCodec& codec, int32_t pixel_format) {
     if (codec.id != AV_CODEC_ID_RAWVIDEO) return nullptr;
-    static std::map<std::tuple<std::string, std::string, int32_t>, const char*> known;
-    const auto key = std::make_tuple(std::string(muxer.name), std::string(codec.name), pixel_format);
-    const auto found = known.find(key);
-    if (found != known.end()) return found->second;
-    const char* reason = probe_raw_pixels(muxer, codec, AVPixelFormat(pixel_format));
-    known.emplace(key, reason);
-    return reason;
+    static TrialCache<std::tuple<std::string, std::string, int32_t>, const char*> known;
+    return known.find(std::make_tuple(std::string(muxer.name), std::string(codec.name), pixel_format),
+                      [&] { return probe_raw_pixels(muxer, codec, AVPixelFormat(pixel_format)); });
 }
 
 void mark_pixel_formats(const AVOutputFormat& muxer, const char* encoder_name, ChoiceList& formats) {

@@ -14,6 +14,7 @@
 #include "fflink.h"
 
 #include <memory>
+#include <mutex>
 
 #define QEL_EXPORT __attribute__((visibility("default")))
 
@@ -42,7 +43,10 @@ QEL_InfoRecord make_info() {
     return info;
 }
 
-// Live instances; the first binds FFmpeg and acquires the suites, the last unbinds.
+// Live instances; the first binds FFmpeg and acquires the suites, the last
+// unbinds. Instances may begin and end on different threads at once, so the
+// count, the binding and the suites change under one lock.
+std::mutex g_bindingLock;
 uint32_t g_instanceCount = 0;
 
 // FFmpeg's codec, format, util, scale and resample libraries, closed by 8.
@@ -72,6 +76,7 @@ void acquire_suites(QEL_Host* host) {
 }
 
 void release_binding() {
+    std::lock_guard<std::mutex> lock(g_bindingLock);
     if (--g_instanceCount != 0) return;
     try {
         fflink_unload();
@@ -79,7 +84,8 @@ void release_binding() {
     }
 }
 
-bool init_instance(QEL_Host* host) {
+bool bind_instance(QEL_Host* host) {
+    std::lock_guard<std::mutex> lock(g_bindingLock);
     if (g_instanceCount == 0) {
         acquire_suites(host);
         if (!fflink_load(FFLINK_LIBRARIES, nullptr)) {
@@ -88,6 +94,11 @@ bool init_instance(QEL_Host* host) {
         }
     }
     ++g_instanceCount;
+    return true;
+}
+
+bool init_instance(QEL_Host* host) {
+    if (!bind_instance(host)) return false;
     try {
         auto state = std::make_unique<PluginState>();
         state->writer = std::make_unique<FFWriter>();
@@ -181,6 +192,8 @@ __attribute__((used)) const char QEL_VERSION_TEXT[] = "QelFFmpegWriter version "
 QEL_EXPORT extern QEL_InfoRecord QEL_Info;
 QEL_InfoRecord QEL_Info = make_info();
 
+// Different instances may be driven from different threads at once; one
+// instance by one thread at a time.
 QEL_EXPORT bool QEL_KorvexAction(QEL_Host* host, uint32_t action, void* params) {
     if (!host) return false;
     try {

@@ -2,14 +2,16 @@
 #include "VelmoraServices.h"
 #include "standin.h"
 
+#include <atomic>
 #include <cstring>
 #include <map>
 
 namespace {
 int g_maxAudioChannels = 16;
 std::map<int32_t, bool> g_config;
-int g_copies = 0;
-int g_liveImages = 0;
+// Counted from every thread the host's instances run on.
+std::atomic<int> g_copies{0};
+std::atomic<int> g_liveImages{0};
 bool g_noIContext = false;
 
 void icontext_copy(void*, _image_str* destination, _image_str* source) {
