@@ -81,7 +81,14 @@ bool open_output(PluginState& state, const QEL_FrameParams& params, FrameMetadat
 // written, and the output goes on.
 bool take_picture(PluginState& state, const QEL_FrameParams& params, HostPicture& picture) {
     std::string why;
-    if (params.width != state.open_width || params.height != state.open_height ||
+    if (params.channels != 3 && params.channels != 4) {
+        // Read as RGB, a picture of fewer samples would be read past its end.
+        char message[120];
+        std::snprintf(message, sizeof message,
+                      "QelFFmpegWriter: a picture of %d channels cannot be read; pictures come with 3 (RGB) or 4 (RGBA)",
+                      params.channels);
+        why = message;
+    } else if (params.width != state.open_width || params.height != state.open_height ||
         params.channels != state.open_channels) {
         char message[200];
         std::snprintf(message, sizeof message,

@@ -21,6 +21,9 @@ HostAudioFormat host_audio_format() {
 
 namespace {
 
+// Sample numbers a double holds exactly.
+constexpr double MAX_SAMPLE_INDEX = 9007199254740992.0;  // 2^53
+
 // Silence of the host's sample layout: unsigned 8-bit samples rest at 128.
 void fill_silence(uint8_t* data, size_t bytes, int32_t bitsPerSample) {
     std::memset(data, bitsPerSample <= 8 ? 0x80 : 0, bytes);
@@ -32,10 +35,17 @@ bool write_frame_sound(PluginState& state, const QEL_FrameParams& params, bool& 
     writerFailed = false;
     const AudioSlicing& audio = state.audio;
     const double rate = audio.sample_rate;
-    const uint64_t start = first_sample_of(params.frame, rate, audio.fps);
-    const uint64_t end = first_sample_of(params.frame + 1, rate, audio.fps);
+    // A frame so far from the timeline's start that its samples cannot be
+    // counted exactly (or no number at all) has no slice of the host's sound.
+    if (!(std::fabs(rate * (std::fabs(params.frame) + 1) / audio.fps) < MAX_SAMPLE_INDEX)) {
+        log_to(default_log_sink, LOG_ERROR, "QelFFmpegWriter: frame %g has no place in the host's sound", params.frame);
+        state.frame_failed = true;
+        return false;
+    }
+    const int64_t start = first_sample_of(params.frame, rate, audio.fps);
+    const int64_t end = first_sample_of(params.frame + 1, rate, audio.fps);
     if (end <= start) return true;
-    const uint64_t count = end - start;
+    const uint64_t count = uint64_t(end - start);
     const size_t frameBytes = size_t(audio.channels) * size_t(audio.bytes_per_sample);
     const size_t bufferSize = frameBytes * count;
     // Skipping the slice would shift all later sound against the pictures.

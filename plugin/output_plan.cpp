@@ -40,7 +40,8 @@ const char* label_at(const ChoiceList& list, const Controls& controls, uint32_t 
 bool plan_audio(const Controls& controls, const PanelLists& lists, const HostAudioFormat& host, OutputPlan& plan) {
     AudioSlicing& audio = plan.audio;
     WriterSettings& settings = plan.settings;
-    if (!host.present) return false;
+    // Samples wider than any the host's formats have are no sound to read.
+    if (!host.present || host.bits_per_sample <= 0 || host.bits_per_sample > 64) return false;
     audio.bits_per_sample = host.bits_per_sample == 24 ? 32 : host.bits_per_sample;  // 24-bit audio is read as 32-bit samples
     audio.flags = host.flags & ~1;
     audio.bytes_per_sample = (audio.bits_per_sample + 7) / 8;

@@ -13,10 +13,11 @@ extern "C" {
 #include <cmath>
 #include <cstdint>
 
-// Below a tenth of a frame a second the host sent no usable rate: the output
+// Below a tenth of a frame a second, or with no finite number, the host sent
+// no usable rate: the output
 // is written, and its audio sliced, at 24 fps.
 constexpr double FALLBACK_FRAME_RATE = 24.0;
-inline bool is_usable_frame_rate(double fps) { return fps >= 0.1; }
+inline bool is_usable_frame_rate(double fps) { return fps >= 0.1 && std::isfinite(fps); }
 inline double usable_frame_rate(double fps) { return is_usable_frame_rate(fps) ? fps : FALLBACK_FRAME_RATE; }
 
 inline bool is_ntsc_rate(double fps, AVRational* exact = nullptr) {
@@ -44,6 +45,8 @@ inline double slicing_fps(double fps) {
 
 // The first of the host's samples that goes with `frame` at `slicingFps`: a
 // frame's sound runs from its own first sample to the next frame's.
-inline uint64_t first_sample_of(double frame, double sampleRate, double slicingFps) {
-    return uint64_t(std::floor(sampleRate * frame / slicingFps + 0.5));
+// Counted exactly while |sampleRate * frame / slicingFps| < 2^53 (the caller
+// checks); a frame before the timeline's start has a sample before 0.
+inline int64_t first_sample_of(double frame, double sampleRate, double slicingFps) {
+    return int64_t(std::floor(sampleRate * frame / slicingFps + 0.5));
 }

@@ -1,7 +1,8 @@
 // What a disk or a host does to an output: a full disk, a folder that cannot be
 // made or written, a size limit reached, a frame of another shape, a slice of
 // sound too big to hold, control values outside every range, a missing suite.
-// Each gets a message or a fallback; none crashes nor leaks.
+// A request record or sound format that makes no sense. Each gets a message or
+// a fallback; none crashes nor leaks.
 #include "common/fd_count.h"
 #include "requests/request_fixture.h"
 
@@ -51,7 +52,7 @@ struct Fault {
 // output was not opened for would be read out of bounds, a copy the host cannot
 // make would be garbage: the frame fails, the output goes on.
 std::vector<Fault> faults() {
-    static qelhost::Picture small(32, 24), rgb(64, 48, 3), indirect(64, 48, 4, false);
+    static qelhost::Picture small(32, 24), rgb(64, 48, 3), grey(64, 48, 1), indirect(64, 48, 4, false);
     const char* failedVideo = "QelFFmpegWriter: Failed to encode/write video frame";
     return {
         {"full disk", "full", 30, {"QelFFmpegWriter: ", "No space left on device"}},
@@ -83,6 +84,10 @@ std::vector<Fault> faults() {
         {"first frame refused", "open/first.mkv", 0, {"QelFFmpegWriter: the host gave no pixels for the frame"},
          nullptr, [](qelhost::FrameRequest& r) { r.picture = nullptr, r.width = 64, r.height = 48, r.frame = 0; },
          true},
+        // Until now read as RGB, past the picture's end.
+        {"one-channel picture", "open/grey.mkv", 0,
+         {"QelFFmpegWriter: a picture of 1 channels cannot be read; pictures come with 3 (RGB) or 4 (RGBA)"}, nullptr,
+         [](qelhost::FrameRequest& r) { r.picture = &grey, r.frame = 0; }, true},
     };
 }
 
@@ -272,3 +277,58 @@ INSTANTIATE_TEST_SUITE_P(, MissingSuites,
                                            MissingSuite{"Node", NO_PIXELS, true, false},
                                            MissingSuite{"Image", NO_PIXELS, true, false}),
                          [](const ::testing::TestParamInfo<MissingSuite>& info) { return info.param.suite; });
+
+// What a host's record or sound format may say that makes no sense: each is
+// refused with a sentence, or met with a choice that keeps the movie sound.
+struct HostileRequest {
+    const char* name;
+    std::vector<double> frames;  // the requests' frame numbers, in order
+    double fps = 25;
+    int32_t bits = 16;           // what the host says its sound is
+    const char* refusal = nullptr;  // the one line the refused requests get
+    int64_t pictures;            // in the file
+    int64_t samples;             // in the file, per channel
+    double file_fps = 25;
+};
+void PrintTo(const HostileRequest& c, std::ostream* os) { *os << c.name; }
+class HostileRequests : public RequestTest, public ::testing::WithParamInterface<HostileRequest> {};
+
+TEST_P(HostileRequests, AreRefusedSayingWhyOrMetWithASoundChoice) {
+    const HostileRequest& c = GetParam();
+    auto host = pcm_panel(items::MATROSKA);
+    host->node().audio = qelhost::AudioClip::tone(48000, 2, c.bits);
+    qelhost::Picture picture(64, 48);
+    qelhost::FrameRequest request;
+    request.picture = &picture;
+    request.path = path("hostile.mkv");
+    request.fps = c.fps;
+    int refused = 0;
+    for (double frame : c.frames) {
+        request.frame = frame;
+        refused += !host->process(request);
+    }
+    EXPECT_TRUE(finish(*host));
+    EXPECT_EQ(host->log().count(LOG_ERROR), size_t(refused));
+    EXPECT_TRUE(!c.refusal || host->log().contains(LOG_ERROR, c.refusal)) << testing::PrintToString(host->log().texts(LOG_ERROR));
+    EXPECT_EQ(refused > 0, c.refusal != nullptr);
+    EXPECT_TRUE(host->faults().empty());
+    const probe::File movie = probe::read(path("hostile.mkv"));
+    EXPECT_EQ(movie.video_frames, c.pictures);
+    EXPECT_EQ(movie.audio_samples, c.samples);
+    EXPECT_NEAR(movie.video_seconds, double(c.pictures) / c.file_fps, 0.002);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , HostileRequests,
+    ::testing::Values(
+        // Before the timeline's start: the host's sound there, in step (until
+        // now a negative sample number was converted to an unsigned one).
+        HostileRequest{"frames_before_the_start", {-2, -1, 0, 1}, 25, 16, nullptr, 4, 4 * 1920},
+        HostileRequest{"no_frame_number", {NAN, 1, 2}, 25, 16, "QelFFmpegWriter: frame nan has no place in the host's sound", 2, 2 * 1920},
+        HostileRequest{"a_frame_beyond_counting", {0, 1e17, 1}, 25, 16,
+                       "QelFFmpegWriter: frame 1e+17 has no place in the host's sound", 2, 2 * 1920},
+        // No rate at all: as below a tenth of a frame a second, 24 fps.
+        HostileRequest{"an_infinite_rate", {0, 1, 2}, INFINITY, 16, nullptr, 3, 3 * 2000, 24},
+        // Samples wider than any there are: the movie goes without sound.
+        HostileRequest{"samples_of_two_billion_bits", {0, 1, 2}, 25, INT_MAX, nullptr, 3, 0}),
+    [](const ::testing::TestParamInfo<HostileRequest>& info) { return info.param.name; });
