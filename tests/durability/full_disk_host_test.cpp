@@ -1,5 +1,5 @@
 // A disk that fills: a real small file system (tmpfs) mounted by the test,
-// filled in the middle of a render, in the faststart rewrite (which needs
+// filled in the middle of a render, at its finish, in the faststart rewrite (which needs
 // room for a second copy) and in a join. The request fails saying so, what
 // was written stays readable, a finished movie that cannot be rewritten in
 // front stays finished under its name, and an earlier take stays whole.
@@ -27,7 +27,8 @@ const std::string CLIP = "--frames 150 --size 320x240 --set klavformat=mov --set
 struct DiskRow {
     const char* name;
     const char* arguments;  // beside CLIP; "join" renders two segments and joins them
-    double room;            // the file system's size, in single renders' sizes
+    double room;            // the file system's size, in single renders' sizes; 0: at the finish
+                            // (between what a render has written when its finish begins and its movie)
     int status;             // of the command that meets the full disk
     bool named;             // a movie is left under the output's name
     const char* says;
@@ -36,6 +37,7 @@ void PrintTo(const DiskRow& row, std::ostream* out) { *out << row.name; }
 
 const DiskRow ROWS[] = {
     {"InTheMiddle", "--set klavfaststart=0", 0.5, 1, false, "No space left on device"},
+    {"AtTheFinish", "--set klavfaststart=0", 0, 1, false, "No space left on device"},
     {"InTheFaststartRewrite", "--set klavfaststart=1", 1.5, 0, true,
      "the movie is kept without faststart in"},
     {"InTheJoin", "join", 1.5, 1, false, "No space left on device"},
@@ -79,7 +81,17 @@ TEST_P(FullDisk, TheRequestFailsSayingSoAndWhatWasWrittenStays) {
     // How much the movie takes, measured on a disk with room.
     ASSERT_EQ(run_command(host + settings + " -o '" + scratch + "/measured.mov' >/dev/null").status, 0);
     const uint64_t movie = fs::file_size(scratch + "/measured.mov");
-    if (!mount(uint64_t(double(movie) * row.room))) GTEST_SKIP() << "tmpfs cannot be mounted here";
+    uint64_t room = uint64_t(double(movie) * row.room);
+    probe::File beforeTheFinish;
+    if (row.room == 0) {
+        // A render ended right after its last frame request has written all but its finish.
+        run_command(host + settings + " --crash-after 150 -o '" + scratch + "/crashed.mov' >/dev/null 2>&1");
+        const uint64_t sent = fs::file_size(scratch + "/crashed_Unfinished.mov");
+        ASSERT_GT(movie, sent + 4 * 4096) << "the finish writes too little to fall in it";
+        beforeTheFinish = probe::read(scratch + "/crashed_Unfinished.mov");
+        room = 4096 + (sent + movie) / 2;  // the earlier take's page beside it
+    }
+    if (!mount(room)) GTEST_SKIP() << "tmpfs cannot be mounted here";
     const std::string output = disk() + "/m.mov";
     { std::ofstream(output) << EARLIER_TAKE; }
     std::string command = host + settings + " -o '" + output + "' 2>&1";
@@ -111,7 +123,10 @@ TEST_P(FullDisk, TheRequestFailsSayingSoAndWhatWasWrittenStays) {
         // What the render wrote before the disk filled decodes up to its last batch.
         const probe::File left = probe::read(disk() + "/m_Unfinished.mov");
         EXPECT_GT(left.video_frames, 0) << left.error_text();
-        EXPECT_LT(left.video_frames, 150);
+        if (row.room == 0)
+            EXPECT_GE(left.video_frames, beforeTheFinish.video_frames);
+        else
+            EXPECT_LT(left.video_frames, 150);
     }
 }
 
