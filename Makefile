@@ -42,18 +42,21 @@ tsan-test: deps
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_threads
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(abspath tests/threads/tsan.supp)" ctest --test-dir $(TSAN_BUILD) --output-on-failure -R '^TwoThreads\.'
 
-# A short coverage-guided run of each fuzz target under ASan + UBSan; any
-# finding fails. Only the fuzz targets are built: clang does not link the
+# A short coverage-guided run of each fuzz target under ASan + UBSan (the
+# faststart conversion; the host's requests and a project's stored values);
+# any finding fails. Only the fuzz targets are built: clang does not link the
 # sanitized module as a shared library.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_TIME ?= 60
 fuzz-ci: deps
 	./scripts/install-deps.sh clang
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQEL_FUZZ=ON -DQEL_SANITIZE=ON
-	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target faststart_fuzz
-	mkdir -p $(FUZZ_BUILD)/corpus/faststart
-	./$(FUZZ_BUILD)/faststart_fuzz -max_total_time=$(FUZZ_TIME) -dict=fuzz/faststart.dict \
-	  -artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus/faststart fuzz/corpus/faststart
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target faststart_fuzz request_fuzz
+	mkdir -p $(FUZZ_BUILD)/corpus/faststart $(FUZZ_BUILD)/corpus/request
+	./scripts/fuzz-run.sh faststart $(FUZZ_BUILD)/faststart_fuzz -max_total_time=$(FUZZ_TIME) \
+	  -dict=fuzz/faststart.dict -artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus/faststart fuzz/corpus/faststart
+	./scripts/fuzz-run.sh request $(FUZZ_BUILD)/request_fuzz -max_total_time=$(FUZZ_TIME) -max_len=1024 \
+	  -artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus/request
 
 browser-test: build
 	BUILD=$(abspath $(BUILD)) ./tests/browser/run.sh

@@ -45,6 +45,14 @@ std::shared_ptr<Module> Module::load(const std::string& path) {
     return module;
 }
 
+std::shared_ptr<Module> Module::linked(const void* info, bool (*action)(QEL_Host*, uint32_t, void*)) {
+    std::shared_ptr<Module> module(new Module);
+    module->m_path = "(linked)";
+    module->m_info = info;
+    module->m_action = action;
+    return module;
+}
+
 Module::~Module() {
     if (m_handle) dlclose(m_handle);
 }
