@@ -19,7 +19,7 @@ AudioClip AudioClip::tone(double rate, int32_t channels, int32_t bits) {
     clip.rate = rate;
     clip.channels = channels;
     clip.bits = bits;
-    clip.bytes = (bits + 7) / 8;
+    clip.bytes = int32_t((int64_t(bits) + 7) / 8);  // a host may say any width
     clip.sample = [rate](int channel, int64_t index) {
         return tone_level * std::sin(2.0 * M_PI * tone_pitch(channel) * double(index) / rate);
     };
