@@ -1,6 +1,7 @@
 #include "disk_flush.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,4 +15,18 @@ bool flush_folder_of(const std::string& path) {
     ::close(fd);
     errno = error;
     return flushed;
+}
+
+bool write_file_whole(const std::string& path, const std::string& text) {
+    const std::string passing = path + ".part";
+    FILE* file = std::fopen(passing.c_str(), "wb");
+    bool written = file && std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0 &&
+                   ::fdatasync(fileno(file)) == 0;
+    int error = errno;
+    if (file && std::fclose(file) != 0 && written) written = false, error = errno;
+    if (written && std::rename(passing.c_str(), path.c_str()) == 0) return true;
+    if (written) error = errno;
+    std::remove(passing.c_str());
+    errno = error;
+    return false;
 }

@@ -8,3 +8,8 @@
 // The folder that holds `path` flushed, so that the names made or replaced in
 // it stay; false with errno set when it could not be.
 bool flush_folder_of(const std::string& path);
+
+// `text` as the whole of the file at `path`, written under `path`.part and
+// flushed before it takes the name: the name holds the earlier file or this
+// one, never part of it. False with errno set; nothing is left under .part.
+bool write_file_whole(const std::string& path, const std::string& text);

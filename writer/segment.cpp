@@ -4,6 +4,7 @@
 #include "FFWriter.h"
 #include "segment_files.h"
 
+#include "base/disk_flush.h"
 #include "base/error_text.h"
 #include "base/log.h"
 
@@ -120,16 +121,9 @@ bool FFWriter::writeSegmentManifest() {
     manifest.fileBytes = st.st_size;
 
     const std::string path = manifest_path(m_fileName);
-    const std::string passing = path + ".part";
-    const std::string text = manifest.text();
-    FILE* file = std::fopen(passing.c_str(), "wb");
     // On the disk before its name: a manifest stands for a whole segment.
-    bool written = file && std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0 &&
-                   ::fdatasync(fileno(file)) == 0;
-    if (file && std::fclose(file) != 0) written = false;
-    if (!written || std::rename(passing.c_str(), path.c_str()) != 0) {
+    if (!write_file_whole(path, manifest.text())) {
         log(LOG_ERROR, "QelFFmpegWriter: could not write the manifest <%s>: %s", path.c_str(), std::strerror(errno));
-        std::remove(passing.c_str());
         return false;
     }
     return true;
