@@ -6,6 +6,7 @@
 #include "settings_rules.h"
 #include "base/host_services.h"
 #include "catalogue/colour_choices.h"
+#include "catalogue/loudness_targets.h"
 
 #include <cstdio>
 #include <vector>
@@ -110,6 +111,9 @@ void Controls::build() {
     m_maxFrameAverageLight = add_number("klavmaxfall", tr("MaxFALL"), 400, 0, 10000, 5, 3.9f, 0.5f);
     // One piece of a farm render: a project stored before it renders whole.
     m_segment = add_toggle("klavsegment", tr("Farm segment"), false, false, 6, 0, 1.0f);
+    // Measured whatever it says; a project stored before it judges nothing.
+    m_loudnessTarget =
+        add_choice("klavloudness", tr("Loudness: %s"), loudness_target_choices().c_str(), 0, 6, 1.0f, 1.6f);
 }
 
 void Controls::refresh() {}

@@ -82,6 +82,8 @@ public:
     uint32_t m_maxFrameAverageLight = 0;
     // Rendered as a segment for the join (writer/segment_files.h).
     uint32_t m_segment = 0;
+    // The delivery the sound is judged by (catalogue/loudness_targets.h).
+    uint32_t m_loudnessTarget = 0;
 
 private:
     void place(uint32_t control, float row, float column, float width);

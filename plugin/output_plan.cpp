@@ -101,6 +101,7 @@ OutputPlan plan_output(const Controls& controls, const PanelLists& lists, const 
     mastering.maxContentLight = controls.get_int(controls.m_maxContentLight);
     mastering.maxFrameAverageLight = controls.get_int(controls.m_maxFrameAverageLight);
     settings.segment = controls.get_bool(controls.m_segment);
+    settings.loudnessTarget = controls.get_int(controls.m_loudnessTarget);
     // A frame number beyond every timeline is refused at open, as a negative one is.
     settings.segmentFirstFrame = std::isfinite(params.frame) && std::fabs(params.frame) < 1e15
                                      ? int64_t(std::llround(params.frame))

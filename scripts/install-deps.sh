@@ -8,6 +8,8 @@ packages=(
   build-essential cmake pkg-config git
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libgtest-dev nlohmann-json3-dev libcli11-dev libhwy-dev
+  # Loudness and true peak of every output's sound are measured with it.
+  libebur128-dev
   # Readers besides FFmpeg that a movie left by a crash must satisfy.
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav mediainfo
   # The power-cut check records a render's file-system calls with it.

@@ -7,6 +7,7 @@
 #include "output_colour.h"
 #include "output_file.h"
 #include "picture_converter.h"
+#include "quality_check.h"
 #include "swscale_converter.h"
 #include "writer_settings.h"
 
@@ -121,6 +122,8 @@ private:
     bool nameFinishedSegment(bool finished);
     bool nameJoinedFile(bool finished);
     bool leaveNoEmptyFile();
+    void keepLoudnessInMovie();
+    void reportQuality();
 
     // Audio helpers (writer/audio_open.cpp, writer/audio.cpp).
     int32_t chooseSampleRate(const AVCodec* codec, int32_t requested);
@@ -158,6 +161,10 @@ private:
     MediaBatch m_batch;
     std::vector<AVPacket*> m_batchOrder;
     std::unique_ptr<CrashSafeMovie> m_crashSafe;
+    // The output's loudness, peaks and bit rate, told and reported at its end;
+    // none for a segment, whose sound the join codes and measures.
+    std::unique_ptr<QualityCheck> m_quality;
+    bool m_quickTime = false;
     const AVCodec* m_videoCodec = nullptr;
     const AVCodec* m_audioCodec = nullptr;
     const AVOutputFormat* m_outputFormat = nullptr;

@@ -200,6 +200,8 @@ bool FFWriter::sendAudioFrame(int samples, int frameSamples) {
         av_samples_set_silence(frame->extended_data, samples, frameSamples - samples,
                                frame->ch_layout.nb_channels, AVSampleFormat(frame->format));
 
+    // Measured as the encoder takes it; the silence that fills a last frame is no sound of the render.
+    if (m_quality) m_quality->addSound(*frame, samples);
     // Timestamps count samples at the output rate, the encoder's time base.
     frame->pts = m_audioSampleCount;
     m_audioSampleCount += frameSamples;

@@ -207,6 +207,8 @@ bool FFWriter::openAudio(WriterSettings& settings) {
         return false;
     }
 
+    if (m_quality) m_quality->measureSound(context->ch_layout, context->sample_rate, context->sample_fmt, m_logCallback);
+
     // A fresh plane array per output: one pointer per plane, never fewer than
     // eight, so a planar layout of many channels cannot write past its end.
     m_audioFifo.reset();

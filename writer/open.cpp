@@ -111,6 +111,12 @@ bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
     copy_text(m_fileName, target.path.c_str());
 
     const bool quickTime = is_quicktime_container(settings.containerName);
+    m_quickTime = quickTime;
+    if (m_segment)
+        m_quality.reset();
+    else
+        m_quality = std::make_unique<QualityCheck>(settings.loudnessTarget, settings.timecode ? settings.timecode : "",
+                                                   usable_frame_rate(settings.frameRate));
     m_useTempFile = target.kind != OutputKind::Special;
     // A segment's index is rewritten by the join, not here.
     m_fastStart = settings.fastStart && quickTime && m_useTempFile && !m_segment;

@@ -70,6 +70,12 @@ bool FFWriter::writePacket(AVPacket* packet, AVRational timeBase, AVStream* stre
     if (packet->duration > 0) packet->duration = av_rescale_q(packet->duration, timeBase, streamTimeBase);
     packet->stream_index = stream->index;
     if (isVideo) log(LOG_VERBOSE, "QelFFmpegWriter: Write frame (size=%5d)\n", packet->size);
+    if (isVideo && m_quality) {
+        const int64_t at = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (at != AV_NOPTS_VALUE)
+            m_quality->addVideoPacket(double(at) * av_q2d(streamTimeBase), packet->size,
+                                      (packet->flags & AV_PKT_FLAG_KEY) != 0);
+    }
     return queuePacket(packet);
 }
 

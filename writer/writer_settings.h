@@ -56,6 +56,9 @@ struct WriterSettings {
     // at this frame of the timeline.
     bool segment = false;
     int64_t segmentFirstFrame = 0;
+    // The delivery the sound's loudness is judged by (LoudnessTarget,
+    // catalogue/loudness_targets.h); it is measured and reported whatever it is.
+    int32_t loudnessTarget = 0;
     // The join: the pictures arrive coded (FFWriter::writeVideoPacket); the
     // video encoder is opened only to set up the stream as a render would.
     bool copyVideo = false;

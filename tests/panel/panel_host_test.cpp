@@ -64,6 +64,9 @@ std::vector<Expected> control_table(int channels) {
     table.push_back({"klavmaxcll", "MaxCLL", "add_number(klavmaxcll, 1000)", 5, 0, 0});
     table.push_back({"klavmaxfall", "MaxFALL", "add_number(klavmaxfall, 400)", 5, 0, 0});
     table.push_back({"klavsegment", "Farm segment", "add_toggle(klavsegment, off)", 6, 0, 0});
+    const char* const targets = "add_choice(klavloudness, \"None,EBU R 128,EBU R 128 s1 (short form),ATSC A/85,"
+                                "Streaming \u221214 LUFS,Streaming \u221216 LUFS\", 0)";
+    table.push_back({"klavloudness", "Loudness: %s", targets, 6, 0, 0});
     return table;
 }
 
