@@ -5,6 +5,7 @@
 
 #include "atoms.h"
 #include "pending_output.h"
+#include "user_data.h"
 
 #include "VelmoraCore.h"
 #include "base/log.h"
@@ -33,7 +34,8 @@ bool same_file(FILE* in, const char* outFileName) {
 
 }  // namespace
 
-bool faststart::convert(const char* inFileName, const char* outFileName, LogSink log) {
+bool faststart::convert(const char* inFileName, const char* outFileName, LogSink log,
+                        const std::vector<uint8_t>* soundTrackBox) {
     if (!inFileName) inFileName = "";
     if (!outFileName) outFileName = "";
     if (std::strcmp(inFileName, outFileName) == 0) {
@@ -59,7 +61,7 @@ bool faststart::convert(const char* inFileName, const char* outFileName, LogSink
         return false;
     }
 
-    const uint64_t moovSize = layout.lastSize;
+    uint64_t moovSize = layout.lastSize;
     if (moovSize > uint64_t(layout.fileSize) || fseeko(in.get(), layout.fileSize - int64_t(moovSize), SEEK_SET) != 0) {
         log_to(log, LOG_ERROR, "QelFFmpegWriter: seek error, file <%s>", inFileName);
         return false;
@@ -83,6 +85,20 @@ bool faststart::convert(const char* inFileName, const char* outFileName, LogSink
     if (moovSize >= 16 && read_be32(moov.get() + 12) == ATOM_CMOV) {
         log_to(log, LOG_ERROR, "QelFFmpegWriter: faststart conversion does not support compressed moov atoms!");
         return false;
+    }
+
+    if (soundTrackBox) {
+        std::vector<uint8_t> grown(moov.get(), moov.get() + moovSize);
+        Buffer added;
+        if (add_to_sound_track_user_data(grown, *soundTrackBox)) added = allocate(grown.size());
+        if (!added) {
+            log_to(log, LOG_ERROR, "QelFFmpegWriter: faststart-conversion: the index of <%s> takes no box for its sound",
+                   inFileName);
+            return false;
+        }
+        std::copy(grown.begin(), grown.end(), added.get());
+        moov = std::move(added);
+        moovSize = grown.size();
     }
 
     // Every refusal happens here, before the output exists.

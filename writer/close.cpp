@@ -1,6 +1,8 @@
 // Finishing an output: drain the encoders, write the trailer, release every
 // object, then give the file its final name.
 #include "FFWriter.h"
+#include "loudness_box.h"
+#include "quality_report.h"
 #include "blank_picture.h"
 
 #include "VelmoraCore.h"
@@ -56,10 +58,14 @@ bool FFWriter::close() {
         log(LOG_ERROR, "QelFFmpegWriter: failed to finish file <%s>: %s", written.c_str(), ffmpeg_error_text(failure));
     release();
     m_isOpen = false;
+    const bool finished = failure >= 0;
+    if (finished && m_mediaWritten && !m_segment && !m_fastStart) keepLoudnessInMovie();
     const bool named = !m_mediaWritten ? leaveNoEmptyFile()
                        : m_segment     ? nameFinishedSegment(drained && failure >= 0)
                        : m_copyVideo   ? nameJoinedFile(drained && failure >= 0)
                                        : nameFinishedFile(failure >= 0);
+    if (named && finished && m_mediaWritten && !m_segment) reportQuality();
+    m_quality.reset();
     m_fileName[0] = '\0';
     m_tempFileName.clear();
     return drained && failure >= 0 && named;
@@ -92,6 +98,28 @@ int FFWriter::finishFile() {
     return failure < 0 ? failure : closed;
 }
 
+// Before the movie takes its name: its loudness into the sound track's user
+// data, for mov and mp4 (the faststart rewrite puts it into the index it moves).
+void FFWriter::keepLoudnessInMovie() {
+    if (!m_quality || !m_quickTime || !m_useTempFile) return;
+    const std::optional<LoudnessFigures> figures = m_quality->figures();
+    if (!figures) return;
+    std::string why;
+    if (!write_loudness_box(m_tempFileName, *figures, why))
+        log(LOG_WARNING, "QelFFmpegWriter: the loudness is not written into <%s>: %s", m_fileName, why.c_str());
+}
+
+// Under its name: the figures to the host's log, the verdict, the report
+// beside the movie. A report that cannot be written fails nothing.
+void FFWriter::reportQuality() {
+    if (!m_quality) return;
+    m_quality->tell(m_fileName, m_logCallback);
+    if (!m_useTempFile || !m_quality->measured()) return;
+    std::string why;
+    if (!write_quality_report(m_fileName, *m_quality, m_outputFormat ? m_outputFormat->name : "", why))
+        log(LOG_WARNING, "QelFFmpegWriter: the quality report of <%s> is not written: %s", m_fileName, why.c_str());
+}
+
 // A finished movie takes the final name, through the faststart rewrite when
 // asked. A broken one (the disk filled) stays under its unfinished name,
 // readable to its last batch: it must not take the place of an earlier take.
@@ -101,10 +129,15 @@ bool FFWriter::nameFinishedFile(bool finished) {
         log(LOG_ERROR, "QelFFmpegWriter: what was written of <%s> stays in <%s>", m_fileName, m_tempFileName.c_str());
         return false;
     }
-    if (m_fastStart && fastStartConvert(m_tempFileName.c_str(), m_fileName)) {
+    const std::optional<LoudnessFigures> loudness =
+        m_quality && m_quickTime ? m_quality->figures() : std::optional<LoudnessFigures>();
+    const std::vector<uint8_t> userData = loudness ? loudness_user_data(*loudness) : std::vector<uint8_t>();
+    if (m_fastStart &&
+        faststart::convert(m_tempFileName.c_str(), m_fileName, m_logCallback, loudness ? &userData : nullptr)) {
         m_outputFile.discard();
         return true;
     }
+    if (m_fastStart) keepLoudnessInMovie();
     if (!m_outputFile.publish(m_fileName, m_logCallback)) return false;
     if (m_fastStart)
         log(LOG_WARNING, "QelFFmpegWriter: the movie is kept without faststart in <%s>", m_fileName);
@@ -158,6 +191,7 @@ void FFWriter::release() {
 void FFWriter::discard() {
     if (!m_isOpen) return;
     release();
+    m_quality.reset();
     m_isOpen = false;
     m_outputFile.discard();
     m_fileName[0] = '\0';
