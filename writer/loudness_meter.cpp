@@ -69,7 +69,7 @@ struct LoudnessMeter::Library {
     ebur128_state* state = nullptr;
     SwrContext* upsampler = nullptr;
     ~Library() {
-        ebur128_destroy(&state);
+        if (state) ebur128_destroy(&state);  // it takes no null
         swr_free(&upsampler);
     }
 };
