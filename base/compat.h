@@ -79,7 +79,7 @@ struct Supported {
     const T* items = nullptr;
     int count = 0;
 
-    bool any() const { return items == nullptr; }
+    bool takes_any() const { return items == nullptr; }
     const T* begin() const { return items; }
     const T* end() const { return items ? items + count : nullptr; }
 };

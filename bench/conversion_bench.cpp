@@ -6,7 +6,7 @@
 // each vectorised target this processor runs. The line marked "(the writer)"
 // is the route the writer takes. Each figure is the median frame of the run.
 //   conversion_bench [frames] [WIDTHxHEIGHT] [pixel format ...]
-#include "writer/picture_converter.h"
+#include "writer/picture/picture_converter.h"
 
 extern "C" {
 #include <libavutil/frame.h>

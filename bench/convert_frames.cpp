@@ -3,7 +3,7 @@
 // encoder-alone runs of the codec table encode, so that they code what the
 // plug-in's encoder codes.
 //   convert_frames IN.rgba64le WIDTHxHEIGHT PIXEL_FORMAT OUT
-#include "writer/picture_converter.h"
+#include "writer/picture/picture_converter.h"
 
 #include "base/ffmpeg_ptr.h"
 

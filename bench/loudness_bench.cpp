@@ -3,7 +3,7 @@
 // float samples), and what it holds in memory after 1 and after 60 minutes
 // of sound. bench/loudness_bench.sh sets it against the render it rides on.
 //   loudness_bench SECONDS
-#include "writer/loudness_meter.h"
+#include "writer/loudness/loudness_meter.h"
 
 extern "C" {
 #include <libavutil/frame.h>

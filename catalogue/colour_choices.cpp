@@ -22,7 +22,7 @@ bool same_layout(const AVPixFmtDescriptor& a, const AVPixFmtDescriptor& b) {
 
 bool codes_ten_bits(const AVCodec& codec) {
     const auto formats = ffcompat::pixel_formats(&codec);
-    if (formats.any()) return true;
+    if (formats.takes_any()) return true;
     for (AVPixelFormat format : formats)
         if (luma_depth(format) >= 10) return true;
     return false;

@@ -129,9 +129,8 @@ bool join_segments(const JoinRequest& request) {
         settings.videoExtradata = pictures->extradata;
         settings.videoExtradataSize = pictures->extradata_size;
     }
-    FFWriter writer;
-    writer.m_logCallback = request.log;
-    if (!writer.open(request.output.c_str(), &settings)) {
+    FFWriter writer(request.log);
+    if (!writer.open(request.output.c_str(), settings)) {
         log_to(request.log, LOG_ERROR, "QelFFmpegWriter: the joined movie <%s> could not be opened",
                request.output.c_str());
         return false;

@@ -4,10 +4,10 @@
 #include "segment_set.h"
 
 #include "writer/FFWriter.h"
-#include "writer/frame_rate.h"
-#include "writer/output_file.h"
-#include "writer/output_path.h"
-#include "writer/segment_files.h"
+#include "writer/settings/frame_rate.h"
+#include "writer/movie_file/output_file.h"
+#include "writer/movie_file/output_path.h"
+#include "writer/movie_file/segment_files.h"
 
 #include "base/error_text.h"
 #include "base/ffmpeg_ptr.h"
@@ -256,9 +256,8 @@ bool adopt_leftover(const std::string& output, LogSink log) {
     int64_t samplesLeft =
         hasSound ? int64_t(first_sample_of(double(frames), settings.inSampleRate, slicing_fps(settings.frameRate))) : 0;
 
-    FFWriter writer;
-    writer.m_logCallback = log;
-    if (!writer.open(output.c_str(), &settings)) return fail(log, "the leftover <" + leftover.path + "> stays as it was");
+    FFWriter writer(log);
+    if (!writer.open(output.c_str(), settings)) return fail(log, "the leftover <" + leftover.path + "> stays as it was");
     const AVStream& video = *open.pictures();
     PacketPtr packet(av_packet_alloc());
     int64_t picturesLeft = frames;

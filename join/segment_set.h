@@ -4,7 +4,7 @@
 // or held twice.
 #pragma once
 
-#include "writer/segment_files.h"
+#include "writer/movie_file/segment_files.h"
 
 #include <cstdint>
 #include <optional>

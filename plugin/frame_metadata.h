@@ -3,7 +3,7 @@
 // exactly once, and the opening frame's entries told to the host's log.
 #pragma once
 
-#include "writer/writer_settings.h"
+#include "writer/settings/writer_settings.h"
 
 #include <optional>
 #include <vector>

@@ -64,7 +64,7 @@ bool open_output(PluginState& state, const QEL_FrameParams& params, FrameMetadat
     state.video_on = plan.video_on;
 
     WriterSettings settings = plan.settings;
-    if (!state.writer->open(state.path, &settings)) {
+    if (!state.writer->open(state.path, settings)) {
         host_log(LOG_ERROR, "QelFFmpegWriter: Failed to create file.");
         state.path[0] = '\0';
         return false;

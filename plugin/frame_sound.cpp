@@ -5,7 +5,7 @@
 #include "base/host_services.h"
 #include "base/log.h"
 #include "writer/FFWriter.h"
-#include "writer/frame_rate.h"
+#include "writer/settings/frame_rate.h"
 
 #include <cmath>
 #include <cstring>

@@ -3,7 +3,7 @@
 #include "catalogue/colour_choices.h"
 #include "catalogue/profiles.h"
 #include "panel/settings_rules.h"
-#include "writer/frame_rate.h"
+#include "writer/settings/frame_rate.h"
 
 extern "C" {
 #include <libavcodec/codec_par.h>

@@ -4,7 +4,7 @@
 
 #include "base/qel_abi.h"
 #include "panel/presenter.h"
-#include "writer/writer_settings.h"
+#include "writer/settings/writer_settings.h"
 
 #include <cstdint>
 #include <vector>

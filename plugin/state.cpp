@@ -6,4 +6,4 @@
 PluginState::PluginState() = default;
 PluginState::~PluginState() = default;
 
-Panel PluginState::panel() { return Panel{*controls, lists, writer ? writer->m_logCallback : default_log_sink}; }
+Panel PluginState::panel() { return Panel{*controls, lists, writer ? writer->logSink() : default_log_sink}; }

@@ -2,14 +2,14 @@
 // from open to close.
 #pragma once
 
-#include "crash_safe_movie.h"
-#include "media_batches.h"
-#include "output_colour.h"
-#include "output_file.h"
-#include "picture_converter.h"
-#include "quality_check.h"
-#include "swscale_converter.h"
-#include "writer_settings.h"
+#include "writer/movie_file/crash_safe_movie.h"
+#include "writer/movie_file/media_batches.h"
+#include "writer/colour/output_colour.h"
+#include "writer/movie_file/output_file.h"
+#include "writer/picture/picture_converter.h"
+#include "writer/loudness/quality_check.h"
+#include "writer/picture/swscale_converter.h"
+#include "writer/settings/writer_settings.h"
 
 #include "base/ffmpeg_ptr.h"
 #include "base/log.h"
@@ -32,14 +32,13 @@ constexpr const char* WRITER_ENCODER_TAG = "Velmora Korvex";
 
 class FFWriter {
 public:
-    using LogCallback = LogSink;
-
-    FFWriter();
+    // Every line of the writer goes to `log`, from construction to the end.
+    explicit FFWriter(LogSink log = default_log_sink);
     virtual ~FFWriter();
     FFWriter(const FFWriter&) = delete;
     FFWriter& operator=(const FFWriter&) = delete;
 
-    bool open(const char* fileName, WriterSettings* settings);
+    bool open(const char* fileName, const WriterSettings& settings);
     bool writeVideoFrame(const void* pixels, const MetadataPair* metadataPairs, int32_t metadataCount,
                          bool forceKeyFrame, const char* timecode);
     // The last picture once more (black before the first): a frame the host
@@ -54,9 +53,9 @@ public:
     // Ends the output without naming it: a join that failed leaves the
     // earlier take and its segments as they were.
     void discard();
-    bool fastStartConvert(const char* inFileName, const char* outFileName);
 
     void log(int32_t level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    LogSink logSink() const { return m_log; }
 
     bool isOpen() const { return m_isOpen; }
     bool hasVideo() const { return m_hasVideo; }
@@ -76,27 +75,18 @@ public:
     // The first error the output's file met (an AVERROR), or 0.
     int fileError() const { return m_outputFile.error(); }
 
-    // Constant-rate buffer in bits: about one GOP of frames at `bitRate`, at
-    // least one frame, saturating at INT32_MAX.
-    static int32_t cbrBufferSize(AVRational timeBase, int64_t bitRate, int32_t gopSize);
-
-    LogCallback m_logCallback;
-
 private:
     // Steps of open, in the order they run.
-    bool openOutput(const char* fileName, WriterSettings& settings);
+    bool openOutput(const char* fileName, const WriterSettings& settings);
     bool openSegment(const char* outputPath, const WriterSettings& settings);
     bool openContainer(const WriterSettings& settings);
     void addMetadata(AVDictionary** dictionary, const WriterSettings& settings);
-    bool openAudio(WriterSettings& settings);
-    bool openVideo(WriterSettings& settings);
-    void applyRateControl(const WriterSettings& settings);
+    bool openAudio(const WriterSettings& settings);
+    bool openVideo(const WriterSettings& settings);
     bool openFile();
     bool openConverter();
     bool writeHeader(const char* timecode);
-    void applyVideoOptions(const WriterSettings& settings, const char* codecName);
     void tellHdr();
-    void applyAudioProfile(const WriterSettings& settings, const char* codecName);
 
     bool convertPicture(const void* pixels);
     int convertDirectly(const uint8_t* pixels);
@@ -138,6 +128,7 @@ private:
     void resetAudio();
     void release();
 
+    const LogSink m_log;
     char m_fileName[PATH_SIZE];
     // A segment: the output it is a piece of, and what its manifest says of
     // the settings it was written with.

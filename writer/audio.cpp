@@ -1,7 +1,7 @@
 // The audio sample path: host blocks are resampled into the FIFO and leave it
 // in frames of the encoder's size; at close the resampler and the FIFO are
 // emptied into the file before the encoder is drained.
-#include "FFWriter.h"
+#include "writer/FFWriter.h"
 
 #include "base/error_text.h"
 #include "base/log.h"

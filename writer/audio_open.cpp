@@ -1,8 +1,9 @@
 // The audio step of open: the audio stream (always the first stream of the
 // file), its encoder and the resampler from the host's interleaved samples to
 // the encoder's layout.
-#include "FFWriter.h"
-#include "frame_rate.h"
+#include "writer/FFWriter.h"
+#include "writer/encoder/options.h"
+#include "writer/settings/frame_rate.h"
 
 #include "base/compat.h"
 #include "base/error_text.h"
@@ -36,9 +37,10 @@ bool encoderAcceptsLayout(const AVCodec* codec, const AVChannelLayout& layout, i
     return avcodec_open2(trial.get(), codec, nullptr) >= 0;
 }
 
-bool listsSampleFormat(const AVCodec* codec, int32_t sampleFormat) {
+// An encoder that declares no formats takes any.
+bool takesSampleFormat(const AVCodec* codec, int32_t sampleFormat) {
     const ffcompat::Supported<AVSampleFormat> formats = ffcompat::sample_formats(codec);
-    return std::find(formats.begin(), formats.end(), sampleFormat) != formats.end();
+    return formats.takes_any() || std::find(formats.begin(), formats.end(), sampleFormat) != formats.end();
 }
 
 const char* sampleFormatName(int32_t sampleFormat) {
@@ -50,7 +52,7 @@ const char* sampleFormatName(int32_t sampleFormat) {
 
 int32_t FFWriter::chooseSampleRate(const AVCodec* codec, int32_t requested) {
     const ffcompat::Supported<int> rates = ffcompat::sample_rates(codec);
-    if (rates.any()) return requested;
+    if (rates.takes_any()) return requested;
     int32_t chosen = 0;
     int64_t bestDifference = -1;
     for (int rate : rates) {
@@ -69,7 +71,7 @@ int32_t FFWriter::chooseSampleRate(const AVCodec* codec, int32_t requested) {
 void FFWriter::chooseChannelLayout(const AVCodec* codec, int32_t channels, AVChannelLayout& layout) {
     av_channel_layout_uninit(&layout);
     const ffcompat::Supported<AVChannelLayout> layouts = ffcompat::channel_layouts(codec);
-    if (layouts.any()) {
+    if (layouts.takes_any()) {
         av_channel_layout_default(&layout, channels);
         return;
     }
@@ -82,7 +84,7 @@ void FFWriter::chooseChannelLayout(const AVCodec* codec, int32_t channels, AVCha
     if (kept) av_channel_layout_copy(&layout, kept);
 }
 
-bool FFWriter::openAudio(WriterSettings& settings) {
+bool FFWriter::openAudio(const WriterSettings& settings) {
     if (!m_hasAudio) return true;
 
     m_audioCodec = avcodec_find_encoder_by_name(m_audioCodecName);
@@ -116,7 +118,7 @@ bool FFWriter::openAudio(WriterSettings& settings) {
 
     m_outSampleRate = chooseSampleRate(m_audioCodec, m_inSampleRate);
 
-    applyAudioProfile(settings, m_audioCodec->name);
+    apply_audio_profile(m_log, *m_audioCodecContext, m_audioCodec->name, settings.audioProfile);
 
     // The resampler always mixes to m_outChannelLayout; the encoder is told
     // plain stereo when it refuses the downmix layout, which holds the same two channels.
@@ -149,7 +151,7 @@ bool FFWriter::openAudio(WriterSettings& settings) {
                         av_rescale(m_outSampleRate, pictureRate.den, pictureRate.num), 0);
     }
 
-    if (!listsSampleFormat(m_audioCodec, m_outSampleFormat)) {
+    if (!takesSampleFormat(m_audioCodec, m_outSampleFormat)) {
         log(LOG_ERROR, "QelFFmpegWriter: audio encoder does not support sample format: %s",
             sampleFormatName(m_outSampleFormat));
         return false;
@@ -207,7 +209,7 @@ bool FFWriter::openAudio(WriterSettings& settings) {
         return false;
     }
 
-    if (m_quality) m_quality->measureSound(context->ch_layout, context->sample_rate, context->sample_fmt, m_logCallback);
+    if (m_quality) m_quality->measureSound(context->ch_layout, context->sample_rate, context->sample_fmt, m_log);
 
     // A fresh plane array per output: one pointer per plane, never fewer than
     // eight, so a planar layout of many channels cannot write past its end.

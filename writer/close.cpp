@@ -1,9 +1,9 @@
 // Finishing an output: drain the encoders, write the trailer, release every
 // object, then give the file its final name.
-#include "FFWriter.h"
-#include "loudness_box.h"
-#include "quality_report.h"
-#include "blank_picture.h"
+#include "writer/FFWriter.h"
+#include "writer/loudness/loudness_box.h"
+#include "writer/loudness/quality_report.h"
+#include "writer/picture/blank_picture.h"
 
 #include "VelmoraCore.h"
 #include "faststart/faststart.h"
@@ -58,13 +58,12 @@ bool FFWriter::close() {
         log(LOG_ERROR, "QelFFmpegWriter: failed to finish file <%s>: %s", written.c_str(), ffmpeg_error_text(failure));
     release();
     m_isOpen = false;
-    const bool finished = failure >= 0;
-    if (finished && m_mediaWritten && !m_segment && !m_fastStart) keepLoudnessInMovie();
+    if (m_quality) m_quality->finish();
     const bool named = !m_mediaWritten ? leaveNoEmptyFile()
                        : m_segment     ? nameFinishedSegment(drained && failure >= 0)
                        : m_copyVideo   ? nameJoinedFile(drained && failure >= 0)
                                        : nameFinishedFile(failure >= 0);
-    if (named && finished && m_mediaWritten && !m_segment) reportQuality();
+    if (named && failure >= 0 && m_mediaWritten && !m_segment) reportQuality();
     m_quality.reset();
     m_fileName[0] = '\0';
     m_tempFileName.clear();
@@ -102,7 +101,7 @@ int FFWriter::finishFile() {
 // data, for mov and mp4 (the faststart rewrite puts it into the index it moves).
 void FFWriter::keepLoudnessInMovie() {
     if (!m_quality || !m_quickTime || !m_useTempFile) return;
-    const std::optional<LoudnessFigures> figures = m_quality->figures();
+    const std::optional<LoudnessFigures>& figures = m_quality->figures();
     if (!figures) return;
     std::string why;
     if (!write_loudness_box(m_tempFileName, *figures, why))
@@ -113,7 +112,7 @@ void FFWriter::keepLoudnessInMovie() {
 // beside the movie. A report that cannot be written fails nothing.
 void FFWriter::reportQuality() {
     if (!m_quality) return;
-    m_quality->tell(m_fileName, m_logCallback);
+    m_quality->tell(m_fileName, m_log);
     if (!m_useTempFile || !m_quality->measured()) return;
     std::string why;
     if (!write_quality_report(m_fileName, *m_quality, m_outputFormat ? m_outputFormat->name : "", why))
@@ -133,12 +132,12 @@ bool FFWriter::nameFinishedFile(bool finished) {
         m_quality && m_quickTime ? m_quality->figures() : std::optional<LoudnessFigures>();
     const std::vector<uint8_t> userData = loudness ? loudness_user_data(*loudness) : std::vector<uint8_t>();
     if (m_fastStart &&
-        faststart::convert(m_tempFileName.c_str(), m_fileName, m_logCallback, loudness ? &userData : nullptr)) {
+        faststart::convert(m_tempFileName.c_str(), m_fileName, m_log, loudness ? &userData : nullptr)) {
         m_outputFile.discard();
         return true;
     }
-    if (m_fastStart) keepLoudnessInMovie();
-    if (!m_outputFile.publish(m_fileName, m_logCallback)) return false;
+    keepLoudnessInMovie();
+    if (!m_outputFile.publish(m_fileName, m_log)) return false;
     if (m_fastStart)
         log(LOG_WARNING, "QelFFmpegWriter: the movie is kept without faststart in <%s>", m_fileName);
     return true;
@@ -196,8 +195,4 @@ void FFWriter::discard() {
     m_outputFile.discard();
     m_fileName[0] = '\0';
     m_tempFileName.clear();
-}
-
-bool FFWriter::fastStartConvert(const char* inFileName, const char* outFileName) {
-    return faststart::convert(inFileName, outFileName, m_logCallback);
 }

@@ -1,8 +1,8 @@
 // The picture converter of an output, made once it is open: the one-pass
 // converter where it takes the pixels, libswscale otherwise, with the matrix
 // and range the colour decision gave, and the pool its pictures come from.
-#include "FFWriter.h"
-#include "output_colour.h"
+#include "writer/FFWriter.h"
+#include "writer/colour/output_colour.h"
 
 #include "base/log.h"
 

@@ -1,11 +1,11 @@
 // Construction, destruction and the writer's log.
-#include "FFWriter.h"
+#include "writer/FFWriter.h"
 
 #include "base/log.h"
 
 #include <cstdarg>
 
-FFWriter::FFWriter() : m_logCallback(default_log_sink) {
+FFWriter::FFWriter(LogSink log) : m_log(log) {
     m_fileName[0] = '\0';
     m_videoCodecName[0] = '\0';
     m_audioCodecName[0] = '\0';
@@ -23,6 +23,6 @@ FFWriter::~FFWriter() {
 void FFWriter::log(int32_t level, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    vlog_to(m_logCallback, level, format, args);
+    vlog_to(m_log, level, format, args);
     va_end(args);
 }

@@ -1,10 +1,10 @@
 // Opening an output: picture checks, container, metadata, streams and
 // encoders (video_open.cpp, audio_open.cpp), the file, the picture converter
 // (converter_open.cpp) and the header, in that order.
-#include "FFWriter.h"
-#include "frame_rate.h"
-#include "output_path.h"
-#include "segment_files.h"
+#include "writer/FFWriter.h"
+#include "writer/settings/frame_rate.h"
+#include "writer/movie_file/output_path.h"
+#include "writer/movie_file/segment_files.h"
 
 #include "VelmoraCore.h"
 #include "catalogue/catalogue.h"
@@ -42,13 +42,13 @@ const char* mxf_needs(const char* muxer) {
 
 }  // namespace
 
-bool FFWriter::open(const char* fileName, WriterSettings* settings) {
-    if (!fileName || !settings) return false;
+bool FFWriter::open(const char* fileName, const WriterSettings& settings) {
+    if (!fileName) return false;
     // Never abandon an output: an open one is finished, what a failed open
     // left behind is released before anything replaces it.
     if (m_isOpen) close();
     release();
-    if (!openOutput(fileName, *settings)) {
+    if (!openOutput(fileName, settings)) {
         // A refused output leaves nothing behind, and an earlier take stays.
         release();
         m_outputFile.discard();
@@ -59,7 +59,7 @@ bool FFWriter::open(const char* fileName, WriterSettings* settings) {
     return true;
 }
 
-bool FFWriter::openOutput(const char* fileName, WriterSettings& settings) {
+bool FFWriter::openOutput(const char* fileName, const WriterSettings& settings) {
     if (std::strlen(fileName) >= size_t(PATH_SIZE)) {
         log(LOG_ERROR, "QelFFmpegWriter: file path longer than %d characters: %s", PATH_SIZE - 1, fileName);
         return false;
@@ -232,8 +232,8 @@ bool FFWriter::openFile() {
         if (directory[0]) file_create_directory(directory, true);
     }
 
-    const bool created = m_useTempFile ? m_outputFile.create(m_fileName, m_logCallback)
-                                       : m_outputFile.openSpecial(m_fileName, m_logCallback);
+    const bool created = m_useTempFile ? m_outputFile.create(m_fileName, m_log)
+                                       : m_outputFile.openSpecial(m_fileName, m_log);
     if (!created) {
         log(LOG_ERROR, "QelFFmpegWriter: failed to create file: %s", ffmpeg_error_text(m_outputFile.error()));
         return false;
@@ -267,7 +267,7 @@ bool FFWriter::writeHeader(const char* timecode) {
     m_batches = std::make_unique<MediaBatches>(*m_formatContext);
     if (m_useTempFile && writes_index_last(muxer->name)) {
         m_crashSafe = std::make_unique<CrashSafeMovie>();
-        if (!m_crashSafe->start(m_formatContext.get(), m_outputFile, m_logCallback)) {
+        if (!m_crashSafe->start(m_formatContext.get(), m_outputFile, m_log)) {
             m_crashSafe.reset();
             log(LOG_WARNING, "QelFFmpegWriter: <%s> cannot be kept readable while it is written: a crash would lose it",
                 m_tempFileName.c_str());

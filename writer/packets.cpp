@@ -1,7 +1,7 @@
 // The packet path shared by video, audio and the drains: every packet the
 // encoder gives is rescaled, kept in dts order and handed to the muxer.
-#include "FFWriter.h"
-#include "frame_rate.h"
+#include "writer/FFWriter.h"
+#include "writer/settings/frame_rate.h"
 
 #include "base/error_text.h"
 #include "base/log.h"

@@ -1,8 +1,8 @@
 // A segment's own steps: the host's sound kept as it came, for the join to
 // code once over the whole movie (so that it joins without a seam), and the
 // manifest written before the segment takes its name.
-#include "FFWriter.h"
-#include "segment_files.h"
+#include "writer/FFWriter.h"
+#include "writer/movie_file/segment_files.h"
 
 #include "base/disk_flush.h"
 #include "base/error_text.h"
@@ -98,7 +98,7 @@ bool FFWriter::nameFinishedSegment(bool finished) {
             (long long)m_segmentFirstFrame, m_tempFileName.c_str());
         return false;
     }
-    return writeSegmentManifest() && m_outputFile.publish(m_fileName, m_logCallback);
+    return writeSegmentManifest() && m_outputFile.publish(m_fileName, m_log);
 }
 
 bool FFWriter::writeSegmentManifest() {

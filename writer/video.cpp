@@ -1,7 +1,7 @@
 // The video frame path: convert, stamp, encode, write.
-#include "FFWriter.h"
-#include "output_colour.h"
-#include "blank_picture.h"
+#include "writer/FFWriter.h"
+#include "writer/colour/output_colour.h"
+#include "writer/picture/blank_picture.h"
 
 #include "base/compat.h"
 #include "base/error_text.h"

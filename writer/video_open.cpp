@@ -1,12 +1,13 @@
 // Opening the video stream and its encoder: the encoder found and checked
 // against the pixels and profile, the colour decision, field coding, key
 // frames, rate and options, then the stream's parameters and HDR metadata.
-#include "FFWriter.h"
-#include "dnxhd_rate.h"
-#include "frame_rate.h"
-#include "hdr_metadata.h"
-#include "options.h"
-#include "output_colour.h"
+#include "writer/FFWriter.h"
+#include "writer/encoder/dnxhd_rate.h"
+#include "writer/settings/frame_rate.h"
+#include "writer/colour/hdr_metadata.h"
+#include "writer/encoder/options.h"
+#include "writer/encoder/rate_control.h"
+#include "writer/colour/output_colour.h"
 
 #include "base/compat.h"
 #include "base/error_text.h"
@@ -86,7 +87,7 @@ int take_extradata(AVCodecParameters& parameters, const WriterSettings& settings
 
 }  // namespace
 
-bool FFWriter::openVideo(WriterSettings& settings) {
+bool FFWriter::openVideo(const WriterSettings& settings) {
     m_videoCodec = avcodec_find_encoder_by_name(m_videoCodecName);
     if (!m_videoCodec) {
         log(LOG_ERROR, "QelFFmpegWriter: this FFmpeg has no video encoder %s; the output is not written",
@@ -160,8 +161,8 @@ bool FFWriter::openVideo(WriterSettings& settings) {
         context->keyint_min = 1;
     }
     addMetadata(&m_videoStream->metadata, settings);
-    if (settings.videoBitRate != 0) applyRateControl(settings);
-    applyVideoOptions(settings, m_videoCodec->name);
+    if (settings.videoBitRate != 0) apply_rate_control(*m_videoCodecContext, settings, m_log);
+    apply_video_options(m_log, *m_videoCodecContext, m_videoCodec->id, m_videoCodec->name, settings);
     if (m_videoCodec->id == AV_CODEC_ID_DNXHD) code_dnxhd_fields(*m_videoCodec, *context, m_fieldOrder, settings.videoBitRate == 0);
     if (m_videoCodec->id == AV_CODEC_ID_DNXHD && settings.videoBitRate == 0 && dnxhd_profile(*context) == AV_PROFILE_DNXHD) {
         context->bit_rate = dnxhd_default_bit_rate(*m_videoCodec, *context);

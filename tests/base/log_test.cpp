@@ -50,8 +50,7 @@ TEST(Messages, DefaultSinkUsesTheLevelsEntryAndDropsOthers) {
     FFWriter().log(LOG_ERROR, "QelFFmpegWriter: failed to create file: %s", path);
     const std::string longer(4000, 'b');
     FFWriter().log(LOG_WARNING, "QelFFmpegWriter: %s", longer.c_str());
-    FFWriter silent;
-    silent.m_logCallback = nullptr;
+    FFWriter silent(nullptr);
     silent.log(LOG_ERROR, "QelFFmpegWriter: %s", "nobody hears this");
     log_to(nullptr, LOG_ERROR, "nor this");
     g_suites.log = nullptr;

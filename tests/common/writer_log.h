@@ -17,7 +17,7 @@ inline std::vector<LoggedMessage>& kept_messages() {
     return kept;
 }
 inline void clear_messages() { kept_messages().clear(); }
-// The callback to give a writer: m_logCallback = keep_message.
+// The sink to give a writer: FFWriter writer(keep_message).
 inline void keep_message(int32_t level, const char* text) { kept_messages().push_back({level, text}); }
 
 // A message that is exactly `text`, at `level`.

@@ -145,11 +145,11 @@ struct LeaksIgnored {
 // Whether an encoder takes a sample rate or a number of channels, as FFmpeg lists them.
 bool takes_rate(const AVCodec* codec, int rate) {
     const auto rates = ffcompat::sample_rates(codec);
-    return rates.any() || std::find(rates.begin(), rates.end(), rate) != rates.end();
+    return rates.takes_any() || std::find(rates.begin(), rates.end(), rate) != rates.end();
 }
 bool takes_channels(const AVCodec* codec, int channels) {
     const auto layouts = ffcompat::channel_layouts(codec);
-    if (layouts.any()) return true;
+    if (layouts.takes_any()) return true;
     for (const AVChannelLayout& layout : layouts)
         if (layout.nb_channels == channels) return true;
     return false;

@@ -21,19 +21,18 @@ TEST(AudioOpen, MissingEncodersAndClosedWritersTakeNoSound) {
     for (const char* codec : {"no_such_encoder", static_cast<const char*>(nullptr)}) {
         SCOPED_TRACE(codec ? codec : "none");
         clear_messages();
-        FFWriter writer;
-        writer.m_logCallback = keep_message;
+        FFWriter writer(keep_message);
         WriterSettings settings = sound_settings("mov", codec, S16, 48000, 2, "mpeg4");
         const std::string path = output_path(std::string("without_audio") + (codec ? codec : ""), "mov");
         if (codec) {
-            EXPECT_FALSE(writer.open(path.c_str(), &settings));
+            EXPECT_FALSE(writer.open(path.c_str(), settings));
             EXPECT_EQ(messages_at_least(LOG_ERROR),
                       std::vector<std::string>{"QelFFmpegWriter: this FFmpeg has no audio encoder no_such_encoder; "
                                                "the output is not written"});
             EXPECT_FALSE(std::filesystem::exists(path));
             continue;
         }
-        ASSERT_TRUE(writer.open(path.c_str(), &settings));
+        ASSERT_TRUE(writer.open(path.c_str(), settings));
         EXPECT_FALSE(writer.hasAudio());
         const std::vector<uint8_t> block = host_sound(48000, 2, 0, 1601);
         EXPECT_FALSE(writer.writeAudio(block.data(), int64_t(block.size())));
@@ -78,10 +77,9 @@ class AudioSequence : public testing::TestWithParam<Sequence> {};
 TEST_P(AudioSequence, EverySampleWrittenReachesTheFile) {
     const Sequence& c = GetParam();
     const std::string path = output_path(std::string("sequence_") + c.name, c.pair.extension);
-    auto writer = std::make_unique<FFWriter>();
-    writer->m_logCallback = keep_message;
+    auto writer = std::make_unique<FFWriter>(keep_message);
     WriterSettings settings = sound_settings(c.pair.container, c.pair.codec, c.format);
-    ASSERT_TRUE(writer->open(path.c_str(), &settings));
+    ASSERT_TRUE(writer->open(path.c_str(), settings));
     int64_t written = 0;
     for (const Step& step : c.steps) {
         clear_messages();
@@ -135,11 +133,11 @@ TEST(AudioPath, WriterReopenedForAnotherOutputStartsAfresh) {
     FFWriter writer;
     const std::string firstPath = output_path("reopen_first", "mov"), path = output_path("reopen_second", "mkv");
     WriterSettings settings = sound_settings("mov", "pcm_s16le", S16);
-    ASSERT_TRUE(writer.open(firstPath.c_str(), &settings));
+    ASSERT_TRUE(writer.open(firstPath.c_str(), settings));
     ASSERT_TRUE(writer.writeAudio(host_sound(48000, 2, 0, 48000).data(), 48000 * 4));
     ASSERT_TRUE(writer.close());
     settings = sound_settings("matroska", "libvorbis", FLTP, 44100, 10);
-    ASSERT_TRUE(writer.open(path.c_str(), &settings));
+    ASSERT_TRUE(writer.open(path.c_str(), settings));
     EXPECT_EQ(writer.audioSampleCount(), 0);
     // Frame n's slice at 29.97 fps: 1471 or 1472 samples.
     const auto slice = [](int64_t frame) { return int64_t(std::floor(44100.0 * 1001 * frame / 30000 + 0.5)); };

@@ -17,7 +17,7 @@ TEST(Close, ClosingTwiceOrDestroyingTheWriterFinishesTheFile) {
             EXPECT_TRUE(writer.close()) << "never opened";
             WriterSettings settings = video_settings("mp4", "libx264", 64, 48, 4);
             settings.fastStart = true;
-            ASSERT_TRUE(writer.open((dir + "/clip.mp4").c_str(), &settings));
+            ASSERT_TRUE(writer.open((dir + "/clip.mp4").c_str(), settings));
             ASSERT_TRUE(write_frames(writer, 12));
             if (!destroy) {
                 EXPECT_TRUE(writer.close());
@@ -40,7 +40,7 @@ TEST(Close, AnEncoderToldTheEndEarlyStillGivesItsHeldFrames) {
     const std::string dir = scratch_dir("toldtheend");
     FFWriter writer;
     WriterSettings settings = video_settings("mov", "libx264", 64, 48, 4);
-    ASSERT_TRUE(writer.open((dir + "/clip.mov").c_str(), &settings));
+    ASSERT_TRUE(writer.open((dir + "/clip.mov").c_str(), settings));
     ASSERT_TRUE(write_frames(writer, 12));
     ASSERT_EQ(avcodec_send_frame(const_cast<AVCodecContext*>(writer.videoCodecContext()), nullptr), 0);
     EXPECT_TRUE(writer.close());
@@ -52,17 +52,16 @@ TEST(Close, NextOutputStartsCountingAgainWhetherClosedOrOpenedOver) {
     // frames included.
     for (bool closeFirst : {true, false}) {
         SCOPED_TRACE(closeFirst ? "closed first" : "opened over");
-        FFWriter writer;
-        writer.m_logCallback = keep_message;
+        FFWriter writer(keep_message);
         const std::string dir = scratch_dir(closeFirst ? "reopen" : "overopen");
         WriterSettings x264 = video_settings("mov", "libx264", 64, 48, 4);
-        ASSERT_TRUE(writer.open((dir + "/first.mov").c_str(), &x264));
+        ASSERT_TRUE(writer.open((dir + "/first.mov").c_str(), x264));
         ASSERT_TRUE(write_frames(writer, 7));
         EXPECT_EQ(writer.videoFrameCount(), 7);
         if (closeFirst) writer.close();
 
         WriterSettings settings = video_settings("matroska", "prores_ks", 64, 48, 3);
-        ASSERT_TRUE(writer.open((dir + "/second.mkv").c_str(), &settings));
+        ASSERT_TRUE(writer.open((dir + "/second.mkv").c_str(), settings));
         clear_messages();
         EXPECT_EQ(writer.videoFrameCount(), 0);
         EXPECT_EQ(writer.audioSampleCount(), 0);
@@ -82,8 +81,7 @@ TEST(Close, NextOutputStartsCountingAgainWhetherClosedOrOpenedOver) {
 // 2000 frames a second in a millisecond time base: rounding hands the muxer
 // equal dts, which it would refuse.
 TEST(Packets, DtsTooCloseForTheStreamAreClipped) {
-    FFWriter writer;
-    writer.m_logCallback = keep_message;
+    FFWriter writer(keep_message);
     clear_messages();
     WriterSettings settings = video_settings("asf", "mpeg4", 64, 48, 4);
     settings.frameRate = 2000;

@@ -82,8 +82,7 @@ TEST_P(Matrix, DecodesEveryFrameAsWritten) {
                                         std::to_string(cell.fieldOrder) + std::to_string(channels));
     const std::string path = dir + "/clip." + cell.pair.extension;
 
-    FFWriter writer;
-    writer.m_logCallback = keep_message;
+    FFWriter writer(keep_message);
     WriterSettings settings = video_settings(cell.pair.container, cell.pair.codec, cell.width, cell.height, channels);
     settings.outPixelFormat = cell.outPixelFormat;
     settings.keyFrameInterval = 100;

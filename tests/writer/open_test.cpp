@@ -5,7 +5,8 @@
 #include "common/fd_count.h"
 
 #include "standin.h"
-#include "writer/output_path.h"
+#include "writer/encoder/rate_control.h"
+#include "writer/movie_file/output_path.h"
 
 #include <climits>
 #include <filesystem>
@@ -20,11 +21,8 @@ namespace {
 
 class Open : public ::testing::Test {
 protected:
-    void SetUp() override {
-        clear_messages();
-        writer.m_logCallback = keep_message;
-    }
-    FFWriter writer;
+    void SetUp() override { clear_messages(); }
+    FFWriter writer{keep_message};
 };
 
 struct Refusal {
@@ -107,8 +105,7 @@ TEST_P(OpenRefused, ReportsWhyAndLeavesNothingOpen) {
     const Refusal& c = GetParam();
     const std::string dir = scratch_dir(std::string("refused_") + c.name);
     const int before = open_descriptors();
-    FFWriter writer;
-    writer.m_logCallback = keep_message;
+    FFWriter writer(keep_message);
     clear_messages();
     WriterSettings settings = video_settings(c.container, c.codec, c.width, c.height, 3);
     settings.outPixelFormat = c.outPixelFormat;
@@ -122,7 +119,7 @@ TEST_P(OpenRefused, ReportsWhyAndLeavesNothingOpen) {
     settings.colour = c.colour;
     const std::string earlier = dir + "/out." + c.container;
     { std::ofstream(earlier) << "an earlier take"; }
-    EXPECT_FALSE(writer.open(earlier.c_str(), &settings));
+    EXPECT_FALSE(writer.open(earlier.c_str(), settings));
     ASSERT_EQ(kept_messages().size(), c.messages) << last_message();
     const std::vector<std::string> errors = messages_at_least(LOG_ERROR);
     ASSERT_FALSE(errors.empty());
@@ -149,7 +146,7 @@ TEST_F(Open, LargestPictureAndAudioOnlySettingsAreTakenWithoutAWord) {
     const std::string dir = scratch_dir("taken");
     WriterSettings settings = video_settings("nut", "rawvideo", 8192, 8192, 3);
     settings.outPixelFormat = AV_PIX_FMT_GRAY8;
-    ASSERT_TRUE(writer.open((dir + "/largest.nut").c_str(), &settings));
+    ASSERT_TRUE(writer.open((dir + "/largest.nut").c_str(), settings));
     EXPECT_TRUE(kept_messages().empty()) << last_message();
     EXPECT_TRUE(writer.close());
     clear_messages();  // closed without a frame: it says no file is left
@@ -160,7 +157,7 @@ TEST_F(Open, LargestPictureAndAudioOnlySettingsAreTakenWithoutAWord) {
     sound.channels = 2;
     sound.inSampleRate = 48000;
     sound.inSampleFormat = sound.outSampleFormat = AV_SAMPLE_FMT_S16;
-    ASSERT_TRUE(writer.open((dir + "/sound.mov").c_str(), &sound));
+    ASSERT_TRUE(writer.open((dir + "/sound.mov").c_str(), sound));
     EXPECT_TRUE(messages_at_least(LOG_WARNING).empty()) << last_message();
     EXPECT_FALSE(writer.hasVideo());
     EXPECT_FALSE(writer.writeVideoFrame(host_picture(64, 48, 4, 0).data(), nullptr, 0, true, nullptr));
@@ -173,7 +170,7 @@ TEST_F(Open, FrameRateBelowOneTenthBecomes24) {
     for (const double rate : {0.05, 0.1}) {
         clear_messages();
         settings.frameRate = rate;
-        ASSERT_TRUE(writer.open((dir + "/slow.mov").c_str(), &settings));
+        ASSERT_TRUE(writer.open((dir + "/slow.mov").c_str(), settings));
         EXPECT_EQ(logged("QelFFmpegWriter: invalid video framerate, forcing 24 fps", LOG_WARNING), rate < 0.1);
         EXPECT_EQ(av_q2d(writer.videoCodecContext()->time_base), rate < 0.1 ? 1.0 / 24.0 : 10.0);
         ASSERT_TRUE(write_frames(writer, 3));
@@ -236,7 +233,7 @@ TEST_F(Open, EveryOutputIsWrittenBesideItsNameAndTakesItWhenFinished) {
     };
     for (const auto& [container, name, unfinished, fastStart] : cases) {
         settings.containerName = container;
-        ASSERT_TRUE(writer.open((folder + name).c_str(), &settings));
+        ASSERT_TRUE(writer.open((folder + name).c_str(), settings));
         EXPECT_EQ(std::string(writer.tempFileName()), folder + unfinished);
         EXPECT_EQ(writer.fastStart(), fastStart);
         EXPECT_TRUE(file_exists(folder + unfinished) && !file_exists(folder + name));
@@ -255,7 +252,7 @@ TEST(RateControl, SaturatesInsteadOfOverflowing) {
     const std::tuple<int, int64_t, int32_t> cases[] = {
         {25000, 268435LL * 8000, 50}, {100, INT32_MAX, 1}, {100, 300000000, 0}, {25000, 8000000, INT32_MAX}};
     for (const auto& [rate, bits, gop] : cases)
-        EXPECT_EQ(FFWriter::cbrBufferSize({1000, rate}, bits, gop), INT32_MAX) << bits;
+        EXPECT_EQ(cbr_buffer_size({1000, rate}, bits, gop), INT32_MAX) << bits;
 }
 
 TEST_F(Open, ConstantRateReachesTheEncoder) {
@@ -263,7 +260,7 @@ TEST_F(Open, ConstantRateReachesTheEncoder) {
     WriterSettings settings = video_settings("mpegts", "mpeg2video", 64, 48, 4);
     settings.videoBitRate = 1000000;
     settings.keyFrameInterval = 300;
-    ASSERT_TRUE(writer.open((dir + "/cbr.ts").c_str(), &settings));
+    ASSERT_TRUE(writer.open((dir + "/cbr.ts").c_str(), settings));
     const AVCodecContext* context = writer.videoCodecContext();
     EXPECT_EQ(context->rc_buffer_size, 12000300);
     EXPECT_TRUE(context->rc_max_rate == 1000000 && context->rc_min_rate == 1000000) << context->rc_min_rate;

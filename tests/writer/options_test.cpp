@@ -4,7 +4,7 @@
 
 #include "catalogue/profiles.h"
 #include "base/compat.h"
-#include "writer/options.h"
+#include "writer/encoder/options.h"
 
 extern "C" {
 #include <libavutil/error.h>
@@ -28,7 +28,6 @@ class Options : public ::testing::Test {
 protected:
     void SetUp() override {
         clear_messages();
-        writer.m_logCallback = keep_message;
         dir = scratch_dir(std::string("options_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     }
 
@@ -39,16 +38,16 @@ protected:
         return file;
     }
 
-    FFWriter writer;
+    FFWriter writer{keep_message};
     std::string dir;
 };
 
 TEST_F(Options, AudioProfileByTableNumberOrLeftAlone) {
     Context aac("aac"), untouched("aac");
-    apply_audio_profile(writer, *aac.context, "aac", "AAC-Low");
+    apply_audio_profile(keep_message, *aac.context, "aac", "AAC-Low");
     EXPECT_EQ(aac.context->profile, AV_PROFILE_AAC_LOW);
-    apply_audio_profile(writer, *untouched.context, "aac", "AAC-HE");  // a libfdk_aac row only
-    apply_audio_profile(writer, *untouched.context, "aac", nullptr);
+    apply_audio_profile(keep_message, *untouched.context, "aac", "AAC-HE");  // a libfdk_aac row only
+    apply_audio_profile(keep_message, *untouched.context, "aac", nullptr);
     EXPECT_EQ(untouched.context->profile, AV_PROFILE_UNKNOWN);
     EXPECT_TRUE(kept_messages().empty());
 }
@@ -68,7 +67,7 @@ TEST_F(Options, EveryRefusedOptionIsReportedAndTheEncoderStillOpens) {
     settings.keyFrameInterval = 12;
     settings.vbr = 0;
     settings.videoBitRate = 4000000;
-    apply_video_options(writer, context, AV_CODEC_ID_H264, "libx264", settings);
+    apply_video_options(keep_message, context, AV_CODEC_ID_H264, "libx264", settings);
     char reason[AV_ERROR_MAX_STRING_SIZE];
     av_strerror(AVERROR_OPTION_NOT_FOUND, reason, sizeof reason);
     std::vector<std::string> expected;

@@ -2,7 +2,7 @@
 // bytes, every sample is the exact conversion rounded (nearer it than the
 // libswscale route this replaced), and outputs it does not make are left to
 // libswscale.
-#include "writer/picture_converter.h"
+#include "writer/picture/picture_converter.h"
 
 #include "base/ffmpeg_ptr.h"
 

@@ -36,7 +36,7 @@ inline probe::File decode_file(const std::string& path, int rgbEvery = 0) {
 // Open, write_frames and close, each expected to succeed; the file as decode_file reads it.
 inline probe::File write_clip(FFWriter& writer, const std::string& path, WriterSettings settings, int frames,
                               const char* timecode = "01:00:00:00", int rgbEvery = 0, int forcedKey = 0) {
-    EXPECT_TRUE(writer.open(path.c_str(), &settings)) << last_message();
+    EXPECT_TRUE(writer.open(path.c_str(), settings)) << last_message();
     const int channels = settings.inPixelFormat == AV_PIX_FMT_RGBA64LE ? 4 : 3;
     EXPECT_TRUE(write_frames(writer, frames, settings.width, settings.height, channels, timecode, forcedKey));
     EXPECT_TRUE(writer.close());
