@@ -1,41 +1,84 @@
 #!/usr/bin/env bash
-# Fails when a module file includes a folder its layer may not use (README,
-# "Layout"): each folder uses only the folders listed for it, so includes run
-# down the layers and never make a circle. Headers of the host's libraries
-# and of FFmpeg are not module folders and may be used anywhere.
+# Fails when a module file includes a room its own room may not use (README,
+# "Layout"). A room is a folder with a one-line README that ends "Uses: a, b."
+# (or "Uses: nothing of the module."); a file belongs to the nearest room
+# above it. Every spelling of an include is resolved to the file it names
+# ("x.h" beside the file, "../x.h", "writer/x.h", <writer/x.h>), so none
+# slips past. The rooms' uses must not make a circle. Headers of the host's
+# libraries and of FFmpeg are in no room and may be used anywhere.
+#
+#   scripts/check-layers.sh [ROOT]     (the tree to check; this one by default)
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "${1:-$(dirname "$0")/..}"
 
-declare -A USES=(
-  [base]=""
-  [catalogue]="base"
-  [faststart]="base"
-  [writer]="catalogue faststart base"
-  [panel]="catalogue base"
-  [plugin]="panel writer catalogue faststart base"
-  [join]="writer catalogue faststart base"
-)
-MODULE_FOLDERS="${!USES[*]}"
+declare -A USES=()
+for readme in $(find . -name README -not -path './build*' -not -path './tests/*' -not -path '*/node_modules/*' | sort); do
+  room=${readme#./}
+  room=${room%/README}
+  line=$(head -n 1 "$readme")
+  [[ $line =~ Uses:\ (.*)\.$ ]] || continue
+  uses=${BASH_REMATCH[1]}
+  [[ $uses == "nothing of the module" ]] && uses=""
+  USES[$room]=$(tr -d ',' <<<"$uses")
+done
+ROOMS=$(printf '%s\n' "${!USES[@]}" | sort)
+
+# The room of a path: its nearest folder that is one; empty when none.
+room_of() {
+  local dir=${1%/*}
+  [[ $1 == */* ]] || dir=.
+  while [ "$dir" != "." ] && [ -n "$dir" ]; do
+    if [ -n "${USES[$dir]+set}" ]; then echo "$dir"; return; fi
+    [[ $dir == */* ]] || break
+    dir=${dir%/*}
+  done
+}
+
+# The file an include names, relative to ROOT; empty for one outside the tree.
+resolve() {  # file, the include's text between its marks, quote or angle
+  local file=$1 target=$2 form=$3 candidate
+  if [ "$form" = quote ]; then
+    candidate=$(realpath -m --relative-to=. "$(dirname "$file")/$target")
+    if [ -f "$candidate" ] && [[ $candidate != ../* ]]; then echo "$candidate"; return; fi
+  fi
+  candidate=$(realpath -m --relative-to=. "$target")
+  if [ -f "$candidate" ] && [[ $candidate != ../* ]]; then echo "$candidate"; fi
+}
+
+# file:line:include-text:form for every include of the given files.
+includes_of() {
+  grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]' "$@" /dev/null |
+    sed -nE 's/^([^:]*):([0-9]+):[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]*)".*/\1:\2:\3:quote/p;
+              s/^([^:]*):([0-9]+):[[:space:]]*#[[:space:]]*include[[:space:]]*<([^>]*)>.*/\1:\2:\3:angle/p'
+}
 
 bad=0
-for folder in $MODULE_FOLDERS; do
-  while IFS=: read -r file line text; do
-    target=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]*)".*/\1/' <<<"$text")
-    [[ $target == */* ]] || continue            # same folder, or a host library header
-    used=${target%%/*}
-    [[ $used == "$folder" ]] && continue
-    if [[ " $MODULE_FOLDERS host tests bench fuzz " != *" $used "* ]]; then continue; fi
-    if [[ " ${USES[$folder]} " != *" $used "* ]]; then
-      echo "$file:$line: $folder/ may not include $target (it uses: ${USES[$folder]:-nothing of the module})"
-      bad=1
-    fi
-  done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' -r "$folder" --include='*.h' --include='*.cpp' || true)
-done
+mapfile -t module_files < <(find $ROOMS \( -name '*.h' -o -name '*.cpp' \) | sort -u)
+while IFS=: read -r file line target form; do
+  own=$(room_of "$file")
+  resolved=$(resolve "$file" "$target" "$form")
+  [ -n "$resolved" ] || continue
+  used=$(room_of "$resolved")
+  [ -n "$used" ] && [ "$used" != "$own" ] || continue
+  if [[ " ${USES[$own]} " != *" $used "* ]]; then
+    echo "$file:$line: $own/ may not include $target ($resolved; it uses: ${USES[$own]:-nothing of the module})"
+    bad=1
+  fi
+done < <(includes_of "${module_files[@]}")
+
+# The declared uses themselves run one way.
+if ! for room in $ROOMS; do for used in ${USES[$room]}; do echo "$room $used"; done; echo "$room $room"; done |
+  tsort >/dev/null 2>&1; then
+  echo "the rooms' uses make a circle:"
+  for room in $ROOMS; do echo "  $room uses: ${USES[$room]:-nothing}"; done
+  bad=1
+fi
+
 # The stand-in host, and the tests that drive the loaded module through it,
 # know the module only as a host does: by the binary contract (with its log
 # levels) and the catalogue's public functions, to name items. The tests may
 # also use base's FFmpeg generation shims and owners, which hold no behaviour
-# of the module. A test header under tests/ is no module folder, though named
+# of the module. A test header under tests/ is no module file, though named
 # like one; the shared test headers such a test includes are held to its rule.
 CONTRACT=" base/qel_abi.h base/log.h catalogue/catalogue.h catalogue/entries.h catalogue/profiles.h "
 TEST_CONTRACT="$CONTRACT base/compat.h base/ffmpeg_ptr.h "
@@ -46,27 +89,26 @@ host_driven_tests() {
 shared_headers_of() {
   sed -nE 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"(common\/[^"]*)".*/tests\/\1/p' "$@" | sort -u
 }
-check_includes() {  # allowed-list, then the files
-  local allowed=$1 file line text target
+check_contract() {  # allowed-list, then the files
+  local allowed=$1 file line target form resolved
   shift
-  for file in "$@"; do
-    while IFS=: read -r line text; do
-      target=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]*)".*/\1/' <<<"$text")
-      [[ $target == */* ]] || continue
-      [[ " $MODULE_FOLDERS " == *" ${target%%/*} "* ]] || continue
-      [ -e "tests/$target" ] && continue
-      if [[ $allowed != *" $target "* ]]; then
-        echo "$file:$line: a host (and a test driving the loaded module) may not include $target: only$allowed"
-        bad=1
-      fi
-    done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
-  done
+  while IFS=: read -r file line target form; do
+    [ "$form" = quote ] && [ -e "tests/$target" ] && continue
+    resolved=$(resolve "$file" "$target" "$form")
+    [ -n "$resolved" ] && [ -n "$(room_of "$resolved")" ] || continue
+    if [[ $allowed != *" $resolved "* ]]; then
+      echo "$file:$line: a host (and a test driving the loaded module) may not include $target: only$allowed"
+      bad=1
+    fi
+  done < <(includes_of "$@")
 }
-mapfile -t host_files < <(find host -name '*.h' -o -name '*.cpp' | grep -v '^host/include/')
-mapfile -t test_files < <(host_driven_tests)
-mapfile -t shared_files < <(shared_headers_of "${test_files[@]}")
-check_includes "$CONTRACT" "${host_files[@]}"
-check_includes "$TEST_CONTRACT" "${test_files[@]}" "${shared_files[@]}"
+if [ -d host ] && [ -d tests ]; then
+  mapfile -t host_files < <(find host -name '*.h' -o -name '*.cpp' | grep -v '^host/include/')
+  mapfile -t test_files < <(host_driven_tests)
+  mapfile -t shared_files < <(shared_headers_of "${test_files[@]}")
+  check_contract "$CONTRACT" "${host_files[@]}"
+  check_contract "$TEST_CONTRACT" "${test_files[@]}" "${shared_files[@]}"
+fi
 if ((bad)); then exit 1; fi
-echo "layers: every include runs down (base < catalogue, faststart < writer, panel < plugin, join);" \
+echo "layers: every include of $(wc -w <<<"$ROOMS") rooms runs down their uses, which make no circle;" \
   "the stand-in host and the host-driven tests see the contract and the catalogue only"
