@@ -390,29 +390,22 @@ inline int encoder_delay(const std::string& encoder, const File& file) {
     const AVCodec* codec = avcodec_find_encoder_by_name(encoder.c_str());
     const CodecContextPtr context(codec && video ? avcodec_alloc_context3(codec) : nullptr);
     if (!context) return -1;
-    context->width = video->width;
-    context->height = video->height;
+    context->width = video->width, context->height = video->height;
     context->pix_fmt = AVPixelFormat(video->pixel_format);
     context->time_base = AVRational{1, 25};
-    context->framerate = AVRational{25, 1};
     AVDictionary* options = nullptr;
     av_dict_set(&options, "threads", "auto", 0);
-    std::string x264;
-    for (const std::string key : {"threads", "lookahead_threads", "sliced_threads", "bframes", "b_adapt", "rc_lookahead",
-                                  "keyint", "mbtree"}) {
-        const size_t at = file.x264_options.find(" " + key + "=");
-        if (at == std::string::npos) continue;
-        const size_t from = at + key.size() + 2;
-        x264 += key + "=" + file.x264_options.substr(from, file.x264_options.find(' ', from) - from) + ":";
-    }
+    std::string x264;  // the recorded settings that decide its delay
+    for (const std::string key : {" threads=", " lookahead_threads=", " sliced_threads=", " bframes=", " b_adapt=",
+                                  " rc_lookahead=", " keyint=", " mbtree="})
+        if (const size_t at = file.x264_options.find(key); at != std::string::npos)
+            x264 += file.x264_options.substr(at + 1, file.x264_options.find(' ', at + 1) - at - 1) + ":";
     if (!x264.empty()) av_dict_set(&options, "x264-params", x264.c_str(), 0);
     const int opened = avcodec_open2(context.get(), codec, &options);
     av_dict_free(&options);
     const FramePtr frame(av_frame_alloc());
     const PacketPtr packet(av_packet_alloc());
-    frame->format = context->pix_fmt;
-    frame->width = context->width;
-    frame->height = context->height;
+    frame->format = context->pix_fmt, frame->width = context->width, frame->height = context->height;
     if (opened < 0 || av_frame_get_buffer(frame.get(), 0) < 0) return -1;
     const ptrdiff_t lines[4] = {frame->linesize[0], frame->linesize[1], frame->linesize[2], frame->linesize[3]};
     if (av_image_fill_black(frame->data, lines, context->pix_fmt, AVCOL_RANGE_MPEG, frame->width, frame->height) < 0)
