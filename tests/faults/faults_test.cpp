@@ -139,7 +139,9 @@ class FaultRows : public Faults, public ::testing::WithParamInterface<std::tuple
 // nor memory is left behind. After a bad frame the host goes on at the same path:
 // the movie goes on too, the bad frame's place taken by the picture before it.
 TEST_P(FaultRows, TheRequestFailsSayingWhyAndTheNextOutputWorks) {
-    const auto& [fault, fastStart] = GetParam();
+    // No structured binding: C++17 lambdas cannot capture one.
+    const Fault& fault = std::get<0>(GetParam());
+    const bool fastStart = std::get<1>(GetParam());
     std::string bad = path(fault.output);
     if (fastStart && bad.size() > 4 && bad.compare(bad.size() - 4, 4, ".mkv") == 0) bad.replace(bad.size() - 4, 4, ".mp4");
     const bool continues = fault.spoil && !fault.spoilsFirst;
