@@ -40,6 +40,7 @@ struct Stream {
     int width = 0, height = 0;  // of the decoded pictures where there are any
     int sample_rate = 0, channels = 0;
     Tags tags;
+    int pixel_format = AV_PIX_FMT_NONE;  // as stored
 };
 
 // A decoded video frame; `rgb` is filled for every `rgb_every`-th one.
@@ -206,6 +207,7 @@ inline File read(const std::string& path, const Options& options = {}) {
                        parameters.ch_layout.nb_channels, read_tags(input->streams[i]->metadata)};
         const AVCodec* codec = avcodec_find_decoder(parameters.codec_id);
         file.streams.push_back(s);
+        if (s.type == AVMEDIA_TYPE_VIDEO) file.streams.back().pixel_format = parameters.format;
         if (!codec || (s.type != AVMEDIA_TYPE_VIDEO && s.type != AVMEDIA_TYPE_AUDIO)) continue;
         decoders[i].reset(avcodec_alloc_context3(codec));
         AVCodecContext* context = decoders[i].get();
@@ -377,6 +379,43 @@ inline File read(const std::string& path, const Options& options = {}) {
     for (const auto& p : packets) file.keys.push_back(p.second);
     file.video_seconds = double(videoEnd) / 1e6;
     return file;
+}
+
+// Pictures `encoder` takes before its first packet, opened as the file's first
+// video stream was written: threads as many as the machine has and, for x264,
+// the settings it recorded in the stream. What a crash takes from an encoder;
+// -1 where it cannot be opened so.
+inline int encoder_delay(const std::string& encoder, const File& file) {
+    const Stream* video = file.first(AVMEDIA_TYPE_VIDEO);
+    const AVCodec* codec = avcodec_find_encoder_by_name(encoder.c_str());
+    const CodecContextPtr context(codec && video ? avcodec_alloc_context3(codec) : nullptr);
+    if (!context) return -1;
+    context->width = video->width, context->height = video->height;
+    context->pix_fmt = AVPixelFormat(video->pixel_format);
+    context->time_base = AVRational{1, 25};
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "threads", "auto", 0);
+    std::string x264;  // the recorded settings that decide its delay
+    for (const std::string key : {" threads=", " lookahead_threads=", " sliced_threads=", " bframes=", " b_adapt=",
+                                  " rc_lookahead=", " keyint=", " mbtree="})
+        if (const size_t at = file.x264_options.find(key); at != std::string::npos)
+            x264 += file.x264_options.substr(at + 1, file.x264_options.find(' ', at + 1) - at - 1) + ":";
+    if (!x264.empty()) av_dict_set(&options, "x264-params", x264.c_str(), 0);
+    const int opened = avcodec_open2(context.get(), codec, &options);
+    av_dict_free(&options);
+    const FramePtr frame(av_frame_alloc());
+    const PacketPtr packet(av_packet_alloc());
+    frame->format = context->pix_fmt, frame->width = context->width, frame->height = context->height;
+    if (opened < 0 || av_frame_get_buffer(frame.get(), 0) < 0) return -1;
+    const ptrdiff_t lines[4] = {frame->linesize[0], frame->linesize[1], frame->linesize[2], frame->linesize[3]};
+    if (av_image_fill_black(frame->data, lines, context->pix_fmt, AVCOL_RANGE_MPEG, frame->width, frame->height) < 0)
+        return -1;
+    for (int sent = 0; sent < 1000; ++sent) {
+        frame->pts = sent;
+        if (avcodec_send_frame(context.get(), frame.get()) < 0) return -1;
+        if (avcodec_receive_packet(context.get(), packet.get()) == 0) return sent;
+    }
+    return -1;
 }
 
 // Indices of the true entries.

@@ -38,8 +38,9 @@ protected:
 };
 
 TEST_P(RealMovie, DecodesIdenticallyAndPlaysFromItsHead) {
+    // Every track is read through its moved offsets: the pictures and the
+    // sound decoded, the timecode from its track's one sample.
     ASSERT_TRUE(convert_movie(in, out));
-    EXPECT_EQ(count_logged("QelFFmpegWriter: faststart conversion: patching stco atom..."), 3) << "one per track";
 
     EXPECT_EQ(types_of(top_level(read_file(out))).at(1), "moov");
     const auto streams = [](const std::string& path) {

@@ -7,6 +7,7 @@
 #include "requests/request_fixture.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <map>
 #include <optional>
@@ -240,19 +241,38 @@ TEST_F(Panel, StoredIndicesAndListsSurviveRestore) {
         EXPECT_EQ(control(*other, id).choices, std::vector<std::string>{"-"}) << id;
 }
 
+struct Agreement {
+    const char* encoder;                // item text
+    std::vector<const char*> profiles;  // chosen in this order
+    const char* pixel;                  // where the pixel control ends
+    const char* filePixels;             // the start of the file's pix_fmt, or null: not rendered
+    const char* pixelChoice = nullptr;  // chosen after the profiles
+    const char* profile = nullptr;      // where the profile control ends then
+    const char* colour = nullptr;       // chosen last
+};
+void PrintTo(const Agreement& c, std::ostream* os) { *os << c.encoder << " " << c.profiles.back(); }
+class ProfileAndPixels : public Panel, public ::testing::WithParamInterface<Agreement> {};
+
 // A profile that cannot carry the pixels moves the pixel control, pixels a
 // profile cannot carry move the profile control, and the file holds the
 // pixels its profile says.
-TEST_F(Panel, ProfileAndPixelsMoveTogether) {
-    const struct {
-        const char* encoder;                // item text
-        std::vector<const char*> profiles;  // chosen in this order
-        const char* pixel;                  // where the pixel control ends
-        const char* filePixels;             // the start of the file's pix_fmt, or null: not rendered
-        const char* pixelChoice = nullptr;  // chosen after the profiles
-        const char* profile = nullptr;      // where the profile control ends then
-        const char* colour = nullptr;       // chosen last
-    } cases[] = {
+TEST_P(ProfileAndPixels, MoveTogether) {
+    const Agreement& c = GetParam();
+    auto host = open_panel({{"klavformat", MOV}, {"klavvideocodec", c.encoder}});
+    for (const char* profile : c.profiles) ASSERT_TRUE(host->choose("klavvidprofile", profile)) << profile;
+    if (c.pixelChoice) { ASSERT_TRUE(host->choose("klavpixelfmt", c.pixelChoice)); }
+    if (c.colour) { ASSERT_TRUE(host->choose("klavcolour", c.colour)); }
+    EXPECT_EQ(control(*host, "klavpixelfmt").chosen(), c.pixel);
+    if (c.profile) { EXPECT_EQ(control(*host, "klavvidprofile").chosen(), c.profile); }
+    if (!c.filePixels) return;
+    const std::string file = path(std::string("agreed_") + c.profiles.back() + ".mov");
+    qelhost::TestPatternClip clip({256, 144, 4, 25, 2, std::nullopt, {}});  // DNxHR codes no less
+    ASSERT_TRUE(qelhost::render(*host, clip, to(file)).ok());
+    const CommandResult probed = probe_streams("-select_streams v:0 -show_entries stream=pix_fmt '" + file + "'");
+    EXPECT_EQ(probed.out.rfind(c.filePixels, 0), 0u) << probed.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(, ProfileAndPixels, ::testing::ValuesIn(std::vector<Agreement>{
         {"Apple ProRes (Ulvard)", {"4444"}, "yuva444p10le", "yuva444p"},
         {"Apple ProRes (Ulvard)", {"4444", "HQ"}, "yuv422p10le", "yuv422p"},
         {"Apple ProRes (Tesmer)", {"XQ"}, "yuva444p10le", nullptr},
@@ -272,23 +292,17 @@ TEST_F(Panel, ProfileAndPixelsMoveTogether) {
         {"VC3/DNxHD", {"DNXHR HQ"}, "yuv422p10le", nullptr, nullptr, "DNXHR HQX", "Rec.2100 PQ"},
         {"Apple ProRes (Ulvard)", {"HQ"}, "yuv422p10le", nullptr, nullptr, "HQ", "Rec.2100 PQ"},
         {X264, {"High"}, "yuv420p", nullptr, nullptr, "High", "Rec.2020"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.encoder) + " " + c.profiles.back());
-        auto host = open_panel({{"klavformat", MOV}, {"klavvideocodec", c.encoder}});
-        for (const char* profile : c.profiles) ASSERT_TRUE(host->choose("klavvidprofile", profile)) << profile;
-        if (c.pixelChoice) { ASSERT_TRUE(host->choose("klavpixelfmt", c.pixelChoice)); }
-        if (c.colour) { ASSERT_TRUE(host->choose("klavcolour", c.colour)); }
-        EXPECT_EQ(control(*host, "klavpixelfmt").chosen(), c.pixel);
-        if (c.profile) { EXPECT_EQ(control(*host, "klavvidprofile").chosen(), c.profile); }
-        if (!c.filePixels) continue;
-        const std::string file = path(std::string("agreed_") + c.profiles.back() + ".mov");
-        qelhost::TestPatternClip clip({256, 144, 4, 25, 2, std::nullopt, {}});  // DNxHR codes no less
-        ASSERT_TRUE(qelhost::render(*host, clip, to(file)).ok());
-        const CommandResult probed = probe_streams("-select_streams v:0 -show_entries stream=pix_fmt '" + file + "'");
-        EXPECT_EQ(probed.out.rfind(c.filePixels, 0), 0u) << probed.out;
-    }
-}
+}), [](const ::testing::TestParamInfo<Agreement>& info) {
+    const Agreement& c = info.param;
+    std::string name = c.encoder;
+    for (const char* part : c.profiles) name += std::string("_") + part;
+    for (const char* part : {c.pixelChoice, c.colour}) name += part ? std::string("_") + part : "";
+    std::string readable;
+    for (const char ch : name)
+        if (std::isalnum(static_cast<unsigned char>(ch))) readable += ch;
+        else if (!readable.empty() && readable.back() != '_') readable += '_';
+    return readable;
+});
 
 // What cannot work here keeps its place in the list, says so, and one line
 // tells a user who picks it anyway.

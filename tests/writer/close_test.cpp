@@ -52,7 +52,7 @@ TEST(Close, NextOutputStartsCountingAgainWhetherClosedOrOpenedOver) {
     // frames included.
     for (bool closeFirst : {true, false}) {
         SCOPED_TRACE(closeFirst ? "closed first" : "opened over");
-        FFWriter writer(keep_message);
+        FFWriter writer;
         const std::string dir = scratch_dir(closeFirst ? "reopen" : "overopen");
         WriterSettings x264 = video_settings("mov", "libx264", 64, 48, 4);
         ASSERT_TRUE(writer.open((dir + "/first.mov").c_str(), x264));
@@ -62,17 +62,16 @@ TEST(Close, NextOutputStartsCountingAgainWhetherClosedOrOpenedOver) {
 
         WriterSettings settings = video_settings("matroska", "prores_ks", 64, 48, 3);
         ASSERT_TRUE(writer.open((dir + "/second.mkv").c_str(), settings));
-        clear_messages();
         EXPECT_EQ(writer.videoFrameCount(), 0);
         EXPECT_EQ(writer.audioSampleCount(), 0);
         ASSERT_TRUE(write_frames(writer, 4, 64, 48, 3));
         writer.close();
-        // An intra-only encoder gives one packet per frame, each reported.
-        EXPECT_EQ(count_logged("QelFFmpegWriter: Write frame (size="), 4);
 
         const probe::File first = decode_file(dir + "/first.mov"), second = decode_file(dir + "/second.mkv");
         EXPECT_TRUE(first.errors.empty()) << first.error_text();
         EXPECT_EQ(first.frames.size(), 7u);
+        // An intra-only encoder gives one packet per frame; none of x264's held ones came here.
+        EXPECT_EQ(second.keys.size(), 4u);
         ASSERT_EQ(second.frames.size(), 4u);
         EXPECT_EQ(second.frames[0].pts, 0);
     }

@@ -14,59 +14,74 @@ using namespace writer_test;
 
 namespace {
 
+constexpr int PROGRESSIVE = AV_FIELD_PROGRESSIVE;
+
+// A pairing and what to expect of it, told by name: Cell(pair).pixels(..).hd()...
 struct Cell {
     CodecPair pair;
-    int outPixelFormat, width, height;
-    int32_t bitRate;
-    bool otherKeys;            // key frames where none was asked (intra codecs, libaom after a forced one)
-    bool checkColour;          // the codec is one whose levels players trust
-    const char* containerTag;  // where the container keeps "encoder", if anywhere
-    bool streamTags;           // the container keeps the video stream's tags
-    int fieldOrder = AV_FIELD_PROGRESSIVE;
+    int outPixelFormat = AV_PIX_FMT_NONE, width = 320, height = 240;
+    int32_t bitRate = 0;
+    bool otherKeys = false;                // key frames where none was asked (intra codecs, libaom after a forced one)
+    bool checkColour = true;               // the codec is one whose levels players trust
+    const char* containerTag = "encoder";  // where the container keeps "encoder", if anywhere
+    bool streamTags = true;                // the container keeps the video stream's tags
+    int fieldOrder = PROGRESSIVE;
     const char* probedOrder = nullptr;  // how ffprobe's field order starts (tt or tb: stream or container)
     const char* profile = nullptr;      // as the panel always gives one (MXF's ProRes needs it)
     int32_t colour = COLOUR_REC709;     // the space of the host's pixels
+
+    explicit Cell(const CodecPair& p) : pair(p) {}
+    Cell& pixels(int format) { return outPixelFormat = format, *this; }
+    Cell& hd() { return width = 1920, height = 1080, *this; }
+    Cell& rate(int32_t bits) { return bitRate = bits, *this; }
+    Cell& keysAnywhere() { return otherKeys = true, *this; }
+    Cell& untrustedLevels() { return checkColour = false, *this; }
+    Cell& encoderTagIn(const char* key) { return containerTag = key, *this; }
+    Cell& noTags() { return containerTag = nullptr, streamTags = false, *this; }
+    Cell& noStreamTags() { return streamTags = false, *this; }
+    Cell& fields(int order, const char* probed = nullptr) { return fieldOrder = order, probedOrder = probed, *this; }
+    Cell& withProfile(const char* name) { return profile = name, *this; }
+    Cell& in(int32_t space) { return colour = space, *this; }
 };
 
 std::ostream& operator<<(std::ostream& out, const Cell& cell) { return out << cell.pair.container << "/" << cell.pair.codec; }
 
-constexpr int PROGRESSIVE = AV_FIELD_PROGRESSIVE;
+constexpr int Y420 = AV_PIX_FMT_YUV420P, Y422 = AV_PIX_FMT_YUV422P, Y422_10 = AV_PIX_FMT_YUV422P10LE;
+constexpr int TFF = AV_FIELD_TB, BFF = AV_FIELD_BT;
 const Cell CELLS[] = {
-    {pairs::MOV_X264, AV_PIX_FMT_YUV420P, 320, 240, 0, false, true, "encoder", true, PROGRESSIVE, "progressive"},
-    {pairs::MOV_X264, AV_PIX_FMT_YUV420P, 320, 240, 0, false, true, "encoder", true, AV_FIELD_TB, "t"},
-    {pairs::MOV_X264, AV_PIX_FMT_YUV420P, 320, 240, 0, false, true, "encoder", true, AV_FIELD_BT, "b"},
-    {pairs::MP4_X264, AV_PIX_FMT_NONE, 320, 240, 0, false, true, "encoder", true},
-    {pairs::MKV_X264, AV_PIX_FMT_NONE, 320, 240, 0, false, true, "encoder", true},
+    Cell(pairs::MOV_X264).pixels(Y420).fields(PROGRESSIVE, "progressive"),
+    Cell(pairs::MOV_X264).pixels(Y420).fields(TFF, "t"),
+    Cell(pairs::MOV_X264).pixels(Y420).fields(BFF, "b"),
+    Cell(pairs::MP4_X264),
+    Cell(pairs::MKV_X264),
     // AVI reads its software tag back under another key; MPEG-TS has no tags.
-    {pairs::AVI_MPEG4, AV_PIX_FMT_NONE, 320, 240, 0, false, false, "software", false},
-    {pairs::MOV_PRORES_KS, AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, PROGRESSIVE, "progressive"},
-    {pairs::MOV_PRORES_KS, AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, AV_FIELD_TB, "t"},
-    {pairs::MOV_PRORES_KS, AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, AV_FIELD_BT, "b"},
-    {pairs::MOV_PRORES_AW, AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, AV_FIELD_TB, "t"},
-    {pairs::MOV_PRORES_AW, AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, AV_FIELD_BT, "b"},
-    {pairs::MOV_MPEG2, AV_PIX_FMT_NONE, 320, 240, 2000000, false, true, "encoder", true, AV_FIELD_TB, "t"},
-    {pairs::MOV_MPEG2, AV_PIX_FMT_NONE, 320, 240, 2000000, false, true, "encoder", true, AV_FIELD_BT, "b"},
-    {pairs::MOV_DNXHD, AV_PIX_FMT_YUV422P, 1920, 1080, 36000000, true, true, "encoder", true},
+    Cell(pairs::AVI_MPEG4).untrustedLevels().encoderTagIn("software").noStreamTags(),
+    Cell(pairs::MOV_PRORES_KS).pixels(Y422_10).keysAnywhere().fields(PROGRESSIVE, "progressive"),
+    Cell(pairs::MOV_PRORES_KS).pixels(Y422_10).keysAnywhere().fields(TFF, "t"),
+    Cell(pairs::MOV_PRORES_KS).pixels(Y422_10).keysAnywhere().fields(BFF, "b"),
+    Cell(pairs::MOV_PRORES_AW).pixels(Y422_10).keysAnywhere().fields(TFF, "t"),
+    Cell(pairs::MOV_PRORES_AW).pixels(Y422_10).keysAnywhere().fields(BFF, "b"),
+    Cell(pairs::MOV_MPEG2).rate(2000000).fields(TFF, "t"),
+    Cell(pairs::MOV_MPEG2).rate(2000000).fields(BFF, "b"),
+    Cell(pairs::MOV_DNXHD).pixels(Y422).hd().rate(36000000).keysAnywhere(),
     // DNxHD's 1080i formats, at the rate it finds for them (mov keeps their
     // order in the pictures only, and they are upper field first).
-    {pairs::MOV_DNXHD, AV_PIX_FMT_YUV422P, 1920, 1080, 0, true, true, "encoder", true, AV_FIELD_TB},
-    {pairs::TS_MPEG2, AV_PIX_FMT_NONE, 320, 240, 2000000, false, true, nullptr, false},
-    {pairs::WEBM_VP9, AV_PIX_FMT_NONE, 320, 240, 0, false, false, "encoder", true},
-    {pairs::WEBM_VP8, AV_PIX_FMT_NONE, 320, 240, 0, false, false, "encoder", true},
+    Cell(pairs::MOV_DNXHD).pixels(Y422).hd().keysAnywhere().fields(TFF),
+    Cell(pairs::TS_MPEG2).rate(2000000).noTags(),
+    Cell(pairs::WEBM_VP9).untrustedLevels(),
+    Cell(pairs::WEBM_VP8).untrustedLevels(),
     // libsvtav1 of FFmpeg 5.1 keeps no key frame a host asks for (its command line alike).
-    {pairs::WEBM_AOM, AV_PIX_FMT_NONE, 320, 240, 0, true, false, "encoder", true},
-    {pairs::MXF_MPEG2, AV_PIX_FMT_NONE, 1920, 1080, 20000000, false, true, nullptr, false},
-    {pairs::MXF_MPEG2, AV_PIX_FMT_NONE, 1920, 1080, 20000000, false, true, nullptr, false, AV_FIELD_TB},
-    {pairs::MXF_MPEG2, AV_PIX_FMT_NONE, 1920, 1080, 20000000, false, true, nullptr, false, AV_FIELD_BT},
-    {pairs::MXF_DNXHD, AV_PIX_FMT_YUV422P, 1920, 1080, 36000000, true, true, nullptr, false},
-    {pairs::MXF_DNXHD, AV_PIX_FMT_YUV422P10LE, 1920, 1080, 0, true, true, nullptr, false, AV_FIELD_TB},
-    {pairs::MXF_PRORES_KS, AV_PIX_FMT_YUV422P10LE, 1920, 1080, 0, true, true, nullptr, false, AV_FIELD_TB, nullptr, "HQ"},
-    {pairs::MXF_PRORES_AW, AV_PIX_FMT_YUV422P10LE, 1920, 1080, 0, true, true, nullptr, false, AV_FIELD_BT, nullptr, "HQ"},
+    Cell(pairs::WEBM_AOM).keysAnywhere().untrustedLevels(),
+    Cell(pairs::MXF_MPEG2).hd().rate(20000000).noTags(),
+    Cell(pairs::MXF_MPEG2).hd().rate(20000000).noTags().fields(TFF),
+    Cell(pairs::MXF_MPEG2).hd().rate(20000000).noTags().fields(BFF),
+    Cell(pairs::MXF_DNXHD).pixels(Y422).hd().rate(36000000).keysAnywhere().noTags(),
+    Cell(pairs::MXF_DNXHD).pixels(Y422_10).hd().keysAnywhere().noTags().fields(TFF),
+    Cell(pairs::MXF_PRORES_KS).pixels(Y422_10).hd().keysAnywhere().noTags().fields(TFF).withProfile("HQ"),
+    Cell(pairs::MXF_PRORES_AW).pixels(Y422_10).hd().keysAnywhere().noTags().fields(BFF).withProfile("HQ"),
     // BT.2020 pictures: converted with its matrix, tagged so, read back to the host's values.
-    {pairs::MKV_FFV1, AV_PIX_FMT_YUV444P10LE, 320, 240, 0, true, true, "encoder", true, PROGRESSIVE,
-     nullptr, nullptr, COLOUR_REC2020},
-    {pairs::MOV_PRORES_KS, AV_PIX_FMT_YUV422P10LE, 320, 240, 0, true, true, "encoder", true, PROGRESSIVE,
-     nullptr, "HQ", COLOUR_PQ},
+    Cell(pairs::MKV_FFV1).pixels(AV_PIX_FMT_YUV444P10LE).keysAnywhere().in(COLOUR_REC2020),
+    Cell(pairs::MOV_PRORES_KS).pixels(Y422_10).keysAnywhere().withProfile("HQ").in(COLOUR_PQ),
 };
 
 constexpr int FRAMES = 30;

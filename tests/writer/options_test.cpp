@@ -110,8 +110,9 @@ TEST_F(Options, ProfileChosenIsTheProfileInTheFile) {
         // The slowest preset alone would pick the highest profile the format allows.
         s.quality = 4;
         const probe::File file = write(c.encoder + "_" + c.label + "." + container, s, 3);
-        ASSERT_TRUE(file.first(AVMEDIA_TYPE_VIDEO));
-        EXPECT_EQ(file.first(AVMEDIA_TYPE_VIDEO)->profile & ~AV_PROFILE_H264_CONSTRAINED, c.profile);
+        // No ASSERT: the cases after this one still run.
+        const probe::Stream* video = file.first(AVMEDIA_TYPE_VIDEO);
+        EXPECT_EQ(video ? video->profile & ~AV_PROFILE_H264_CONSTRAINED : -1, c.profile);
         EXPECT_EQ(file.video_frames, 3);
     }
 }
