@@ -8,12 +8,13 @@ cd "$(dirname "$0")/.."
 
 declare -A USES=(
   [base]=""
+  [boxes]="base"
   [catalogue]="base"
-  [faststart]="base"
-  [writer]="catalogue faststart base"
+  [faststart]="boxes base"
+  [writer]="catalogue faststart boxes base"
   [panel]="catalogue base"
-  [plugin]="panel writer catalogue faststart base"
-  [join]="writer catalogue faststart base"
+  [plugin]="panel writer catalogue faststart boxes base"
+  [join]="writer catalogue faststart boxes base"
 )
 MODULE_FOLDERS="${!USES[*]}"
 
@@ -34,11 +35,12 @@ done
 # The stand-in host, and the tests that drive the loaded module through it,
 # know the module only as a host does: by the binary contract (with its log
 # levels) and the catalogue's public functions, to name items. The tests may
-# also use base's FFmpeg generation shims and owners, which hold no behaviour
-# of the module. A test header under tests/ is no module folder, though named
-# like one; the shared test headers such a test includes are held to its rule.
+# also use base's FFmpeg generation shims and owners, and the box reader (a
+# file format), which hold no behaviour of the module. A test header under
+# tests/ is no module folder, though named like one; the shared test headers
+# such a test includes are held to its rule.
 CONTRACT=" base/qel_abi.h base/log.h catalogue/catalogue.h catalogue/entries.h catalogue/profiles.h "
-TEST_CONTRACT="$CONTRACT base/compat.h base/ffmpeg_ptr.h "
+TEST_CONTRACT="$CONTRACT base/compat.h base/ffmpeg_ptr.h boxes/boxes.h "
 host_driven_tests() {
   for area in faults foundation interop requests soak; do find "tests/$area" -name '*.h' -o -name '*.cpp'; done
   find tests -name '*_host_test.cpp'
@@ -68,5 +70,5 @@ mapfile -t shared_files < <(shared_headers_of "${test_files[@]}")
 check_includes "$CONTRACT" "${host_files[@]}"
 check_includes "$TEST_CONTRACT" "${test_files[@]}" "${shared_files[@]}"
 if ((bad)); then exit 1; fi
-echo "layers: every include runs down (base < catalogue, faststart < writer, panel < plugin, join);" \
+echo "layers: every include runs down (base < boxes, catalogue; boxes < faststart < writer; panel < plugin, join);" \
   "the stand-in host and the host-driven tests see the contract and the catalogue only"
