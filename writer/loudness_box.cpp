@@ -85,6 +85,8 @@ bool write_loudness_box(const std::string& path, const LoudnessFigures& figures,
     if (top.end != boxes::TopLevel::End::Filled) return fail(error, "the movie's boxes do not fit the file");
     if (top.boxes.empty() || top.boxes.back().type != fourcc("moov"))
         return fail(error, "the movie's index is not its last box");
+    // Made free, it would run over the new index after it.
+    if (top.boxes.back().toEnd) return fail(error, "the movie's index has no size of its own");
     const uint64_t fileSize = top.fileSize, moovAt = top.boxes.back().offset, moovSize = top.boxes.back().size;
     if (moovSize > MAX_INDEX_BYTES) return fail(error, "the movie's index is too large to rewrite");
 
