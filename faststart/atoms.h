@@ -1,8 +1,9 @@
-// QuickTime atom layout and the steps of the faststart rewrite: the top-level
-// scan, the chunk-offset patch and the block copy.
+// The steps of the faststart rewrite: the top-level scan, the chunk-offset
+// patch and the block copy.
 #pragma once
 
 #include "base/log.h"
+#include "boxes/boxes.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -11,10 +12,14 @@
 
 namespace faststart {
 
-constexpr uint32_t fourcc(const char (&name)[5]) {
-    return uint32_t(uint8_t(name[0])) << 24 | uint32_t(uint8_t(name[1])) << 16 | uint32_t(uint8_t(name[2])) << 8 |
-           uint32_t(uint8_t(name[3]));
-}
+using boxes::Box;
+using boxes::find_box;
+using boxes::fourcc;
+using boxes::read_be32;
+using boxes::read_be64;
+using boxes::read_boxes;
+using boxes::write_be32;
+using boxes::write_be64;
 
 constexpr uint32_t ATOM_FTYP = fourcc("ftyp");
 constexpr uint32_t ATOM_MOOV = fourcc("moov");
@@ -22,30 +27,10 @@ constexpr uint32_t ATOM_CMOV = fourcc("cmov");
 constexpr uint32_t ATOM_STCO = fourcc("stco");
 constexpr uint32_t ATOM_CO64 = fourcc("co64");
 
-constexpr uint64_t ATOM_HEADER_SIZE = 8;
-constexpr uint64_t EXTENDED_HEADER_SIZE = 16;
 // The media goes through one buffer in blocks. A block that stays in the CPU
 // caches copies at the speed of cp; blocks of several MiB and more (32 MiB
 // was measured) fall out of them and the copy gets several times slower.
 constexpr uint64_t COPY_BLOCK_SIZE = 1 << 20;
-
-inline uint32_t read_be32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-
-inline uint64_t read_be64(const uint8_t* p) { return uint64_t(read_be32(p)) << 32 | read_be32(p + 4); }
-
-inline void write_be32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-}
-
-inline void write_be64(uint8_t* p, uint64_t v) {
-    write_be32(p, uint32_t(v >> 32));
-    write_be32(p + 4, uint32_t(v));
-}
 
 using Buffer = std::unique_ptr<uint8_t[]>;
 

@@ -1,6 +1,5 @@
 // Patching the chunk-offset tables of a moov atom held in memory.
 #include "atoms.h"
-#include "boxes.h"
 
 namespace faststart {
 

@@ -1,7 +1,6 @@
-// The walk over the top-level atoms of a movie file.
+// What the faststart rewrite takes from the top-level atoms of a movie file.
 #include "atoms.h"
 
-#include <cstring>
 #include <new>
 #include <sys/types.h>
 
@@ -18,8 +17,47 @@ bool is_skippable(uint32_t type) {
     return false;
 }
 
+bool is_movie_atom(uint32_t type) { return type == ATOM_FTYP || type == ATOM_MOOV || is_skippable(type); }
+
 bool read_exact(FILE* in, void* data, uint64_t size) {
     return size == 0 || std::fread(data, 1, size_t(size), in) == size;
+}
+
+void take_as_last(const boxes::FileBox& atom, TopLevelLayout& layout) {
+    layout.lastType = atom.type;
+    layout.lastSize = atom.toEnd ? 0 : atom.size;
+    layout.lastStart = int64_t(atom.offset);
+}
+
+// Keeps the last ftyp, header and all. False after an error was logged;
+// `taken` false when the atom ends the scan.
+bool read_ftyp(LogSink log, FILE* in, const char* inFileName, const boxes::FileBox& atom, TopLevelLayout& layout,
+               bool& taken) {
+    // The last ftyp wins; its extended-size form is not looked at.
+    layout.ftyp.reset();
+    layout.ftypSize = 0;
+    taken = false;
+    if (atom.header != boxes::HEADER_SIZE) layout.lastSize = 1;
+    if (atom.header != boxes::HEADER_SIZE || atom.toEnd || atom.fit == boxes::Fit::BelowHeader) return true;
+    if (atom.fit == boxes::Fit::PastTheEnd) {
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: error reading file <%s>", inFileName);
+        return false;
+    }
+    layout.ftyp = allocate(atom.size);
+    if (!layout.ftyp) {
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: faststart-conversion: memory allocation error");
+        return false;
+    }
+    if (fseeko(in, int64_t(atom.offset), SEEK_SET) != 0 || !read_exact(in, layout.ftyp.get(), atom.size)) {
+        layout.ftyp.reset();
+        log_to(log, LOG_ERROR, "QelFFmpegWriter: error reading file <%s>", inFileName);
+        return false;
+    }
+    layout.ftypSize = atom.size;
+    layout.ftypStart = int64_t(atom.offset);
+    layout.ftypEnd = int64_t(atom.offset + atom.size);
+    taken = true;
+    return true;
 }
 
 }  // namespace
@@ -30,72 +68,40 @@ Buffer allocate(uint64_t size) {
 }
 
 bool scan_top_level(LogSink log, FILE* in, const char* inFileName, TopLevelLayout& layout) {
-    if (fseeko(in, 0, SEEK_END) != 0 || (layout.fileSize = ftello(in)) < 0 || fseeko(in, 0, SEEK_SET) != 0) {
+    boxes::TopLevel top;
+    // An atom of another type ends the scan: what follows it is not looked at.
+    if (!boxes::read_top_level(in, top, [](const boxes::FileBox& atom) { return is_movie_atom(atom.type); })) {
         log_to(log, LOG_ERROR, "QelFFmpegWriter: seek error, file <%s>", inFileName);
         return false;
     }
-    int64_t start = 0;
-    for (;;) {
-        uint8_t header[EXTENDED_HEADER_SIZE];
-        if (!read_exact(in, header, ATOM_HEADER_SIZE)) return true;
-        uint64_t size = read_be32(header);
-        const uint32_t type = read_be32(header + 4);
-        layout.lastType = type;
-        layout.lastSize = size;
-        layout.lastStart = start;
-        // What is left of the file from the atom's start; never negative, the
-        // header was just read from there.
-        const uint64_t available = uint64_t(layout.fileSize - start);
-
-        if (type == ATOM_FTYP) {
-            // The last ftyp wins; its extended-size form is not looked at.
-            layout.ftyp.reset();
-            layout.ftypSize = 0;
-            if (size < ATOM_HEADER_SIZE) return true;
-            if (size > available) {
-                log_to(log, LOG_ERROR, "QelFFmpegWriter: error reading file <%s>", inFileName);
-                return false;
-            }
-            layout.ftyp = allocate(size);
-            if (!layout.ftyp) {
-                log_to(log, LOG_ERROR, "QelFFmpegWriter: faststart-conversion: memory allocation error");
-                return false;
-            }
-            std::memcpy(layout.ftyp.get(), header, ATOM_HEADER_SIZE);
-            if (!read_exact(in, layout.ftyp.get() + ATOM_HEADER_SIZE, size - ATOM_HEADER_SIZE)) {
-                layout.ftyp.reset();
-                log_to(log, LOG_ERROR, "QelFFmpegWriter: error reading file <%s>", inFileName);
-                return false;
-            }
-            layout.ftypSize = size;
-            layout.ftypStart = start;
-            layout.ftypEnd = start + int64_t(size);
-            start = layout.ftypEnd;
+    layout.fileSize = int64_t(top.fileSize);
+    std::vector<boxes::FileBox> atoms = top.boxes;
+    // A header cut off before its type ends the scan like the end of the file.
+    const boxes::FileBox& misfit = top.misfit;
+    if (top.end == boxes::TopLevel::End::DoesNotFit &&
+        (misfit.fit != boxes::Fit::CutHeader || misfit.header == boxes::WIDE_HEADER_SIZE))
+        atoms.push_back(misfit);
+    for (const boxes::FileBox& atom : atoms) {
+        take_as_last(atom, layout);
+        if (atom.type == ATOM_FTYP) {
+            bool taken = false;
+            if (!read_ftyp(log, in, inFileName, atom, layout, taken)) return false;
+            if (!taken) return true;
             continue;
         }
-
-        uint64_t headerSize = ATOM_HEADER_SIZE;
-        if (size == 1) {
-            if (!read_exact(in, header + ATOM_HEADER_SIZE, 8)) return true;
-            size = read_be64(header + ATOM_HEADER_SIZE);
-            layout.lastSize = size;
-            headerSize = EXTENDED_HEADER_SIZE;
-        }
-        if (type != ATOM_MOOV && !is_skippable(type)) {
+        // A 64-bit size cut off by the end of the file: nothing more to read.
+        if (atom.fit == boxes::Fit::CutHeader) return true;
+        if (!is_movie_atom(atom.type)) {
             log_to(log, LOG_WARNING,
-                       "QelFFmpegWriter: encountered non-QT top-level atom (is this a QuickTime file?). File <%s>",
-                       inFileName);
+                   "QelFFmpegWriter: encountered non-QT top-level atom (is this a QuickTime file?). File <%s>",
+                   inFileName);
             return true;
         }
-        // An atom shorter than its own header, or running past the end of the
-        // file, is the last one: nothing after it can be read as an atom.
-        if (size < headerSize || size >= available) return true;
-        start += int64_t(size);
-        if (fseeko(in, start, SEEK_SET) != 0) {
-            log_to(log, LOG_ERROR, "QelFFmpegWriter: seek error, file <%s>", inFileName);
-            return false;
-        }
+        // An atom shorter than its own header, running to or past the end of
+        // the file, is the last one: nothing after it can be read as an atom.
+        if (atom.fit != boxes::Fit::Whole || atom.toEnd) return true;
     }
+    return true;
 }
 
 }  // namespace faststart

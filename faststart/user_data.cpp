@@ -1,7 +1,8 @@
 #include "user_data.h"
 
 #include "atoms.h"
-#include "boxes.h"
+
+#include "boxes/box_writer.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,6 +10,8 @@
 namespace faststart {
 
 namespace {
+
+using boxes::append_box;
 
 bool is_sound_track(const Box& trak) {
     std::vector<Box> children, media;
@@ -43,17 +46,9 @@ std::vector<uint8_t> track_with(const Box& trak, const std::vector<uint8_t>& box
 
 }  // namespace
 
-void append_box(std::vector<uint8_t>& out, uint32_t type, const std::vector<uint8_t>& body) {
-    uint8_t header[8];
-    write_be32(header, uint32_t(body.size() + 8));
-    write_be32(header + 4, type);
-    out.insert(out.end(), header, header + 8);
-    out.insert(out.end(), body.begin(), body.end());
-}
-
 bool add_to_sound_track_user_data(std::vector<uint8_t>& moov, const std::vector<uint8_t>& box) {
-    if (moov.size() < ATOM_HEADER_SIZE) return false;
-    const size_t header = read_be32(moov.data()) == 1 ? EXTENDED_HEADER_SIZE : ATOM_HEADER_SIZE;
+    if (moov.size() < boxes::HEADER_SIZE) return false;
+    const size_t header = read_be32(moov.data()) == 1 ? boxes::WIDE_HEADER_SIZE : boxes::HEADER_SIZE;
     std::vector<Box> children;
     if (moov.size() < header || !read_boxes(moov.data() + header, moov.data() + moov.size(), children)) return false;
     std::vector<uint8_t> body;
@@ -67,7 +62,7 @@ bool add_to_sound_track_user_data(std::vector<uint8_t>& moov, const std::vector<
             append_box(body, child.type, std::vector<uint8_t>(child.begin(), child.end()));
         }
     }
-    if (!placed || body.size() + ATOM_HEADER_SIZE > UINT32_MAX) return false;
+    if (!placed || body.size() + boxes::HEADER_SIZE > UINT32_MAX) return false;
     std::vector<uint8_t> index;
     append_box(index, ATOM_MOOV, body);
     moov.swap(index);

@@ -13,7 +13,4 @@ namespace faststart {
 // not hold together, has no sound track, or would outgrow 32-bit sizes.
 bool add_to_sound_track_user_data(std::vector<uint8_t>& moov, const std::vector<uint8_t>& box);
 
-// `body` as a box of `type`, appended to `out`.
-void append_box(std::vector<uint8_t>& out, uint32_t type, const std::vector<uint8_t>& body);
-
 }  // namespace faststart

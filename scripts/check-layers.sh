@@ -77,11 +77,12 @@ fi
 # The stand-in host, and the tests that drive the loaded module through it,
 # know the module only as a host does: by the binary contract (with its log
 # levels) and the catalogue's public functions, to name items. The tests may
-# also use base's FFmpeg generation shims and owners, which hold no behaviour
-# of the module. A test header under tests/ is no module file, though named
-# like one; the shared test headers such a test includes are held to its rule.
+# also use base's FFmpeg generation shims and owners, and the box reader (a
+# file format), which hold no behaviour of the module. A test header under
+# tests/ is no module file, though named like one; the shared test headers
+# such a test includes are held to its rule.
 CONTRACT=" base/qel_abi.h base/log.h catalogue/catalogue.h catalogue/entries.h catalogue/profiles.h "
-TEST_CONTRACT="$CONTRACT base/compat.h base/ffmpeg_ptr.h "
+TEST_CONTRACT="$CONTRACT base/compat.h base/ffmpeg_ptr.h boxes/boxes.h "
 host_driven_tests() {
   for area in faults foundation interop requests soak; do find "tests/$area" -name '*.h' -o -name '*.cpp'; done
   find tests -name '*_host_test.cpp'

@@ -2,6 +2,7 @@
 // and the one way these tests call the faststart conversion.
 #pragma once
 
+#include "boxes/boxes.h"
 #include "common/writer_kit.h"
 #include "common/writer_log.h"
 #include "faststart/faststart.h"
@@ -83,15 +84,16 @@ struct TopAtom {
     uint64_t offset, size;
 };
 
-// The top-level atoms, parsed independently of the code under test.
+// The top-level atoms, the last one too when its size does not fit the file.
 inline std::vector<TopAtom> top_level(const Bytes& file) {
+    const boxes::TopLevel top = boxes::read_top_level(file.data(), file.size());
+    std::vector<boxes::FileBox> found = top.boxes;
+    if (top.end == boxes::TopLevel::End::DoesNotFit && top.misfit.fit != boxes::Fit::CutHeader)
+        found.push_back(top.misfit);
     std::vector<TopAtom> atoms;
-    for (uint64_t at = 0; at + 8 <= file.size();) {
-        uint64_t size = get_be32(file, at);
-        if (size == 1) size = uint64_t(get_be32(file, at + 8)) << 32 | get_be32(file, at + 12);
-        atoms.push_back({std::string(file.begin() + long(at) + 4, file.begin() + long(at) + 8), at, size});
-        if (size < 8) break;
-        at += size;
+    for (const boxes::FileBox& box : found) {
+        const char name[4] = {char(box.type >> 24), char(box.type >> 16), char(box.type >> 8), char(box.type)};
+        atoms.push_back({std::string(name, 4), box.offset, box.size});
     }
     return atoms;
 }

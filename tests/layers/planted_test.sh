@@ -34,5 +34,6 @@ writer/movie_file/output_path.cpp|#include <writer/FFWriter.h>
 writer/picture/picture_rows.cpp|#include "../colour/output_colour.h"
 writer/settings/writer_settings.h|#include "../../base/log.h"
 catalogue/containers.cpp|#include <panel/Controls.h>
+boxes/top_level.cpp|#include "../faststart/atoms.h"
 ROWS
 exit $failed

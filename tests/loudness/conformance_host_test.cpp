@@ -6,11 +6,14 @@
 // known margin gets one sentence naming the figure, one that meets it none.
 #include "requests/request_fixture.h"
 
+#include "boxes/boxes.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <regex>
@@ -156,26 +159,27 @@ std::map<std::string, double> ffmpeg_meter(const std::string& file) {
 // as its codes say them; nothing when there is none.
 std::optional<std::pair<double, double>> loudness_box_of(const std::string& path) {
     const Bytes file = read_file(path);
-    const std::function<std::optional<size_t>(size_t, size_t, const std::vector<std::string>&, size_t)> find =
-        [&](size_t begin, size_t end, const std::vector<std::string>& route, size_t depth) -> std::optional<size_t> {
-        for (size_t at = begin; at + 8 <= end;) {
-            const uint64_t size = get_be32(file, at);
-            if (size < 8 || at + size > end) return std::nullopt;
-            if (std::string(file.begin() + long(at + 4), file.begin() + long(at + 8)) == route[depth]) {
-                if (depth + 1 == route.size()) return at;
-                if (auto found = find(at + 8, at + size, route, depth + 1)) return found;
-            }
-            at += size;
+    using Found = std::optional<boxes::ConstBox>;
+    const std::function<Found(const uint8_t*, const uint8_t*, size_t)> find = [&](const uint8_t* begin,
+                                                                                 const uint8_t* end, size_t depth) {
+        static const uint32_t ROUTE[] = {boxes::fourcc("moov"), boxes::fourcc("trak"), boxes::fourcc("udta"),
+                                         boxes::fourcc("ludt"), boxes::fourcc("tlou")};
+        std::vector<boxes::ConstBox> children;
+        boxes::read_boxes(begin, end, children);
+        for (const boxes::ConstBox& box : children) {
+            if (box.type != ROUTE[depth]) continue;
+            if (depth + 1 == std::size(ROUTE)) return Found(box);
+            if (const Found found = find(box.begin(), box.end(), depth + 1)) return found;
         }
-        return std::nullopt;
+        return Found();
     };
-    const std::optional<size_t> tlou = find(0, file.size(), {"moov", "trak", "udta", "ludt", "tlou"}, 0);
-    if (!tlou) return std::nullopt;
-    const size_t body = *tlou + 8;
-    const uint32_t peaks = uint32_t(file[body + 6]) << 16 | uint32_t(file[body + 7]) << 8 | file[body + 8];
+    const Found tlou = find(file.data(), file.data() + file.size(), 0);
+    if (!tlou || tlou->size < 11 || tlou->size < 11 + 3 * size_t(tlou->body[10])) return std::nullopt;
+    const uint8_t* body = tlou->body;
+    const uint32_t peaks = uint32_t(body[6]) << 16 | uint32_t(body[7]) << 8 | body[8];
     double programme = NAN;
-    for (size_t m = 0, at = body + 11; m < file[body + 10]; ++m, at += 3)
-        if (file[at] == 1) programme = -57.75 + file[at + 1] * 0.25;
+    for (size_t m = 0, at = 11; m < body[10]; ++m, at += 3)
+        if (body[at] == 1) programme = -57.75 + body[at + 1] * 0.25;
     return std::make_pair(programme, 20 - (peaks & 0xFFF) / 32.0);
 }
 

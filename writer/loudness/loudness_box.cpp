@@ -1,7 +1,7 @@
 #include "writer/loudness/loudness_box.h"
 
-#include "faststart/atoms.h"
-#include "faststart/boxes.h"
+#include "boxes/box_writer.h"
+#include "boxes/boxes.h"
 #include "faststart/user_data.h"
 
 #include <algorithm>
@@ -9,12 +9,11 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-using faststart::fourcc;
+using boxes::fourcc;
 
 // MPEG-D DRC's codes (ISO/IEC 23003-4): what was measured, how, how surely.
 constexpr uint8_t PROGRAM_LOUDNESS = 1, MOMENTARY_MAX = 4, SHORT_TERM_MAX = 5, LOUDNESS_RANGE = 6;
@@ -63,13 +62,13 @@ std::vector<uint8_t> track_loudness_box(const LoudnessFigures& f) {
         body.push_back(uint8_t(BS_1770_4 << 4 | MEASURED));
     }
     std::vector<uint8_t> box;
-    faststart::append_box(box, fourcc("tlou"), body);
+    boxes::append_box(box, fourcc("tlou"), body);
     return box;
 }
 
 std::vector<uint8_t> loudness_user_data(const LoudnessFigures& figures) {
     std::vector<uint8_t> box;
-    faststart::append_box(box, fourcc("ludt"), track_loudness_box(figures));
+    boxes::append_box(box, fourcc("ludt"), track_loudness_box(figures));
     return box;
 }
 
@@ -80,23 +79,15 @@ bool write_loudness_box(const std::string& path, const LoudnessFigures& figures,
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
-    struct stat st;
-    if (::fstat(fd, &st) != 0) return fail(error, std::strerror(errno));
-    const uint64_t fileSize = uint64_t(st.st_size);
-
-    // The top-level boxes, by their headers, up to the last one.
-    uint64_t at = 0, moovAt = 0, moovSize = 0;
-    while (at + 8 <= fileSize) {
-        uint8_t header[16];
-        if (::pread(fd, header, sizeof header, off_t(at)) < 8) return fail(error, "the movie cannot be read");
-        uint64_t size = faststart::read_be32(header);
-        if (size == 1) size = faststart::read_be64(header + 8);
-        if (size == 0) size = fileSize - at;
-        if (size < 8 || size > fileSize - at) return fail(error, "the movie's boxes do not fit the file");
-        if (faststart::read_be32(header + 4) == faststart::ATOM_MOOV) moovAt = at, moovSize = size;
-        at += size;
-    }
-    if (moovSize == 0 || moovAt + moovSize != fileSize) return fail(error, "the movie's index is not its last box");
+    boxes::TopLevel top;
+    if (!boxes::read_top_level(fd, top)) return fail(error, std::strerror(errno));
+    if (top.end == boxes::TopLevel::End::ReadError) return fail(error, "the movie cannot be read");
+    if (top.end != boxes::TopLevel::End::Filled) return fail(error, "the movie's boxes do not fit the file");
+    if (top.boxes.empty() || top.boxes.back().type != fourcc("moov"))
+        return fail(error, "the movie's index is not its last box");
+    // Made free, it would run over the new index after it.
+    if (top.boxes.back().toEnd) return fail(error, "the movie's index has no size of its own");
+    const uint64_t fileSize = top.fileSize, moovAt = top.boxes.back().offset, moovSize = top.boxes.back().size;
     if (moovSize > MAX_INDEX_BYTES) return fail(error, "the movie's index is too large to rewrite");
 
     std::vector<uint8_t> moov(moovSize);

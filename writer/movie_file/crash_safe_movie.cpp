@@ -4,14 +4,14 @@
 
 #include "base/compat.h"
 #include "base/error_text.h"
-#include "faststart/atoms.h"
+#include "boxes/boxes.h"
 
 #include <algorithm>
 #include <string>
 
-using faststart::fourcc;
-using faststart::read_be32;
-using faststart::write_be32;
+using boxes::fourcc;
+using boxes::read_be32;
+using boxes::write_be32;
 
 namespace {
 
@@ -152,7 +152,7 @@ std::vector<uint8_t> CrashSafeMovie::mediaBox(int64_t indexAt) const {
     }
     std::vector<uint8_t> box = box_header(1, fourcc("mdat"));
     box.resize(16);
-    faststart::write_be64(box.data() + 8, size + 8);
+    boxes::write_be64(box.data() + 8, size + 8);
     return box;
 }
 

@@ -1,11 +1,11 @@
 #include "writer/movie_file/fragment_boxes.h"
 
-#include "faststart/atoms.h"
-#include "faststart/boxes.h"
+#include "boxes/box_writer.h"
+#include "boxes/boxes.h"
 
-using faststart::fourcc;
-using Box = faststart::ConstBox;
-using faststart::read_be32;
+using boxes::fourcc;
+using Box = boxes::ConstBox;
+using boxes::read_be32;
 
 namespace {
 
@@ -20,45 +20,14 @@ constexpr uint32_t TRUN_FIELDS = 0x000001 | 0x000100 | 0x000200 | 0x000400 | 0x0
 
 constexpr uint32_t MFHD_SIZE = 16, TFHD_SIZE = 24, TFDT_SIZE = 20, TRUN_HEADER = 20, TRUN_ENTRY = 16;
 
-class Boxes {
-public:
-    void be32(uint32_t v) {
-        for (int shift = 24; shift >= 0; shift -= 8) m_bytes.push_back(uint8_t(v >> shift));
-    }
-    void be64(uint64_t v) {
-        be32(uint32_t(v >> 32));
-        be32(uint32_t(v));
-    }
-    // Opens a box; close() writes its size.
-    size_t open(uint32_t type, uint32_t versionAndFlags) {
-        const size_t start = open(type);
-        be32(versionAndFlags);
-        return start;
-    }
-    size_t open(uint32_t type) {
-        const size_t start = m_bytes.size();
-        be32(0);
-        be32(type);
-        return start;
-    }
-    void close(size_t start) {
-        const uint32_t size = uint32_t(m_bytes.size() - start);
-        for (int i = 0; i < 4; ++i) m_bytes[start + size_t(i)] = uint8_t(size >> (24 - 8 * i));
-    }
-    std::vector<uint8_t> take() { return std::move(m_bytes); }
-
-private:
-    std::vector<uint8_t> m_bytes;
-};
-
 // The boxes inside [begin, end), in order, until one does not fit.
 std::vector<Box> children(const uint8_t* begin, const uint8_t* end) {
-    std::vector<Box> boxes;
-    faststart::read_boxes(begin, end, boxes);
-    return boxes;
+    std::vector<Box> found;
+    boxes::read_boxes(begin, end, found);
+    return found;
 }
 
-const Box* child(const std::vector<Box>& boxes, uint32_t type) { return faststart::find_box(boxes, type); }
+const Box* child(const std::vector<Box>& found, uint32_t type) { return boxes::find_box(found, type); }
 
 }  // namespace
 
@@ -69,7 +38,8 @@ uint32_t moof_size(const std::vector<size_t>& sampleCounts) {
 }
 
 std::vector<uint8_t> moof_box(uint32_t sequence, const std::vector<TrackRun>& tracks) {
-    Boxes out;
+    std::vector<uint8_t> bytes;
+    boxes::BoxWriter out(bytes);
     const size_t moof = out.open(fourcc("moof"));
     const size_t mfhd = out.open(fourcc("mfhd"), 0);
     out.be32(sequence);
@@ -103,7 +73,7 @@ std::vector<uint8_t> moof_box(uint32_t sequence, const std::vector<TrackRun>& tr
         out.close(traf);
     }
     out.close(moof);
-    return out.take();
+    return bytes;
 }
 
 std::vector<TrackBox> tracks_of(const uint8_t* moov, size_t size) {
@@ -134,6 +104,6 @@ std::vector<TrackBox> tracks_of(const uint8_t* moov, size_t size) {
 
 std::vector<uint8_t> top_level_box(const uint8_t* bytes, size_t size, uint32_t type) {
     for (const Box& box : children(bytes, bytes + size))
-        if (box.type == type) return std::vector<uint8_t>(box.body - 8, box.body + box.size);
+        if (box.type == type) return std::vector<uint8_t>(box.start(), box.end());
     return {};
 }
