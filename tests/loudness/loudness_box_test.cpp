@@ -1,7 +1,7 @@
 // The loudness box put into a finished movie whose index is its last box.
 #include "boxes/box_writer.h"
 #include "boxes/boxes.h"
-#include "writer/loudness_box.h"
+#include "writer/loudness/loudness_box.h"
 
 #include <gtest/gtest.h>
 
