@@ -1,4 +1,5 @@
 // Farm segments joined by qeljoin, held against one render of the same clip.
+#include "boxes/boxes.h"
 #include "common/media_probe.h"
 #include "common/other_readers.h"
 #include "common/run.h"
@@ -86,35 +87,26 @@ struct TrackBoxes {
     std::vector<std::string> tracks;
     std::string top;
 };
-uint64_t be(const std::string& data, size_t at, int bytes) {
-    uint64_t value = 0;
-    for (int i = 0; i < bytes; ++i) value = value << 8 | uint8_t(data[at + i]);
-    return value;
-}
-void walk(const std::string& data, size_t from, size_t to, const std::string& parent, TrackBoxes& found) {
+void walk(const uint8_t* from, const uint8_t* to, bool top, TrackBoxes& found) {
     static const std::string containers = "moov trak edts mdia minf stbl";
-    while (from + 8 <= to) {
-        uint64_t size = be(data, from, 4);
-        size_t header = 8;
-        if (size == 1 && from + 16 <= to) size = be(data, from + 8, 8), header = 16;
-        if (size == 0) size = to - from;
-        if (size < header || from + size > to) return;
-        const std::string type = data.substr(from + 4, 4);
-        if (parent.empty() && type != "free" && type != "wide") found.top += type + " ";
+    std::vector<boxes::ConstBox> children;
+    boxes::read_boxes(from, to, children);
+    for (const boxes::ConstBox& box : children) {
+        const std::string type{char(box.type >> 24), char(box.type >> 16), char(box.type >> 8), char(box.type)};
+        if (top && type != "free" && type != "wide") found.top += type + " ";
         if (type == "trak") found.tracks.emplace_back();
-        if (type == "stsd" && !found.tracks.empty())
-            found.tracks.back() += "stsd entries " + std::to_string(be(data, from + 12, 4)) + "; ";
+        if (type == "stsd" && !found.tracks.empty() && box.size >= 8)
+            found.tracks.back() += "stsd entries " + std::to_string(boxes::read_be32(box.body + 4)) + "; ";
         if (type == "elst" && !found.tracks.empty())
-            found.tracks.back() += "elst " + data.substr(from + header, size - header) + "; ";
-        if (containers.find(type) != std::string::npos) walk(data, from + header, from + size, type, found);
-        from += size;
+            found.tracks.back() += "elst " + std::string(box.begin(), box.end()) + "; ";
+        if (containers.find(type) != std::string::npos) walk(box.begin(), box.end(), false, found);
     }
 }
 TrackBoxes track_boxes(const std::string& file) {
     std::ifstream in(file, std::ios::binary);
-    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     TrackBoxes found;
-    walk(data, 0, data.size(), "", found);
+    walk(data.data(), data.data() + data.size(), true, found);
     return found;
 }
 
