@@ -99,7 +99,8 @@ void expect_walk(const boxes::TopLevel& top, const WalkRow& row) {
 
 class TopLevelWalk : public testing::TestWithParam<WalkRow> {
 protected:
-    std::string path = testing::TempDir() + "qel_boxes_walk";
+    // ctest runs the rows side by side: each its own file
+    std::string path = testing::TempDir() + "qel_boxes_walk_" + GetParam().name + "_" + std::to_string(::getpid());
     void SetUp() override {
         FILE* f = std::fopen(path.c_str(), "wb");
         ASSERT_TRUE(f);

@@ -4,6 +4,7 @@
 #include "writer/loudness/loudness_box.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -63,7 +64,9 @@ class LoudnessBox : public testing::TestWithParam<Movie> {};
 
 TEST_P(LoudnessBox, GoesIntoANewLastIndexOrLeavesTheMovieAsItWas) {
     const Movie& movie = GetParam();
-    const std::string path = testing::TempDir() + "qel_loudness_box.mov";
+    // ctest runs the rows side by side: each its own file
+    const std::string path =
+        testing::TempDir() + "qel_loudness_box_" + movie.name + "_" + std::to_string(::getpid()) + ".mov";
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(movie.file.data()), long(movie.file.size()));
     LoudnessFigures figures{};
     figures.integrated = -23;
