@@ -160,7 +160,7 @@ elapsed() { local s=$(($(date +%s) - $1)); printf '%dm%02ds' $((s / 60)) $((s % 
 mkdir -p "$DETAIL"
 start_all=$(date +%s)
 say "mutants: ${#selected[@]} from $LIST at $(git -C "$ROOT" rev-parse --short HEAD), build $BUILD"
-[ -d "$BUILD" ] || run "$DETAIL/configure.log" cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo ||
+[ -f "$BUILD/CMakeCache.txt" ] || run "$DETAIL/configure.log" cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo ||
     die "configure failed, see $DETAIL/configure.log"
 t=$(date +%s)
 build "$DETAIL/unmutated-build.log" || die "the unmutated code does not build, see $DETAIL/unmutated-build.log"
