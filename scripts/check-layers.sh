@@ -23,26 +23,50 @@ for readme in $(find . -name README -not -path './build*' -not -path './tests/*'
 done
 ROOMS=$(printf '%s\n' "${!USES[@]}" | sort)
 
-# The room of a path: its nearest folder that is one; empty when none.
+# Each include is resolved in the shell itself, without a process per include:
+# the check runs in every test leg and, planted, nine times over.
+
+# ROOM: the room of a path, its nearest folder that is one; empty when none.
 room_of() {
   local dir=${1%/*}
-  [[ $1 == */* ]] || dir=.
-  while [ "$dir" != "." ] && [ -n "$dir" ]; do
-    if [ -n "${USES[$dir]+set}" ]; then echo "$dir"; return; fi
-    [[ $dir == */* ]] || break
+  ROOM=
+  [[ $1 == */* ]] || return 0
+  while [ -n "$dir" ]; do
+    if [ -n "${USES[$dir]+set}" ]; then ROOM=$dir; return 0; fi
+    [[ $dir == */* ]] || return 0
     dir=${dir%/*}
   done
 }
 
-# The file an include names, relative to ROOT; empty for one outside the tree.
+# PLAIN: a path with its "." and ".." taken out; empty when it leaves the tree.
+plain() {
+  local part
+  local -a parts kept=()
+  IFS=/ read -r -a parts <<<"$1"
+  PLAIN=
+  for part in "${parts[@]}"; do
+    case $part in
+      '' | .) ;;
+      ..) ((${#kept[@]})) || return 0; unset 'kept[${#kept[@]}-1]' ;;
+      *) kept+=("$part") ;;
+    esac
+  done
+  local IFS=/
+  PLAIN="${kept[*]}"
+}
+
+# RESOLVED: the file an include names, relative to ROOT; empty for one outside
+# the tree.
 resolve() {  # file, the include's text between its marks, quote or angle
-  local file=$1 target=$2 form=$3 candidate
+  local file=$1 target=$2 form=$3 dir=.
+  RESOLVED=
+  [[ $file == */* ]] && dir=${file%/*}
   if [ "$form" = quote ]; then
-    candidate=$(realpath -m --relative-to=. "$(dirname "$file")/$target")
-    if [ -f "$candidate" ] && [[ $candidate != ../* ]]; then echo "$candidate"; return; fi
+    plain "$dir/$target"
+    if [ -n "$PLAIN" ] && [ -f "$PLAIN" ]; then RESOLVED=$PLAIN; return 0; fi
   fi
-  candidate=$(realpath -m --relative-to=. "$target")
-  if [ -f "$candidate" ] && [[ $candidate != ../* ]]; then echo "$candidate"; fi
+  plain "$target"
+  if [ -n "$PLAIN" ] && [ -f "$PLAIN" ]; then RESOLVED=$PLAIN; fi
 }
 
 # file:line:include-text:form for every include of the given files.
@@ -55,10 +79,13 @@ includes_of() {
 bad=0
 mapfile -t module_files < <(find $ROOMS \( -name '*.h' -o -name '*.cpp' \) | sort -u)
 while IFS=: read -r file line target form; do
-  own=$(room_of "$file")
-  resolved=$(resolve "$file" "$target" "$form")
+  room_of "$file"
+  own=$ROOM
+  resolve "$file" "$target" "$form"
+  resolved=$RESOLVED
   [ -n "$resolved" ] || continue
-  used=$(room_of "$resolved")
+  room_of "$resolved"
+  used=$ROOM
   [ -n "$used" ] && [ "$used" != "$own" ] || continue
   if [[ " ${USES[$own]} " != *" $used "* ]]; then
     echo "$file:$line: $own/ may not include $target ($resolved; it uses: ${USES[$own]:-nothing of the module})"
@@ -95,8 +122,11 @@ check_contract() {  # allowed-list, then the files
   shift
   while IFS=: read -r file line target form; do
     [ "$form" = quote ] && [ -e "tests/$target" ] && continue
-    resolved=$(resolve "$file" "$target" "$form")
-    [ -n "$resolved" ] && [ -n "$(room_of "$resolved")" ] || continue
+    resolve "$file" "$target" "$form"
+    resolved=$RESOLVED
+    [ -n "$resolved" ] || continue
+    room_of "$resolved"
+    [ -n "$ROOM" ] || continue
     if [[ $allowed != *" $resolved "* ]]; then
       echo "$file:$line: a host (and a test driving the loaded module) may not include $target: only$allowed"
       bad=1
