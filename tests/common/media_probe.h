@@ -10,6 +10,7 @@ extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/intreadwrite.h>
 #include <libavutil/log.h>
+#include <libavutil/md5.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
@@ -57,6 +58,7 @@ struct Options {
     int rgb_every = 0;      // every n-th picture as RGB48 as a player sees it (0: none)
     int64_t keep_from = 0;  // audio samples kept from this one on; all are counted
     bool log_errors = false;  // FFmpeg's error-level messages while reading are errors
+    bool hashes = false;      // the first video stream's packets and pictures as MD5 sums
 };
 inline const Options WITH_PICTURES = {true};
 
@@ -74,6 +76,9 @@ struct File {
     int64_t video_bytes = 0;   // packet payload of the video stream
     std::string x264_options;  // the text x264 leaves in its first SEI
     std::vector<std::vector<uint16_t>> pictures;
+    // With `hashes`: each video packet's payload in stored order; each decoded
+    // picture's planes, after its timestamp, in presentation order.
+    std::vector<std::string> packet_hashes, picture_hashes;
     double video_seconds = 0;  // from the stream's start to the end of its last packet
     // The first audio stream: samples per channel the decoder gave, each
     // channel's samples in [-1, 1) from `keep_from` on, where the first frame
@@ -116,6 +121,15 @@ struct File {
         return video ? in(video->tags, key) : "";
     }
 };
+
+inline std::string md5_of(const uint8_t* data, size_t size) {
+    uint8_t sum[16];
+    av_md5_sum(sum, data, size);
+    static const char* hex = "0123456789abcdef";
+    std::string text;
+    for (uint8_t byte : sum) text += {hex[byte >> 4], hex[byte & 15]};
+    return text;
+}
 
 inline Tags read_tags(const AVDictionary* dictionary) {
     Tags tags;
@@ -292,6 +306,14 @@ inline File read(const std::string& path, const Options& options = {}) {
             sws_scale(player.get(), frame->data, frame->linesize, 0, frame->height, target, stride);
         }
         file.frames.push_back(std::move(decoded));
+        if (options.hashes) {
+            const AVPixelFormat format = AVPixelFormat(frame->format);
+            std::vector<uint8_t> planes(size_t(std::max(0, av_image_get_buffer_size(format, frame->width, frame->height, 1))));
+            if (planes.empty() || av_image_copy_to_buffer(planes.data(), int(planes.size()), frame->data, frame->linesize,
+                                                          format, frame->width, frame->height, 1) < 0)
+                file.errors.push_back("picture not hashable");
+            file.picture_hashes.push_back(std::to_string(frame->pts) + " " + md5_of(planes.data(), planes.size()));
+        }
         if (options.pictures) {
             scaler.reset(sws_getCachedContext(scaler.release(), frame->width, frame->height,
                                               AVPixelFormat(frame->format), frame->width, frame->height,
@@ -346,6 +368,7 @@ inline File read(const std::string& path, const Options& options = {}) {
         if (index == video) {
             packets.emplace_back(packet->pts, (packet->flags & AV_PKT_FLAG_KEY) != 0);
             file.video_bytes += packet->size;
+            if (options.hashes) file.packet_hashes.push_back(md5_of(packet->data, size_t(packet->size)));
             if (packets.size() == 1) {
                 const char* begin = reinterpret_cast<const char*>(packet->data);
                 const char* end = begin + packet->size;
